@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Quilvane
+# need, when any is missing, and configures and builds the tree.
+# Usage: tools/setup.sh [BUILD_DIR] [extra cmake arguments...]
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$top/build}
+shift || true
+
+packages=(
+    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+    qt6-base-dev libgl-dev
+    libglib2.0-dev gvfs-backends gvfs-fuse gvfs-daemons dbus dbus-x11
+    libcurl4-openssl-dev libjpeg62-turbo-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
+    samba smbclient iproute2 iputils-ping procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ $status == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+    echo "Installing missing packages: ${missing[*]}"
+    sudo=()
+    [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -q
+    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$top" -B "$build" -G Ninja "$@" >/dev/null
+cmake --build "$build"
