@@ -64,11 +64,17 @@ struct Timer {
 
 class QueuePump;
 
+struct Posted {
+    MSG msg;
+    std::uint64_t seq;  // names the Qt event that delivers it
+};
+
 struct ThreadQueue {
     DWORD threadId = 0;
     std::mutex lock;  // guards every field below
     std::condition_variable cv;
-    std::deque<MSG> posted;
+    std::deque<Posted> posted;
+    std::uint64_t nextSeq = 1;
     std::deque<SentMessage*> sent;
     std::vector<Timer> timers;
     bool quitPosted = false;
@@ -81,10 +87,17 @@ struct ThreadQueue {
     int waitDepth = 0;
 };
 
-// A posted message (or tick, or quit) has its own Qt event; a send wakes the
-// loop without taking a posted message out of turn.
+// Each posted message has its own Qt event, which delivers exactly that message
+// if it is still waiting (a peek may have taken it). Ticks and quit use events
+// of sequence 0; a send wakes the loop without taking any posted message.
 constexpr QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::User + 0x51);
 constexpr QEvent::Type kSendEvent = static_cast<QEvent::Type>(QEvent::User + 0x52);
+
+class WakeEvent : public QEvent {
+public:
+    explicit WakeEvent(std::uint64_t seq) : QEvent(kWakeEvent), seq(seq) {}
+    const std::uint64_t seq;
+};
 
 // Delivers the main thread's messages from inside Qt's event loop: one Qt event
 // a posted message keeps window messages and Qt events in their common order.
@@ -155,10 +168,16 @@ bool IsQtLoopThread() {
     return app && app->thread() == QThread::currentThread();
 }
 
-// Called with q->lock held.
-void WakeLocked(ThreadQueue* q, QEvent::Type kind = kWakeEvent) {
+// Called with q->lock held. `seq` is the posted message to deliver, 0 for a
+// tick or quit.
+void WakeLocked(ThreadQueue* q, std::uint64_t seq) {
     q->cv.notify_all();
-    if (q->pump) QCoreApplication::postEvent(q->pump, new QEvent(kind));
+    if (q->pump) QCoreApplication::postEvent(q->pump, new WakeEvent(seq));
+}
+
+void WakeForSendLocked(ThreadQueue* q) {
+    q->cv.notify_all();
+    if (q->pump) QCoreApplication::postEvent(q->pump, new QEvent(kSendEvent));
 }
 
 // The calling thread's queue, with its Qt pump attached when this thread runs
@@ -173,8 +192,8 @@ std::shared_ptr<ThreadQueue> CurrentQueueWithPump() {
         std::lock_guard l(q->lock);
         q->pump = pump;
         // Messages posted before the loop existed still get their Qt event.
-        for (size_t i = 0; i < q->posted.size(); ++i)
-            QCoreApplication::postEvent(pump, new QEvent(kWakeEvent));
+        for (const auto& p : q->posted) QCoreApplication::postEvent(pump, new WakeEvent(p.seq));
+        if (q->quitPosted) QCoreApplication::postEvent(pump, new WakeEvent(0));
         if (!q->sent.empty()) QCoreApplication::postEvent(pump, new QEvent(kSendEvent));
     }
     return q;
@@ -289,8 +308,8 @@ std::optional<Clock::time_point> NextDueLocked(ThreadQueue* q) {
 // messages, then the quit message, then timer ticks. Called with q->lock held.
 bool TakeLocked(ThreadQueue* q, MSG* out, HWND hwnd, UINT fmin, UINT fmax, bool remove) {
     for (auto it = q->posted.begin(); it != q->posted.end(); ++it) {
-        if (Matches(*it, hwnd, fmin, fmax)) {
-            *out = *it;
+        if (Matches(it->msg, hwnd, fmin, fmax)) {
+            *out = it->msg;
             if (remove) q->posted.erase(it);
             return true;
         }
@@ -327,16 +346,30 @@ bool QueuePump::event(QEvent* e) {
     }
     if (e->type() != kWakeEvent) return QObject::event(e);
     HandleIncomingSends(queue_);
+    const std::uint64_t seq = static_cast<WakeEvent*>(e)->seq;
     MSG m;
     {
         std::lock_guard l(queue_->lock);
         if (queue_->waitDepth > 0) return true;
-        if (!TakeLocked(queue_, &m, 0, 0, 0, true)) return true;
+        if (seq) {
+            auto it = std::find_if(queue_->posted.begin(), queue_->posted.end(),
+                                   [seq](const Posted& p) { return p.seq == seq; });
+            if (it == queue_->posted.end()) return true;
+            m = it->msg;
+            queue_->posted.erase(it);
+        } else if (!queue_->posted.empty() && queue_->quitPosted) {
+            // Quit waits until the posted messages ahead of it are delivered.
+            QCoreApplication::postEvent(this, new WakeEvent(0));
+            return true;
+        } else if (!TakeLocked(queue_, &m, 0, 0, 0, true)) {
+            return true;
+        }
     }
     if (m.message == WM_QUIT) {
         QCoreApplication::exit(static_cast<int>(m.wParam));
         return true;
     }
+    if (m.message == WM_TIMER) Reschedule();
     DispatchMessageA(&m);
     return true;
 }
@@ -350,7 +383,7 @@ void QueuePump::OnTimer() {
             if (now >= t.due && !t.pending) ++ticks;
         }
         MarkDueTimersLocked(queue_, now);
-        for (int i = 0; i < ticks; ++i) QCoreApplication::postEvent(this, new QEvent(kWakeEvent));
+        for (int i = 0; i < ticks; ++i) QCoreApplication::postEvent(this, new WakeEvent(0));
     }
     Reschedule();
 }
@@ -360,12 +393,18 @@ void QueuePump::Reschedule() {
     {
         std::lock_guard l(queue_->lock);
         next = NextDueLocked(queue_);
+        // A tick marked while a peek looked for something else still needs
+        // its Qt event; a spare one finds nothing and does no harm.
+        if (std::any_of(queue_->timers.begin(), queue_->timers.end(),
+                        [](const Timer& t) { return t.pending; }))
+            QCoreApplication::postEvent(this, new WakeEvent(0));
     }
     if (!next) {
         timer_.stop();
         return;
     }
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(*next - Clock::now()).count();
+    // Rounded up: a timer that fires a fraction early would spin until due.
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
     timer_.start(static_cast<int>(std::max<long long>(0, ms)));
 }
 
@@ -545,7 +584,7 @@ BOOL DestroyWindow(HWND hwnd) {
     if (auto q = w->queue.lock()) {
         std::lock_guard l(q->lock);
         std::erase_if(q->timers, [hwnd](const Timer& t) { return t.hwnd == hwnd; });
-        std::erase_if(q->posted, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
+        std::erase_if(q->posted, [hwnd](const Posted& p) { return p.msg.hwnd == hwnd; });
     }
     std::lock_guard g(g_lock);
     auto cls = g_classes.find(w->classKey);
@@ -749,8 +788,9 @@ BOOL PostToQueue(const std::shared_ptr<ThreadQueue>& q, HWND hwnd, UINT msg, WPA
     m.lParam = lParam;
     m.time = TickNow();
     std::lock_guard l(q->lock);
-    q->posted.push_back(m);
-    WakeLocked(q.get());
+    const std::uint64_t seq = q->nextSeq++;
+    q->posted.push_back({m, seq});
+    WakeLocked(q.get(), seq);
     return TRUE;
 }
 
@@ -798,7 +838,7 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard l(target->lock);
         target->sent.push_back(&sm);
-        WakeLocked(target.get(), kSendEvent);
+        WakeForSendLocked(target.get());
     }
     // While we wait, other threads' sends to our own windows are handled, so
     // two threads sending to each other never deadlock.
@@ -903,7 +943,7 @@ void PostQuitMessage(int exitCode) {
     std::lock_guard l(q->lock);
     q->quitPosted = true;
     q->quitCode = exitCode;
-    WakeLocked(q.get());
+    WakeLocked(q.get(), 0);
 }
 
 // --- Timers ----------------------------------------------------------------
