@@ -11,7 +11,7 @@ shift || true
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev libgl-dev
-    libglib2.0-dev gvfs-backends gvfs-fuse gvfs-daemons dbus dbus-x11
+    libglib2.0-dev gvfs-backends gvfs-fuse gvfs-daemons dbus dbus-daemon
     libcurl4-openssl-dev libjpeg62-turbo-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
