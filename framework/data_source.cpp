@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace fw {
+
 TDataLink::~TDataLink() {
     if (Source) Source->RemoveLink(this);
 }
@@ -54,3 +56,5 @@ void TDataSource::TableGone() {
 void TDataSource::NotifyActiveChanged() {
     for (TDataLink* link : std::vector<TDataLink*>(Links)) link->ActiveChanged();
 }
+
+}  // namespace fw

@@ -12,6 +12,8 @@
 
 #include "framework/memory_data.h"
 
+namespace fw {
+
 class TDataSource;
 
 // A view's connection to a data source.
@@ -62,3 +64,5 @@ private:
     TRxMemoryData* Table = nullptr;
     std::vector<TDataLink*> Links;
 };
+
+}  // namespace fw

@@ -7,6 +7,8 @@
 #include <QStyledItemDelegate>
 #include <algorithm>
 
+namespace fw {
+
 namespace {
 
 QString ToQString(const std::string& text) { return QString::fromUtf8(text.data(), text.size()); }
@@ -314,3 +316,5 @@ void TDBGrid::focusOutEvent(QFocusEvent* event) {
     QTableView::focusOutEvent(event);
     viewport()->update();
 }
+
+}  // namespace fw

@@ -16,6 +16,8 @@
 
 #include "framework/data_source.h"
 
+namespace fw {
+
 struct TColumn {
     std::string FieldName;
     std::string Title;
@@ -85,3 +87,5 @@ private:
     QColor SelectColor{Qt::blue};
     bool Following = false;  // true while the grid moves its own current cell
 };
+
+}  // namespace fw

@@ -6,6 +6,8 @@
 
 #include "framework/data_source.h"
 
+namespace fw {
+
 namespace {
 
 // Length of the UTF-8 sequence starting at text[i], or 1 where the bytes do not
@@ -359,3 +361,5 @@ void TRxMemoryData::Notify(TDataEvent event) {
     // A listener may detach while it is told; walk a copy.
     for (TDataSource* source : std::vector<TDataSource*>(DataSources)) source->DataEvent(event);
 }
+
+}  // namespace fw

@@ -25,6 +25,8 @@
 #include <variant>
 #include <vector>
 
+namespace fw {
+
 class TDataSource;
 class TRxMemoryData;
 
@@ -174,3 +176,5 @@ private:
 // multi-byte sequence. A byte that does not start a valid sequence counts as
 // one character.
 std::string CutToCharacters(std::string_view text, int characters);
+
+}  // namespace fw

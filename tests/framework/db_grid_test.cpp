@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace fw;
+
 const QColor kCells(0xE8, 0xE8, 0xE8);
 const QColor kTitles(0x44, 0x4A, 0xA0);
 const QColor kFocused(0x00, 0x80, 0x00);

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace fw;
+
 std::vector<TFieldDef> ConnectionFields() {
     return {
         {"ID", TFieldType::ftAutoInc, 0},      {"HostName", TFieldType::ftString, 16},
