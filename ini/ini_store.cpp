@@ -1,0 +1,364 @@
+#include "ini/ini_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "ini/ini_text.h"
+
+namespace {
+
+constexpr unsigned char kMarker = 0xB6;
+constexpr unsigned char kKey = 0x13;
+
+// An open file descriptor, closed on every path out.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closes now and reports the result, which matters after writing.
+    int Close() {
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc;
+    }
+
+private:
+    int fd_;
+};
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The folder part of a path with its trailing separator ("" when there is none).
+std::string ExtractFilePath(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The Windows error number that the run-time library would report.
+int WindowsError(int err) {
+    switch (err) {
+        case ENOENT:
+            return 2;  // ERROR_FILE_NOT_FOUND
+        case ENOTDIR:
+            return 3;  // ERROR_PATH_NOT_FOUND
+        case EMFILE:
+        case ENFILE:
+            return 4;  // ERROR_TOO_MANY_OPEN_FILES
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return 5;  // ERROR_ACCESS_DENIED
+        case ENOSPC:
+            return 112;  // ERROR_DISK_FULL
+        default:
+            return 1117;  // ERROR_IO_DEVICE
+    }
+}
+
+[[noreturn]] void RaiseInOutError(int err) {
+    const int code = WindowsError(err);
+    std::string message;
+    switch (code) {
+        case 2:
+            message = "File not found";
+            break;
+        case 3:
+            message = "Invalid filename";
+            break;
+        case 4:
+            message = "Too many open files";
+            break;
+        case 5:
+            message = "File access denied";
+            break;
+        default:
+            message = "I/O error " + std::to_string(code);
+            break;
+    }
+    throw EInOutError(message, code);
+}
+
+// Reads a whole file; 0 or the errno of the failure.
+int ReadWholeFile(const std::string& path, std::string& out) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return errno;
+    out.clear();
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+int WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Replaces the file at path by one holding data: a temporary file in the same
+// folder is written, flushed to the disk and renamed over it, so readers and
+// crashes see either the old or the new file. 0 or the errno of the failure.
+int ReplaceFile(const std::string& path, const std::string& data) {
+    // Through a symbolic link the file it points to is replaced, not the link.
+    std::string target = path;
+    struct stat lst {};
+    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string dir =
+        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temp = dir + "." + base + ".XXXXXX";
+
+    // mkostemp creates the file with mode 0600: right for a new settings file,
+    // which holds passwords.
+    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        return errno;
+    struct stat old {};
+    int err = 0;
+    if (::stat(target.c_str(), &old) == 0) {
+        if (::fchmod(fd.get(), old.st_mode & 07777) != 0)
+            err = errno;
+        if (!err && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+            // Only a privileged writer can hand the file back to its owner;
+            // otherwise the replacement is ours, as a rewrite in place would
+            // not be, and that is acceptable for a per-user file.
+            (void)::fchown(fd.get(), old.st_uid, old.st_gid);
+        }
+    }
+    if (!err)
+        err = WriteAll(fd.get(), data);
+    // The data must be on the disk before the rename makes it the file; the
+    // folder itself is not flushed: a rename lost to a power cut leaves the
+    // complete old file.
+    if (!err && ::fdatasync(fd.get()) != 0)
+        err = errno;
+    if (fd.Close() != 0 && !err)
+        err = errno;
+    if (!err && ::rename(temp.c_str(), target.c_str()) != 0)
+        err = errno;
+    if (err)
+        ::unlink(temp.c_str());
+    return err;
+}
+
+std::string SysErrorMessage(int err) {
+    return std::strerror(err);
+}
+
+bool BreaksLine(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+}  // namespace
+
+TzIni::TzIni() = default;
+
+TzIni::~TzIni() = default;
+
+void TzIni::SetFileName(const std::string& value) {
+    if (value == FFileName)
+        return;
+    FFileName = value;
+}
+
+bool TzIni::Edit() {
+    if (Working)
+        return true;
+    std::vector<std::string> lines;
+    if (FileExists(FFileName)) {
+        std::string text;
+        if (const int err = ReadWholeFile(FFileName, text)) {
+            throw EFOpenError("Cannot open file \"" + FFileName + "\". " + SysErrorMessage(err));
+        }
+        lines = zini::SplitLines(text);
+    } else if (!DirectoryExists(ExtractFilePath(FFileName))) {
+        throw EzIniError("Can't create file:\r" + FFileName);
+    } else if (const int err = ReplaceFile(FFileName, std::string())) {
+        throw EFCreateError("Cannot create file \"" + FFileName + "\". " + SysErrorMessage(err));
+    }
+    Working = std::move(lines);
+    return false;
+}
+
+void TzIni::Post() {
+    if (!Working)
+        throw EzIniError("Post: Not edit mode");
+    std::string text;
+    std::size_t size = 0;
+    for (const std::string& line : *Working)
+        size += line.size() + 2;
+    text.reserve(size);
+    for (const std::string& line : *Working) {
+        text += line;
+        text += "\r\n";
+    }
+    if (const int err = ReplaceFile(FFileName, text)) {
+        throw EFCreateError("Cannot create file \"" + FFileName + "\". " + SysErrorMessage(err));
+    }
+    Working.reset();
+}
+
+bool TzIni::FindValue(const std::string& name, std::string& value) const {
+    if (!FileExists(FFileName))
+        return false;
+    std::string text;
+    if (const int err = ReadWholeFile(FFileName, text))
+        RaiseInOutError(err);
+    return zini::ForEachLine(text, [&](std::string_view line) {
+        std::string_view lineName;
+        if (!zini::EntryName(line, lineName) || !zini::SameName(lineName, name))
+            return false;
+        value.assign(line.substr(lineName.size() + 1));
+        if (!value.empty() && static_cast<unsigned char>(value[0]) == kMarker) {
+            value = DecryptValue(value);
+        }
+        return true;
+    });
+}
+
+std::string TzIni::ReadString(const std::string& name, const std::string& defaultValue) const {
+    std::string value;
+    return FindValue(name, value) ? value : defaultValue;
+}
+
+std::int32_t TzIni::ReadInteger(const std::string& name, std::int32_t defaultValue) const {
+    std::string value;
+    return FindValue(name, value) ? NumberTextToInt(value) : defaultValue;
+}
+
+std::size_t TzIni::FindInWorking(const std::string& name) const {
+    for (std::size_t i = 0; i < Working->size(); ++i) {
+        std::string_view lineName;
+        if (zini::EntryName((*Working)[i], lineName) && zini::SameName(lineName, name))
+            return i;
+    }
+    return std::string::npos;
+}
+
+void TzIni::RoundFailed(bool opened) {
+    // A round this call opened must not leave a working copy behind: later
+    // writes would change only that copy and never reach the file.
+    if (!opened)
+        Working.reset();
+}
+
+void TzIni::WriteString(const std::string& name, const std::string& value, bool encrypt) {
+    const std::string stored = (encrypt || FEncryptValues) ? EncryptValue(value) : value;
+    if (BreaksLine(name) || BreaksLine(stored)) {
+        throw EzIniError("Value can't be stored in a line:\r" + name);
+    }
+    const bool opened = Edit();
+    try {
+        const std::size_t i = FindInWorking(name);
+        if (i == std::string::npos) {
+            Working->push_back(name + "=" + stored);
+        } else if (!stored.empty()) {
+            std::string& line = (*Working)[i];
+            line.resize(line.find('=') + 1);
+            line += stored;
+        } else {
+            Working->erase(Working->begin() + static_cast<std::ptrdiff_t>(i));
+        }
+        if (!opened)
+            Post();
+    } catch (...) {
+        RoundFailed(opened);
+        throw;
+    }
+}
+
+void TzIni::WriteInteger(const std::string& name, std::int32_t value, bool encrypt) {
+    WriteString(name, std::to_string(value), encrypt);
+}
+
+void TzIni::DeleteKey(const std::string& name) {
+    const bool opened = Edit();
+    try {
+        const std::size_t i = FindInWorking(name);
+        if (i != std::string::npos)
+            Working->erase(Working->begin() + static_cast<std::ptrdiff_t>(i));
+        if (!opened)
+            Post();
+    } catch (...) {
+        RoundFailed(opened);
+        throw;
+    }
+}
+
+std::string TzIni::EncryptValue(const std::string& value) {
+    if (value.size() < 2)
+        return value;
+    std::string out;
+    out.reserve(value.size() + 1);
+    out += static_cast<char>(kMarker);
+    for (char c : value)
+        out += static_cast<char>(static_cast<unsigned char>(c) ^ kKey);
+    return out;
+}
+
+std::string TzIni::DecryptValue(const std::string& value) {
+    if (value.size() < 3 || static_cast<unsigned char>(value[0]) != kMarker)
+        return value;
+    std::string out;
+    out.reserve(value.size() - 1);
+    for (std::size_t i = 1; i < value.size(); ++i) {
+        out += static_cast<char>(static_cast<unsigned char>(value[i]) ^ kKey);
+    }
+    return out;
+}
+
+std::int32_t TzIni::NumberTextToInt(const std::string& text) {
+    return zini::NumberTextToInt(text, zini::SystemSeparators());
+}
+
+double TzIni::NumberTextToFloat(const std::string& text) {
+    return zini::NumberTextToFloat(text, zini::SystemSeparators());
+}
+
+std::string TzIni::CleanNumberText(const std::string& text) {
+    return zini::CleanNumberText(text, zini::SystemSeparators());
+}

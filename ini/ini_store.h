@@ -1,0 +1,121 @@
+#pragma once
+// TzIni: a non-visual component that reads and writes one flat settings file
+// of name=value lines (no sections), can encipher the values it writes, and
+// can remember its owner form's position and size between runs.
+//
+// The file: 8-bit text, every written line ending in CR LF. A line holding "="
+// is an entry (name before the first "=", value after it, nothing trimmed);
+// any other line is kept where it is and never matches. Names compare
+// case-insensitively by the locale-aware comparison; the first line of a name
+// counts for reading, overwriting and deleting.
+//
+// Every read scans the file on disk afresh. Every write or delete made while
+// the store is idle is a whole round of load, change and replace; between
+// Edit (which returned false) and Post, writes change only the working copy.
+// The file is never rewritten in place: Post writes a temporary file in the
+// same folder, flushes it and renames it over the old one, so a killed process
+// or a full disk leaves the complete old or the complete new file. A new file
+// is readable and writable by its owner only; a replaced file keeps its mode.
+//
+// Errors: EzIniError for misuse and for values that cannot stand in a line;
+// EInOutError when an existing file cannot be read; EFOpenError when it cannot
+// be loaded for editing; EFCreateError when it cannot be written.
+//
+// Threads: a store and everything it does belong to the thread that owns its
+// owner form (the main thread); it takes no locks.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// The store's own error, with fixed English messages.
+class EzIniError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The platform's file errors, as the run-time library raises them. ErrorCode
+// is the Windows error number of the failure (ERROR_ACCESS_DENIED, ...).
+class EInOutError : public std::runtime_error {
+public:
+    EInOutError(const std::string& message, int errorCode)
+        : std::runtime_error(message), ErrorCode(errorCode) {}
+    int ErrorCode;
+};
+class EFOpenError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+class EFCreateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum TFormSaveFormat { fsfNone = 0, fsfSize = 1, fsfPosition = 2, fsfBoth = 3 };
+enum TFormSavePlace { fspNone = 0, fspWinDir = 1, fspAppDir = 2 };
+
+class TzIni {
+public:
+    TzIni();
+    ~TzIni();
+    TzIni(const TzIni&) = delete;
+    TzIni& operator=(const TzIni&) = delete;
+
+    // Published properties.
+    const std::string& FileName() const { return FFileName; }
+    // A text that differs (case-sensitively) is stored and the owner form's
+    // placement is loaded from it.
+    void SetFileName(const std::string& value);
+    TFormSaveFormat FormSave() const { return FFormSave; }
+    void SetFormSave(TFormSaveFormat value) { FFormSave = value; }
+    TFormSavePlace FileNameAutoSet() const { return FFileNameAutoSet; }
+    void SetFileNameAutoSet(TFormSavePlace value) { FFileNameAutoSet = value; }
+    bool EncryptValues() const { return FEncryptValues; }
+    void SetEncryptValues(bool value) { FEncryptValues = value; }
+
+    // True when already in edit mode (nothing done); false when this call
+    // loaded a working copy, and then the caller must Post. A missing file is
+    // created empty when its folder exists, else EzIniError "Can't create
+    // file:\r" + FileName; a failed Edit leaves the store idle.
+    bool Edit();
+    // Replaces the file with the working copy and leaves edit mode. Without a
+    // working copy EzIniError "Post: Not edit mode". When the file cannot be
+    // written, EFCreateError; the file is untouched and the store stays in edit
+    // mode with its working copy.
+    void Post();
+    bool InEditMode() const { return Working.has_value(); }
+
+    // Reads the file on disk (never the working copy). False when the file or
+    // the name is absent; then value is left as it was.
+    bool FindValue(const std::string& name, std::string& value) const;
+    std::string ReadString(const std::string& name, const std::string& defaultValue) const;
+    std::int32_t ReadInteger(const std::string& name, std::int32_t defaultValue) const;
+
+    // Writes and deletes. Outside an Edit/Post bracket each is a complete round
+    // that either replaces the file or raises and leaves the store idle with
+    // the file as it was. A value that, as it would be stored, holds CR, LF or
+    // NUL (or a name that does) raises EzIniError naming the key and changes
+    // nothing.
+    void WriteString(const std::string& name, const std::string& value, bool encrypt);
+    void WriteInteger(const std::string& name, std::int32_t value, bool encrypt);
+    void DeleteKey(const std::string& name);
+
+    static std::string EncryptValue(const std::string& value);
+    static std::string DecryptValue(const std::string& value);
+    // With the user's thousands and decimal separators.
+    static std::int32_t NumberTextToInt(const std::string& text);
+    static double NumberTextToFloat(const std::string& text);
+    static std::string CleanNumberText(const std::string& text);
+
+private:
+    std::size_t FindInWorking(const std::string& name) const;
+    void RoundFailed(bool opened);
+
+    std::string FFileName;
+    TFormSaveFormat FFormSave = fsfBoth;
+    TFormSavePlace FFileNameAutoSet = fspAppDir;
+    bool FEncryptValues = false;
+    std::optional<std::vector<std::string>> Working;
+};

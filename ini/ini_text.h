@@ -1,0 +1,70 @@
+#pragma once
+// The text rules of the INI store that need no file and no component: how a
+// file's bytes split into lines, how names compare, and how number texts are
+// cleaned and converted. Kept apart from TzIni so that they can be exercised
+// directly (tests, fuzzing) and with separators other than the user's.
+//
+// Threads: every function here may be called from any thread.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zini {
+
+// Splits file contents into lines. A line ends at CR LF, a lone CR or a lone
+// LF; a last line without an ending still counts, an ending at the very end
+// adds no empty line. Every other byte, NUL included, belongs to its line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Calls fn(line) for each line as SplitLines cuts them, stopping early when fn
+// returns true. Returns whether fn stopped it.
+template <typename Fn>
+bool ForEachLine(std::string_view text, Fn&& fn) {
+    std::size_t start = 0;
+    const std::size_t n = text.size();
+    while (start < n) {
+        std::size_t end = start;
+        while (end < n && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        if (fn(text.substr(start, end - start)))
+            return true;
+        if (end < n && text[end] == '\r' && end + 1 < n && text[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The name part of an entry line: everything before its first "=". A line
+// without "=" is not an entry; then the result is false.
+bool EntryName(std::string_view line, std::string_view& name);
+
+// Whether two names are the same for the store: their case-folded forms
+// collate equal in the user's locale (the locale-aware comparison of the
+// system's texts, which are UTF-8 here). Printable ASCII takes a fast path
+// with the same result.
+bool SameName(std::string_view a, std::string_view b);
+
+// The separators of number texts. Both may be several bytes (UTF-8) and the
+// thousands separator may be empty.
+struct TNumberSeparators {
+    std::string Thousand;
+    std::string Decimal;
+};
+
+// The user's separators, read once from Qt's QLocale::system() (which follows
+// LC_ALL / LC_NUMERIC / LANG). Qt rather than the C library's localeconv():
+// the C library's "C" locale has no thousands separator at all, while every
+// Windows locale has one, and QLocale's "C" gives the usual "," and ".".
+const TNumberSeparators& SystemSeparators();
+
+std::string CleanNumberText(std::string_view text, const TNumberSeparators& seps);
+double NumberTextToFloat(std::string_view text, const TNumberSeparators& seps);
+// NumberTextToFloat truncated toward zero and kept to its low 32 bits, as a
+// 64-bit truncation assigned to a 32-bit integer does; a number beyond the
+// 64-bit range gives 0.
+std::int32_t NumberTextToInt(std::string_view text, const TNumberSeparators& seps);
+
+}  // namespace zini
