@@ -1,0 +1,420 @@
+#include "framework/form.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/skin.h"
+#include "framework/std_controls.h"
+
+namespace fw {
+
+using namespace win;
+
+// The top-level widget of a form: everything outside the client area is
+// non-client, and what happens there becomes window messages to the form.
+class FormWidget : public QWidget {
+public:
+    explicit FormWidget(TForm* form)
+        : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), form_(form) {
+        setMouseTracking(true);
+    }
+
+    TForm* form_;
+    bool moving_ = false;
+    QPoint moveAnchor_;
+    bool tracking_ = false;
+
+    LRESULT Send(UINT msg, WPARAM wParam, LPARAM lParam) {
+        LRESULT r = 0;
+        if (form_) CallGuarded(form_, [&] { r = form_->Perform(msg, wParam, lParam); });
+        return r;
+    }
+    static LPARAM Pt(QPoint p) { return MakeLParamPoint(p.x(), p.y()); }
+    LPARAM ClientPt(QPoint global) { return Pt(global - form_->ClientOrigin()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (!form_) return;
+        QPainter painter(this);
+        form_->ncPainter_ = &painter;
+        Send(WM_NCPAINT, 1, 0);
+        if (form_) form_->ncPainter_ = nullptr;
+    }
+
+    void mousePressEvent(QMouseEvent* e) override {
+        const bool left = e->button() == Qt::LeftButton;
+        if (!form_ || (!left && e->button() != Qt::RightButton)) return e->ignore();
+        const QPoint g = e->globalPosition().toPoint();
+        const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
+        if (ht == HTCLIENT || ht == HTNOWHERE) return e->ignore();
+        Send(WM_SETCURSOR, form_->Handle(),
+             MAKELONG(static_cast<WORD>(ht), left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN));
+        if (left) {
+            tracking_ = true;
+            Send(WM_NCLBUTTONDOWN, static_cast<WPARAM>(ht), Pt(g));
+        } else {
+            Send(WM_NCRBUTTONDOWN, static_cast<WPARAM>(ht), Pt(g));
+        }
+    }
+
+    void mouseDoubleClickEvent(QMouseEvent* e) override {
+        const bool left = e->button() == Qt::LeftButton;
+        if (!form_ || (!left && e->button() != Qt::RightButton)) return e->ignore();
+        const QPoint g = e->globalPosition().toPoint();
+        const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
+        if (ht == HTCLIENT || ht == HTNOWHERE) return e->ignore();
+        if (left) tracking_ = true;
+        Send(left ? WM_NCLBUTTONDBLCLK : WM_NCRBUTTONDBLCLK, static_cast<WPARAM>(ht), Pt(g));
+    }
+
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (!form_) return;
+        const QPoint g = e->globalPosition().toPoint();
+        if (moving_) {
+            if (e->buttons() & Qt::LeftButton) {
+                const QPoint to = g - moveAnchor_;
+                form_->SetBounds(to.x(), to.y(), form_->Width(), form_->Height());
+                return;
+            }
+            moving_ = false;
+        }
+        if (tracking_ && (e->buttons() & Qt::LeftButton)) {
+            Send(WM_MOUSEMOVE, 1 /* MK_LBUTTON */, ClientPt(g));
+            return;
+        }
+        tracking_ = false;
+        const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
+        Send(WM_SETCURSOR, form_->Handle(), MAKELONG(static_cast<WORD>(ht), WM_MOUSEMOVE));
+        if (ht != HTCLIENT) Send(WM_NCMOUSEMOVE, static_cast<WPARAM>(ht), Pt(g));
+    }
+
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (!form_) return;
+        const QPoint g = e->globalPosition().toPoint();
+        if (e->button() == Qt::LeftButton) {
+            tracking_ = false;
+            if (moving_) {
+                moving_ = false;
+                return;
+            }
+            const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
+            if (ht == HTCLIENT)
+                Send(WM_LBUTTONUP, 0, ClientPt(g));
+            else
+                Send(WM_NCLBUTTONUP, static_cast<WPARAM>(ht), Pt(g));
+        } else if (e->button() == Qt::RightButton) {
+            const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
+            if (ht != HTCLIENT) Send(WM_NCRBUTTONUP, static_cast<WPARAM>(ht), Pt(g));
+        }
+    }
+
+    void changeEvent(QEvent* e) override {
+        QWidget::changeEvent(e);
+        if (form_ && e->type() == QEvent::ActivationChange)
+            Send(WM_NCACTIVATE, isActiveWindow() ? TRUE : FALSE, 0);
+    }
+
+    void moveEvent(QMoveEvent* e) override {
+        QWidget::moveEvent(e);
+        // The window manager may move us too; keep Left and Top true.
+        if (form_ && (form_->Left() != x() || form_->Top() != y()))
+            form_->SetBounds(x(), y(), form_->Width(), form_->Height());
+    }
+
+    void closeEvent(QCloseEvent* e) override {
+        // A close asked for from outside goes the way of the close box.
+        e->ignore();
+        Send(WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+
+    void keyPressEvent(QKeyEvent* e) override {
+        if (form_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+            TButton* b = form_->defaultButton_;
+            if (b && b->Enabled() && b->Visible()) {
+                CallGuarded(b, [b] { b->Click(); });
+                return;
+            }
+        }
+        QWidget::keyPressEvent(e);
+    }
+};
+
+TForm::TForm(TComponent* AOwner) : TWinControl(AOwner, new FormWidget(this)) {
+    frame_ = static_cast<FormWidget*>(Widget());
+    client_ = new QWidget(frame_);
+    client_->setAttribute(Qt::WA_NoMousePropagation);
+    client_->setAutoFillBackground(true);
+    skin::ApplyToForm(frame_, client_);
+    TControl::SetVisible(false);
+    BeginLoadingComponents();
+    SetBounds(0, 0, 2 * NCFrameWidth + 320, 2 * NCFrameHeight + NCCaptionHeight + 240);
+}
+
+TForm::~TForm() {
+    Destroying();
+    DestroyComponents();
+    DestroyHandle();
+    // Whatever the widget still says while it dies is no longer ours to hear.
+    frame_->form_ = nullptr;
+}
+
+void TForm::FinishCreate(TForm* form, void** ref) {
+    if (auto* app = dynamic_cast<TApplication*>(form->Owner())) app->FormCreated(form);
+    try {
+        form->EndLoadingComponents();
+    } catch (...) {
+        if (ref) *ref = nullptr;
+        delete form;
+        throw;
+    }
+    form->DoCreate();
+}
+
+void TForm::DoCreate() {
+    if (OnCreate) CallGuarded(this, [this] { OnCreate(this); });
+}
+
+void TForm::CreateParams(TCreateParams& Params) {
+    TWinControl::CreateParams(Params);
+    Params.WinClassName = "TQuilvaneForm";
+    Params.Style = WS_POPUP | WS_CAPTION;
+    if (borderIcons_.Contains(biSystemMenu)) Params.Style |= WS_SYSMENU;
+    if (borderIcons_.Contains(biMinimize)) Params.Style |= WS_MINIMIZEBOX;
+    if (borderIcons_.Contains(biMaximize)) Params.Style |= WS_MAXIMIZEBOX;
+    Params.ExStyle = WS_EX_DLGMODALFRAME;
+}
+
+void TForm::SetBorderIcons(TBorderIcons value) {
+    borderIcons_ = value;
+    if (HandleAllocated()) {
+        TCreateParams params;
+        CreateParams(params);
+        SetWindowLongA(Handle(), GWL_STYLE, static_cast<LONG>(params.Style));
+    }
+    Invalidate();
+}
+
+int TForm::ClientWidth() const { return std::max(0, Width() - 2 * NCFrameWidth); }
+int TForm::ClientHeight() const {
+    return std::max(0, Height() - 2 * NCFrameHeight - NCCaptionHeight);
+}
+void TForm::SetClientWidth(int value) { SetWidth(value + 2 * NCFrameWidth); }
+void TForm::SetClientHeight(int value) {
+    SetHeight(value + 2 * NCFrameHeight + NCCaptionHeight);
+}
+
+QPoint TForm::ClientOrigin() const {
+    return QPoint(Left() + NCFrameWidth, Top() + NCFrameHeight + NCCaptionHeight);
+}
+
+QWidget* TForm::ContainerWidget() const { return client_; }
+
+void TForm::ApplyBounds() {
+    frame_->setFixedSize(Width(), Height());
+    if (frame_->pos() != QPoint(Left(), Top())) frame_->move(Left(), Top());
+    client_->setGeometry(NCFrameWidth, NCFrameHeight + NCCaptionHeight, ClientWidth(),
+                         ClientHeight());
+}
+
+void TForm::CenterOnScreen() {
+    QScreen* screen = frame_->screen() ? frame_->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect s = screen->geometry();
+    SetBounds(s.x() + (s.width() - Width()) / 2, s.y() + (s.height() - Height()) / 2, Width(),
+              Height());
+}
+
+void TForm::SetVisible(bool value) {
+    if (value && IsLoading())
+        throw EInvalidOperation("Cannot show a form before it has finished loading");
+    if (value == Visible() && frame_->isVisible() == value) return;
+    TControl::SetVisible(value);
+    if (value) {
+        HandleNeeded();
+        if (!shownOnce_ && position_ == poScreenCenter) CenterOnScreen();
+        shownOnce_ = true;
+        frame_->show();
+        if (OnShow) OnShow(this);
+    } else {
+        frame_->hide();
+        if (OnHide) OnHide(this);
+    }
+}
+
+void TForm::BringToFront() {
+    frame_->raise();
+    frame_->activateWindow();
+}
+
+void TForm::Close() {
+    bool canClose = true;
+    if (OnCloseQuery) OnCloseQuery(this, canClose);
+    if (!canClose) return;
+    TCloseAction action = caHide;
+    if (OnClose) OnClose(this, action);
+    if (action == caNone) return;
+    if (Application && Application->MainForm() == this) {
+        Application->Terminate();
+        return;
+    }
+    switch (action) {
+    case caHide: Hide(); break;
+    case caMinimize: Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0); break;
+    case caFree: {
+        // Freed from the event loop: the close may come from the form's own
+        // window procedure, which must not return into a freed form.
+        Hide();
+        QPointer<QWidget> alive = frame_;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [alive, this] {
+                if (alive) delete this;
+            },
+            Qt::QueuedConnection);
+        break;
+    }
+    case caNone: break;
+    }
+}
+
+void TForm::Repaint() { frame_->repaint(); }
+void TForm::Invalidate() { frame_->update(); }
+
+void TForm::TextChanged() {
+    frame_->setWindowTitle(QString::fromStdString(Caption()));
+    frame_->update();
+}
+
+void TForm::Notification(TComponent* AComponent, TOperation Operation) {
+    TWinControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == defaultButton_) defaultButton_ = nullptr;
+}
+
+void TForm::SetDefaultButton(TButton* button, bool isDefault) {
+    if (isDefault) {
+        if (defaultButton_ && defaultButton_ != button) defaultButton_->SetDefault(false);
+        defaultButton_ = button;
+        FreeNotification(button);
+    } else if (defaultButton_ == button) {
+        defaultButton_ = nullptr;
+    }
+}
+
+LRESULT TForm::HitTest(QPoint screenPoint) const {
+    const QPoint p = screenPoint - QPoint(Left(), Top());
+    if (p.x() < 0 || p.y() < 0 || p.x() >= Width() || p.y() >= Height()) return HTNOWHERE;
+    const QRect client(NCFrameWidth, NCFrameHeight + NCCaptionHeight, ClientWidth(),
+                       ClientHeight());
+    if (client.contains(p)) return HTCLIENT;
+    if (borderIcons_.Contains(biSystemMenu) && skin::CloseBoxRect(Width()).contains(p))
+        return HTCLOSE;
+    if (p.y() >= NCFrameHeight && p.y() < NCFrameHeight + NCCaptionHeight &&
+        p.x() >= NCFrameWidth && p.x() < Width() - NCFrameWidth)
+        return HTCAPTION;
+    return HTBORDER;
+}
+
+void TForm::BeginMove(QPoint screenPoint) {
+    QWindow* window = frame_->windowHandle();
+    if (window && window->startSystemMove()) return;
+    // Without a window manager to ask, the form follows the mouse itself.
+    frame_->moving_ = true;
+    frame_->moveAnchor_ = screenPoint - QPoint(Left(), Top());
+}
+
+void TForm::SysCommand(TMessage& Message) {
+    const QPoint point(GetXLParam(Message.LParam), GetYLParam(Message.LParam));
+    switch (Message.WParam & 0xFFF0) {
+    case SC_CLOSE: Perform(WM_CLOSE, 0, 0); break;
+    case SC_MOVE: BeginMove(point); break;
+    case SC_MINIMIZE:
+        if (Application && Application->MainForm() == this)
+            Application->Minimize();
+        else
+            frame_->showMinimized();
+        break;
+    case SC_RESTORE:
+        if (Application && Application->MainForm() == this)
+            Application->Restore();
+        else
+            frame_->showNormal();
+        break;
+    default: break;
+    }
+    Message.Result = 0;
+}
+
+void TForm::WndProc(TMessage& Message) {
+    switch (Message.Msg) {
+    case WM_NCHITTEST:
+        Message.Result =
+            HitTest(QPoint(GetXLParam(Message.LParam), GetYLParam(Message.LParam)));
+        return;
+    case WM_NCPAINT:
+        if (ncPainter_)
+            PaintNonClient(*ncPainter_);
+        else
+            Invalidate();
+        Message.Result = 0;
+        return;
+    case WM_NCACTIVATE:
+        active_ = Message.WParam != 0;
+        Invalidate();
+        Message.Result = TRUE;
+        return;
+    case WM_NCLBUTTONDOWN:
+        closePressed_ = Message.WParam == static_cast<WPARAM>(HTCLOSE);
+        if (Message.WParam == static_cast<WPARAM>(HTCAPTION))
+            Perform(WM_SYSCOMMAND, SC_MOVE | static_cast<WPARAM>(HTCAPTION), Message.LParam);
+        if (closePressed_) Invalidate();
+        Message.Result = 0;
+        return;
+    case WM_NCLBUTTONUP: {
+        const bool close = closePressed_ && Message.WParam == static_cast<WPARAM>(HTCLOSE);
+        if (closePressed_) Invalidate();
+        closePressed_ = false;
+        if (close) Perform(WM_SYSCOMMAND, SC_CLOSE, Message.LParam);
+        Message.Result = 0;
+        return;
+    }
+    case WM_LBUTTONUP:
+        if (closePressed_) Invalidate();
+        closePressed_ = false;
+        Message.Result = 0;
+        return;
+    case WM_NCLBUTTONDBLCLK:
+    case WM_NCRBUTTONDOWN:
+    case WM_NCRBUTTONUP:
+    case WM_NCRBUTTONDBLCLK:
+    case WM_NCMOUSEMOVE:
+        Message.Result = 0;
+        return;
+    case WM_SETCURSOR:
+        frame_->unsetCursor();
+        Message.Result = TRUE;
+        return;
+    case WM_SYSCOMMAND: SysCommand(Message); return;
+    case WM_CLOSE:
+        Close();
+        Message.Result = 0;
+        return;
+    default: TWinControl::WndProc(Message); return;
+    }
+}
+
+void TForm::PaintNonClient(QPainter& painter) {
+    skin::PaintFormFrame(painter, Width(), Height(), QString::fromStdString(Caption()), active_,
+                         borderIcons_.Contains(biSystemMenu), closePressed_);
+}
+
+}  // namespace fw

@@ -1,0 +1,115 @@
+#include "framework/std_controls.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "framework/application.h"
+#include "framework/form.h"
+
+namespace fw {
+namespace {
+
+TForm* FormOf(TControl* control) {
+    for (TControl* c = control->Parent(); c; c = c->Parent())
+        if (auto* form = dynamic_cast<TForm*>(c)) return form;
+    return nullptr;
+}
+
+// "&Add" shown without an accelerator: the marker goes, "&&" stays one "&".
+QString StripAccelerator(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        out += text[i];
+    }
+    return QString::fromStdString(out);
+}
+
+}  // namespace
+
+TButton::TButton(TComponent* AOwner) : TControl(AOwner, new QPushButton) {
+    // Enter on a focused button presses that button; otherwise the key goes on
+    // to the form, which presses its default button.
+    Button()->setAutoDefault(true);
+    QObject::connect(Button(), &QPushButton::clicked, Button(),
+                     [this] { CallGuarded(this, [this] { Click(); }); });
+}
+
+QPushButton* TButton::Button() const { return static_cast<QPushButton*>(Widget()); }
+
+void TButton::SetCaption(const std::string& value) {
+    TControl::SetCaption(value);
+    Button()->setText(QString::fromStdString(value));
+}
+
+void TButton::SetDefault(bool value) {
+    default_ = value;
+    Button()->setDefault(value);
+    if (TForm* form = FormOf(this)) form->SetDefaultButton(this, value);
+}
+
+void TButton::ParentChanged() {
+    if (default_) SetDefault(true);
+}
+
+void TButton::SetGlyph(const QPixmap& glyph) {
+    Button()->setIcon(QIcon(glyph));
+    if (!glyph.isNull()) Button()->setIconSize(glyph.size());
+}
+
+TLabel::TLabel(TComponent* AOwner) : TControl(AOwner, new QLabel) {}
+
+QLabel* TLabel::Label() const { return static_cast<QLabel*>(Widget()); }
+
+void TLabel::SetCaption(const std::string& value) {
+    TControl::SetCaption(value);
+    Update();
+}
+
+void TLabel::SetFocusControl(TControl* control) {
+    if (focusControl_) RemoveFreeNotification(focusControl_);
+    focusControl_ = control;
+    if (control) FreeNotification(control);
+    Update();
+}
+
+void TLabel::Notification(TComponent* AComponent, TOperation Operation) {
+    TControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == focusControl_) {
+        focusControl_ = nullptr;
+        Update();
+    }
+}
+
+void TLabel::Update() {
+    // Qt shows the accelerator only for a label with a buddy.
+    Label()->setBuddy(focusControl_ ? focusControl_->Widget() : nullptr);
+    Label()->setText(focusControl_ ? QString::fromStdString(Caption())
+                                   : StripAccelerator(Caption()));
+}
+
+TEdit::TEdit(TComponent* AOwner) : TControl(AOwner, new QLineEdit) {
+    QObject::connect(LineEdit(), &QLineEdit::textChanged, LineEdit(), [this] {
+        if (OnChange) CallGuarded(this, [this] { OnChange(this); });
+    });
+}
+
+QLineEdit* TEdit::LineEdit() const { return static_cast<QLineEdit*>(Widget()); }
+
+std::string TEdit::Text() const { return LineEdit()->text().toStdString(); }
+
+void TEdit::SetText(const std::string& value) {
+    LineEdit()->setText(QString::fromStdString(value));
+}
+
+void TEdit::SetMaxLength(int value) { LineEdit()->setMaxLength(value > 0 ? value : 32767); }
+
+void TEdit::SetPasswordChar(char value) {
+    LineEdit()->setEchoMode(value ? QLineEdit::Password : QLineEdit::Normal);
+}
+
+void TEdit::SetReadOnly(bool value) { LineEdit()->setReadOnly(value); }
+
+}  // namespace fw
