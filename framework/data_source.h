@@ -40,12 +40,10 @@ private:
     TDataSource* Source = nullptr;
 };
 
-class TDataSource {
+class TDataSource : public TComponent {
 public:
-    TDataSource() = default;
-    ~TDataSource();
-    TDataSource(const TDataSource&) = delete;
-    TDataSource& operator=(const TDataSource&) = delete;
+    explicit TDataSource(TComponent* AOwner) : TComponent(AOwner) {}
+    ~TDataSource() override;
 
     TRxMemoryData* DataSet() const { return Table; }
     void SetDataSet(TRxMemoryData* dataSet);

@@ -174,7 +174,8 @@ void TField::Store(TFieldValue value) {
 
 // ---------------------------------------------------------------- TRxMemoryData
 
-TRxMemoryData::TRxMemoryData(const std::vector<TFieldDef>& fieldDefs) {
+TRxMemoryData::TRxMemoryData(TComponent* AOwner, const std::vector<TFieldDef>& fieldDefs)
+    : TComponent(AOwner) {
     for (const TFieldDef& def : fieldDefs) {
         const int index = static_cast<int>(FieldList.size());
         if (def.DataType == TFieldType::ftAutoInc) {

@@ -25,15 +25,18 @@
 #include <variant>
 #include <vector>
 
+#include "framework/component.h"
+#include "framework/exceptions.h"
+
 namespace fw {
 
 class TDataSource;
 class TRxMemoryData;
 
 // The table's error, with the fixed English messages of the data-set layer.
-class EDatabaseError : public std::runtime_error {
+class EDatabaseError : public Exception {
 public:
-    using std::runtime_error::runtime_error;
+    using Exception::Exception;
 };
 
 enum class TFieldType { ftString, ftInteger, ftBoolean, ftAutoInc };
@@ -98,14 +101,12 @@ private:
     TFieldDef Def;
 };
 
-class TRxMemoryData {
+class TRxMemoryData : public TComponent {
 public:
     // The fields are fixed for the table's life, in the given order. At most
     // one field may be ftAutoInc. The table is open and empty.
-    explicit TRxMemoryData(const std::vector<TFieldDef>& fieldDefs);
-    ~TRxMemoryData();
-    TRxMemoryData(const TRxMemoryData&) = delete;
-    TRxMemoryData& operator=(const TRxMemoryData&) = delete;
+    TRxMemoryData(TComponent* AOwner, const std::vector<TFieldDef>& fieldDefs);
+    ~TRxMemoryData() override;
 
     int FieldCount() const { return static_cast<int>(FieldList.size()); }
     TField& Fields(int index) const;

@@ -21,12 +21,12 @@ const QColor kSelected(0xFF, 0xFF, 0x00);
 
 class GridFixture : public ::testing::Test {
 protected:
-    TRxMemoryData Table{{{"ID", TFieldType::ftAutoInc, 0},
+    TRxMemoryData Table{nullptr, {{"ID", TFieldType::ftAutoInc, 0},
                          {"HostName", TFieldType::ftString, 16},
                          {"Connected", TFieldType::ftBoolean, 0},
                          {"FalseCount", TFieldType::ftInteger, 0},
                          {"UNC", TFieldType::ftString, 50}}};
-    TDataSource Source;
+    TDataSource Source{nullptr};
     TDBGrid Grid;
 
     GridFixture() {
@@ -149,11 +149,11 @@ TEST_F(GridFixture, ColumnsHaveGivenOrFittingWidthsAndTitles) {
 
 TEST(DBGrid, OutlivesOrPrecedesItsTable) {
     TDBGrid grid;
-    TDataSource source;
+    TDataSource source{nullptr};
     grid.SetDataSource(&source);
     grid.SetColumns({{"HostName", "Host Name", Qt::AlignHCenter, 86}});
     {
-        TRxMemoryData table({{"HostName", TFieldType::ftString, 16}});
+        TRxMemoryData table(nullptr, {{"HostName", TFieldType::ftString, 16}});
         source.SetDataSet(&table);
         table.Append();
         table.FieldByName("HostName").SetAsString("x");

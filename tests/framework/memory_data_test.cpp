@@ -37,7 +37,7 @@ protected:
 
 class ConnectionTable : public ::testing::Test {
 protected:
-    TRxMemoryData Table{ConnectionFields()};
+    TRxMemoryData Table{nullptr, ConnectionFields()};
 
     void AddHost(const std::string& host) {
         Table.Append();
@@ -138,7 +138,7 @@ class TextCut : public ::testing::TestWithParam<CutCase> {};
 
 TEST_P(TextCut, TextIsCutToFieldSizeInCharacters) {
     const CutCase& c = GetParam();
-    TRxMemoryData table(ConnectionFields());
+    TRxMemoryData table(nullptr, ConnectionFields());
     table.Append();
     table.FieldByName(c.field).SetAsString(c.written);
     EXPECT_EQ(table.FieldByName(c.field).AsString(), c.stored) << "before post";
@@ -303,7 +303,7 @@ TEST_F(ConnectionTable, MovingDuringAChangePostsAChangedRecord) {
 }
 
 TEST_F(ConnectionTable, DataSourceAnnouncesPostsDeletesAndMoves) {
-    TDataSource source;
+    TDataSource source{nullptr};
     source.SetDataSet(&Table);
     RecordingLink link;
     link.SetDataSource(&source);
@@ -326,14 +326,14 @@ TEST_F(ConnectionTable, DataSourceAnnouncesPostsDeletesAndMoves) {
     // Either side may go first without dangling.
     const int before = link.ActiveChanges;
     {
-        TRxMemoryData other(ConnectionFields());
+        TRxMemoryData other(nullptr, ConnectionFields());
         source.SetDataSet(&other);
     }
     EXPECT_EQ(source.DataSet(), nullptr);
     EXPECT_EQ(link.ActiveChanges, before + 2);
     source.SetDataSet(&Table);
     {
-        TDataSource shortLived;
+        TDataSource shortLived{nullptr};
         shortLived.SetDataSet(&Table);
     }
     link.Events.clear();
