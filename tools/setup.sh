@@ -15,7 +15,7 @@ packages=(
     libcurl4-openssl-dev libjpeg62-turbo-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
-    samba smbclient iproute2 iputils-ping procps
+    samba smbclient iproute2 iputils-ping procps nftables
 )
 
 missing=()

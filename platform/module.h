@@ -1,0 +1,46 @@
+#pragma once
+// Kernel area, run-time loading: LoadLibraryA, GetProcAddress, FreeLibrary.
+//
+// A library is asked for by its Windows name. The program's own libraries are
+// found in the lib/ folder beside the executable's bin/ folder (the build
+// tree and an installed tree look alike), so an installed copy can be moved:
+//   "icmp.dll"   lib/libquilvane_icmp.so, or the file named by
+//                $QUILVANE_ICMP_LIBRARY when that is set
+// Any other name fails with ERROR_MOD_NOT_FOUND unless it is a path (holds a
+// "/"), which is loaded as it is.
+//
+// A library of ours may export "QuilvaneAttachModule"; it is called once
+// after loading with the kernel's services, so the library reports errors
+// through the same last error as the program.
+//
+// Threads: any thread.
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace win {
+
+using HMODULE = void*;
+using FARPROC = void (*)();
+
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+
+// What a library of ours gets from the program when it is loaded.
+struct KernelServices {
+    void (*SetLastError)(DWORD code);
+    DWORD (*GetLastError)();
+};
+using PQuilvaneAttachModule = void (*)(const KernelServices* services);
+
+// nullptr with ERROR_MOD_NOT_FOUND when the library cannot be found or loaded.
+HMODULE LoadLibraryA(LPCSTR fileName);
+// nullptr with ERROR_PROC_NOT_FOUND when the library has no such entry.
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL FreeLibrary(HMODULE module);
+
+// The file LoadLibraryA would load for `fileName`, or "" when there is none.
+std::string LibraryPath(LPCSTR fileName);
+
+}  // namespace win
