@@ -74,9 +74,9 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 
 void TComponent::InsertComponent(TComponent* AComponent) {
     if (!AComponent || AComponent->owner_ == this) return;
-    if (AComponent->owner_) AComponent->owner_->RemoveComponent(AComponent);
     if (!AComponent->name_.empty() && FindComponent(AComponent->name_))
         throw EComponentError("A component named " + AComponent->name_ + " already exists");
+    if (AComponent->owner_) AComponent->owner_->RemoveComponent(AComponent);
     Insert(AComponent);
     Notification(AComponent, opInsert);
 }
@@ -106,7 +106,7 @@ void TComponent::Destroying() {
 void TComponent::DestroyComponents() {
     while (!components_.empty()) {
         TComponent* last = components_.back();
-        Remove(last);
+        RemoveComponent(last);
         delete last;
     }
 }

@@ -81,7 +81,8 @@ public:
 
     // Sets csDestroying here and on every owned component, recursively.
     void Destroying();
-    // Frees the owned components, the newest first.
+    // Frees the owned components, the newest first; each is announced
+    // (opRemove) to this component and its remaining components first.
     void DestroyComponents();
 
     // The end-of-loading step. Overrides call the inherited Loaded() first.
