@@ -5,21 +5,28 @@
 namespace fw {
 
 TDataLink::~TDataLink() {
-    if (Source) Source->RemoveLink(this);
+    if (Source)
+        Source->RemoveLink(this);
 }
 
 void TDataLink::SetDataSource(TDataSource* source) {
-    if (source == Source) return;
-    if (Source) Source->RemoveLink(this);
+    if (source == Source)
+        return;
+    if (Source)
+        Source->RemoveLink(this);
     Source = source;
-    if (Source) Source->AddLink(this);
+    if (Source)
+        Source->AddLink(this);
     ActiveChanged();
 }
 
-TRxMemoryData* TDataLink::DataSet() const { return Source ? Source->DataSet() : nullptr; }
+TRxMemoryData* TDataLink::DataSet() const {
+    return Source ? Source->DataSet() : nullptr;
+}
 
 TDataSource::~TDataSource() {
-    if (Table) Table->DetachDataSource(this);
+    if (Table)
+        Table->DetachDataSource(this);
     Table = nullptr;
     for (TDataLink* link : std::vector<TDataLink*>(Links)) {
         link->Source = nullptr;
@@ -28,25 +35,32 @@ TDataSource::~TDataSource() {
 }
 
 void TDataSource::SetDataSet(TRxMemoryData* dataSet) {
-    if (dataSet == Table) return;
-    if (Table) Table->DetachDataSource(this);
+    if (dataSet == Table)
+        return;
+    if (Table)
+        Table->DetachDataSource(this);
     Table = dataSet;
-    if (Table) Table->AttachDataSource(this);
+    if (Table)
+        Table->AttachDataSource(this);
     NotifyActiveChanged();
 }
 
 void TDataSource::DataEvent(TDataEvent event) {
     for (TDataLink* link : std::vector<TDataLink*>(Links)) {
         // A link removed by an earlier one in this round is not told.
-        if (std::find(Links.begin(), Links.end(), link) != Links.end()) link->DataEvent(event);
+        if (std::find(Links.begin(), Links.end(), link) != Links.end())
+            link->DataEvent(event);
     }
 }
 
 void TDataSource::AddLink(TDataLink* link) {
-    if (std::find(Links.begin(), Links.end(), link) == Links.end()) Links.push_back(link);
+    if (std::find(Links.begin(), Links.end(), link) == Links.end())
+        Links.push_back(link);
 }
 
-void TDataSource::RemoveLink(TDataLink* link) { std::erase(Links, link); }
+void TDataSource::RemoveLink(TDataLink* link) {
+    std::erase(Links, link);
+}
 
 void TDataSource::TableGone() {
     Table = nullptr;
@@ -54,7 +68,8 @@ void TDataSource::TableGone() {
 }
 
 void TDataSource::NotifyActiveChanged() {
-    for (TDataLink* link : std::vector<TDataLink*>(Links)) link->ActiveChanged();
+    for (TDataLink* link : std::vector<TDataLink*>(Links))
+        link->ActiveChanged();
 }
 
 }  // namespace fw

@@ -11,9 +11,13 @@ namespace fw {
 
 namespace {
 
-QString ToQString(const std::string& text) { return QString::fromUtf8(text.data(), text.size()); }
+QString ToQString(const std::string& text) {
+    return QString::fromUtf8(text.data(), text.size());
+}
 
-QString ColorName(const QColor& c) { return c.name(QColor::HexRgb); }
+QString ColorName(const QColor& c) {
+    return c.name(QColor::HexRgb);
+}
 
 // The column and row lines.
 const QColor kLineColor(0xA0, 0xA0, 0xA0);
@@ -21,9 +25,9 @@ const QColor kLineColor(0xA0, 0xA0, 0xA0);
 }  // namespace
 
 // Tells the grid of every event of its table.
-class TDBGrid::Link : public TDataLink {
+class TDBGridView::Link : public TDataLink {
 public:
-    explicit Link(TDBGrid& grid) : Grid(grid) {}
+    explicit Link(TDBGridView& grid) : Grid(grid) {}
 
 protected:
     void DataEvent(TDataEvent event) override {
@@ -43,13 +47,13 @@ protected:
     void ActiveChanged() override { Grid.Refresh(); }
 
 private:
-    TDBGrid& Grid;
+    TDBGridView& Grid;
 };
 
 // The grid's copy of the texts it shows.
-class TDBGrid::Model : public QAbstractTableModel {
+class TDBGridView::Model : public QAbstractTableModel {
 public:
-    explicit Model(TDBGrid& grid) : Grid(grid) {}
+    explicit Model(TDBGridView& grid) : Grid(grid) {}
 
     int rowCount(const QModelIndex& parent) const override {
         return parent.isValid() ? 0 : static_cast<int>(Texts.size());
@@ -58,11 +62,14 @@ public:
         return parent.isValid() ? 0 : static_cast<int>(Grid.ColumnList.size());
     }
     QVariant data(const QModelIndex& index, int role) const override {
-        if (!index.isValid()) return {};
-        if (role == Qt::DisplayRole) return Texts[index.row()][index.column()];
+        if (!index.isValid())
+            return {};
+        if (role == Qt::DisplayRole)
+            return Texts[index.row()][index.column()];
         if (role == Qt::TextAlignmentRole) {
-            return QVariant::fromValue(RightAligned[index.column()] ? Qt::AlignRight | Qt::AlignVCenter
-                                                                    : Qt::AlignLeft | Qt::AlignVCenter);
+            return QVariant::fromValue(RightAligned[index.column()]
+                                           ? Qt::AlignRight | Qt::AlignVCenter
+                                           : Qt::AlignLeft | Qt::AlignVCenter);
         }
         return {};
     }
@@ -72,7 +79,8 @@ public:
             return {};
         }
         const TColumn& column = Grid.ColumnList[section];
-        if (role == Qt::DisplayRole) return ToQString(column.Title);
+        if (role == Qt::DisplayRole)
+            return ToQString(column.Title);
         if (role == Qt::TextAlignmentRole) {
             return QVariant::fromValue(column.TitleAlignment | Qt::AlignVCenter);
         }
@@ -126,20 +134,20 @@ public:
     std::vector<bool> RightAligned;
 
 private:
-    TDBGrid& Grid;
+    TDBGridView& Grid;
 };
 
 // Paints cells flat in the grid's colours: the focused cell, the current
 // record's other cells, and the rest.
-class TDBGrid::Delegate : public QStyledItemDelegate {
+class TDBGridView::Delegate : public QStyledItemDelegate {
 public:
-    explicit Delegate(TDBGrid& grid) : QStyledItemDelegate(&grid), Grid(grid) {}
+    explicit Delegate(TDBGridView& grid) : QStyledItemDelegate(&grid), Grid(grid) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         const bool currentRow = index.row() == Grid.CurrentRow();
-        const bool focused = currentRow && index.column() == Grid.currentIndex().column() &&
-                             Grid.hasFocus();
+        const bool focused =
+            currentRow && index.column() == Grid.currentIndex().column() && Grid.hasFocus();
         QColor background = Grid.CellColor;
         QColor text = Qt::black;
         if (focused) {
@@ -160,10 +168,11 @@ public:
     }
 
 private:
-    TDBGrid& Grid;
+    TDBGridView& Grid;
 };
 
-TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), DataLink(std::make_unique<Link>(*this)) {
+TDBGridView::TDBGridView(QWidget* parent)
+    : QTableView(parent), DataLink(std::make_unique<Link>(*this)) {
     GridModel = new Model(*this);
     GridModel->setParent(this);
     setModel(GridModel);
@@ -187,23 +196,27 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), DataLink(std::make_uniqu
     ApplyColors();
 }
 
-TDBGrid::~TDBGrid() {
+TDBGridView::~TDBGridView() {
     // The link must not call back into a half-destroyed view.
     DataLink->SetDataSource(nullptr);
 }
 
-TDataSource* TDBGrid::DataSource() const { return DataLink->DataSource(); }
+TDataSource* TDBGridView::DataSource() const {
+    return DataLink->DataSource();
+}
 
-void TDBGrid::SetDataSource(TDataSource* source) { DataLink->SetDataSource(source); }
+void TDBGridView::SetDataSource(TDataSource* source) {
+    DataLink->SetDataSource(source);
+}
 
-void TDBGrid::SetColumns(std::vector<TColumn> columns) {
+void TDBGridView::SetColumns(std::vector<TColumn> columns) {
     ColumnList = std::move(columns);
     GridModel->ColumnsChanged();
     ApplyColumns();
     FollowCursor();
 }
 
-int TDBGrid::DefaultWidth(const TColumn& column) const {
+int TDBGridView::DefaultWidth(const TColumn& column) const {
     const QFontMetrics metrics(font());
     const int average = metrics.averageCharWidth();
     int width = metrics.horizontalAdvance(ToQString(column.Title)) + 4;
@@ -214,12 +227,12 @@ int TDBGrid::DefaultWidth(const TColumn& column) const {
     return width;
 }
 
-int TDBGrid::ColumnWidth(int column) const {
+int TDBGridView::ColumnWidth(int column) const {
     // Each section holds the column's cells and, at its right edge, its line.
     return horizontalHeader()->sectionSize(column) - 1;
 }
 
-void TDBGrid::ApplyColumns() {
+void TDBGridView::ApplyColumns() {
     const QFontMetrics metrics(font());
     const int rowHeight = metrics.height() + 4;
     verticalHeader()->setDefaultSectionSize(rowHeight);
@@ -231,7 +244,7 @@ void TDBGrid::ApplyColumns() {
     }
 }
 
-void TDBGrid::ApplyColors() {
+void TDBGridView::ApplyColors() {
     setStyleSheet(QStringLiteral("QTableView { background-color: %1; gridline-color: %2; }"
                                  "QHeaderView::section { background-color: %3; color: %4;"
                                  " border: none; border-right: 1px solid %2;"
@@ -241,30 +254,32 @@ void TDBGrid::ApplyColors() {
     viewport()->update();
 }
 
-void TDBGrid::SetColor(QColor color) {
+void TDBGridView::SetColor(QColor color) {
     CellColor = color;
     ApplyColors();
 }
 
-void TDBGrid::SetTitleColors(QColor background, QColor text) {
+void TDBGridView::SetTitleColors(QColor background, QColor text) {
     TitleBackground = background;
     TitleText = text;
     ApplyColors();
 }
 
-void TDBGrid::SetFocusedColor(QColor color) {
+void TDBGridView::SetFocusedColor(QColor color) {
     FocusColor = color;
     viewport()->update();
 }
 
-void TDBGrid::SetSelectedColor(QColor color) {
+void TDBGridView::SetSelectedColor(QColor color) {
     SelectColor = color;
     viewport()->update();
 }
 
-int TDBGrid::RowCount() const { return static_cast<int>(GridModel->Texts.size()); }
+int TDBGridView::RowCount() const {
+    return static_cast<int>(GridModel->Texts.size());
+}
 
-std::string TDBGrid::CellText(int row, int column) const {
+std::string TDBGridView::CellText(int row, int column) const {
     if (row < 0 || row >= RowCount() || column < 0 ||
         column >= static_cast<int>(ColumnList.size())) {
         return {};
@@ -272,19 +287,20 @@ std::string TDBGrid::CellText(int row, int column) const {
     return GridModel->Texts[row][column].toStdString();
 }
 
-int TDBGrid::CurrentRow() const {
+int TDBGridView::CurrentRow() const {
     const TRxMemoryData* table = DataLink->DataSet();
-    if (!table || table->IsEmpty() || RowCount() == 0) return -1;
+    if (!table || table->IsEmpty() || RowCount() == 0)
+        return -1;
     return table->RecNo() - 1;
 }
 
-void TDBGrid::Refresh() {
+void TDBGridView::Refresh() {
     GridModel->Reload();
     ApplyColumns();
     FollowCursor();
 }
 
-void TDBGrid::FollowCursor() {
+void TDBGridView::FollowCursor() {
     const int row = CurrentRow();
     Following = true;
     if (row >= 0) {
@@ -299,22 +315,36 @@ void TDBGrid::FollowCursor() {
     viewport()->update();
 }
 
-void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+void TDBGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     if (!Following && current.isValid()) {
-        if (TRxMemoryData* table = DataLink->DataSet()) table->SetRecNo(current.row() + 1);
+        if (TRxMemoryData* table = DataLink->DataSet())
+            table->SetRecNo(current.row() + 1);
     }
     viewport()->update();
 }
 
-void TDBGrid::focusInEvent(QFocusEvent* event) {
+void TDBGridView::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    // Row heights and default widths depend on the font the form gives us.
+    if (event->type() == QEvent::FontChange)
+        ApplyColumns();
+}
+
+void TDBGridView::focusInEvent(QFocusEvent* event) {
     QTableView::focusInEvent(event);
     viewport()->update();
 }
 
-void TDBGrid::focusOutEvent(QFocusEvent* event) {
+void TDBGridView::focusOutEvent(QFocusEvent* event) {
     QTableView::focusOutEvent(event);
     viewport()->update();
+}
+
+TDBGrid::TDBGrid(TComponent* AOwner) : TControl(AOwner, new TDBGridView) {}
+
+TDBGridView* TDBGrid::View() const {
+    return static_cast<TDBGridView*>(Widget());
 }
 
 }  // namespace fw

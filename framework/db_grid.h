@@ -1,5 +1,5 @@
 #pragma once
-// TDBGrid: a read-only grid that shows every record of a table through a
+// TDBGridView: a read-only grid that shows every record of a table through a
 // TDataSource, one row a record, with the columns its owner declares. The row
 // of the table's current record is highlighted; a click (or a key move) on a
 // row makes that record current. The grid keeps its own copy of the texts it
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/controls.h"
 #include "framework/data_source.h"
 
 namespace fw {
@@ -27,10 +28,10 @@ struct TColumn {
     int Width = -1;
 };
 
-class TDBGrid : public QTableView {
+class TDBGridView : public QTableView {
 public:
-    explicit TDBGrid(QWidget* parent = nullptr);
-    ~TDBGrid() override;
+    explicit TDBGridView(QWidget* parent = nullptr);
+    ~TDBGridView() override;
 
     TDataSource* DataSource() const;
     void SetDataSource(TDataSource* source);
@@ -60,6 +61,7 @@ public:
 
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 
@@ -86,6 +88,17 @@ private:
     QColor FocusColor{Qt::darkBlue};
     QColor SelectColor{Qt::blue};
     bool Following = false;  // true while the grid moves its own current cell
+};
+
+// The grid as a control placed on a form: `suiDBGrid1 = new TDBGrid(form)`.
+class TDBGrid : public TControl {
+public:
+    explicit TDBGrid(TComponent* AOwner);
+    TDBGridView* View() const;
+
+    TDataSource* DataSource() const { return View()->DataSource(); }
+    void SetDataSource(TDataSource* source) { View()->SetDataSource(source); }
+    void SetColumns(std::vector<TColumn> columns) { View()->SetColumns(std::move(columns)); }
 };
 
 }  // namespace fw

@@ -22,20 +22,25 @@ std::size_t SequenceLength(std::string_view text, std::size_t i) {
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
     }
-    if (i + length > text.size()) return 1;
+    if (i + length > text.size())
+        return 1;
     for (std::size_t k = 1; k < length; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 1;
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+            return 1;
     }
     return length;
 }
 
-std::string IntegerText(std::int32_t value) { return std::to_string(value); }
+std::string IntegerText(std::int32_t value) {
+    return std::to_string(value);
+}
 
 std::int32_t ParseInteger(std::string_view text) {
     std::int32_t value = 0;
     const char* begin = text.data();
     const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') ++begin;
+    if (begin != end && *begin == '+')
+        ++begin;
     const auto [ptr, ec] = std::from_chars(begin, end, value);
     if (text.empty() || ec != std::errc() || ptr != end) {
         throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
@@ -47,8 +52,10 @@ bool ParseBoolean(std::string_view text) {
     auto lower = std::string(text);
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower == "true" || lower == "t" || lower == "yes" || lower == "y") return true;
-    if (lower == "false" || lower == "f" || lower == "no" || lower == "n") return false;
+    if (lower == "true" || lower == "t" || lower == "yes" || lower == "y")
+        return true;
+    if (lower == "false" || lower == "f" || lower == "no" || lower == "n")
+        return false;
     throw EDatabaseError("'" + std::string(text) + "' is not a valid boolean value");
 }
 
@@ -56,7 +63,8 @@ bool ParseBoolean(std::string_view text) {
 
 std::string CutToCharacters(std::string_view text, int characters) {
     std::size_t i = 0;
-    for (int n = 0; n < characters && i < text.size(); ++n) i += SequenceLength(text, i);
+    for (int n = 0; n < characters && i < text.size(); ++n)
+        i += SequenceLength(text, i);
     return std::string(text.substr(0, i));
 }
 
@@ -80,26 +88,36 @@ int TField::DisplayWidth() const {
 
 const TFieldValue& TField::Current() const {
     static const TFieldValue unset;
-    if (DataSet.DataSetState != TDataSetState::dsBrowse) return DataSet.Buffer[FieldIndex];
-    if (DataSet.Records.empty()) return unset;
+    if (DataSet.DataSetState != TDataSetState::dsBrowse)
+        return DataSet.Buffer[FieldIndex];
+    if (DataSet.Records.empty())
+        return unset;
     return DataSet.Records[DataSet.Cursor][FieldIndex];
 }
 
-bool TField::IsNull() const { return std::holds_alternative<std::monostate>(Current()); }
+bool TField::IsNull() const {
+    return std::holds_alternative<std::monostate>(Current());
+}
 
 std::string TField::AsString() const {
     const TFieldValue& v = Current();
-    if (const auto* s = std::get_if<std::string>(&v)) return *s;
-    if (const auto* i = std::get_if<std::int32_t>(&v)) return IntegerText(*i);
-    if (const auto* b = std::get_if<bool>(&v)) return *b ? "True" : "False";
+    if (const auto* s = std::get_if<std::string>(&v))
+        return *s;
+    if (const auto* i = std::get_if<std::int32_t>(&v))
+        return IntegerText(*i);
+    if (const auto* b = std::get_if<bool>(&v))
+        return *b ? "True" : "False";
     return {};
 }
 
 std::int32_t TField::AsInteger() const {
     const TFieldValue& v = Current();
-    if (const auto* s = std::get_if<std::string>(&v)) return ParseInteger(*s);
-    if (const auto* i = std::get_if<std::int32_t>(&v)) return *i;
-    if (const auto* b = std::get_if<bool>(&v)) return *b ? 1 : 0;
+    if (const auto* s = std::get_if<std::string>(&v))
+        return ParseInteger(*s);
+    if (const auto* i = std::get_if<std::int32_t>(&v))
+        return *i;
+    if (const auto* b = std::get_if<bool>(&v))
+        return *b ? 1 : 0;
     return 0;
 }
 
@@ -108,17 +126,24 @@ bool TField::AsBoolean() const {
     if (const auto* s = std::get_if<std::string>(&v)) {
         return !s->empty() && std::string_view("TtYy").find((*s)[0]) != std::string_view::npos;
     }
-    if (const auto* i = std::get_if<std::int32_t>(&v)) return *i != 0;
-    if (const auto* b = std::get_if<bool>(&v)) return *b;
+    if (const auto* i = std::get_if<std::int32_t>(&v))
+        return *i != 0;
+    if (const auto* b = std::get_if<bool>(&v))
+        return *b;
     return false;
 }
 
-std::string TField::DisplayText() const { return DisplayTextOf(Current()); }
+std::string TField::DisplayText() const {
+    return DisplayTextOf(Current());
+}
 
 std::string TField::DisplayTextOf(const TFieldValue& value) {
-    if (const auto* s = std::get_if<std::string>(&value)) return *s;
-    if (const auto* i = std::get_if<std::int32_t>(&value)) return IntegerText(*i);
-    if (const auto* b = std::get_if<bool>(&value)) return *b ? "True" : "False";
+    if (const auto* s = std::get_if<std::string>(&value))
+        return *s;
+    if (const auto* i = std::get_if<std::int32_t>(&value))
+        return IntegerText(*i);
+    if (const auto* b = std::get_if<bool>(&value))
+        return *b ? "True" : "False";
     return {};
 }
 
@@ -157,7 +182,9 @@ void TField::SetAsBoolean(bool value) {
     }
 }
 
-void TField::Clear() { Store(std::monostate{}); }
+void TField::Clear() {
+    Store(std::monostate{});
+}
 
 void TField::Store(TFieldValue value) {
     if (DataSet.DataSetState == TDataSetState::dsBrowse) {
@@ -179,20 +206,24 @@ TRxMemoryData::TRxMemoryData(TComponent* AOwner, const std::vector<TFieldDef>& f
     for (const TFieldDef& def : fieldDefs) {
         const int index = static_cast<int>(FieldList.size());
         if (def.DataType == TFieldType::ftAutoInc) {
-            if (AutoIncField >= 0) throw EDatabaseError("Only one auto-increment field allowed");
+            if (AutoIncField >= 0)
+                throw EDatabaseError("Only one auto-increment field allowed");
             AutoIncField = index;
         }
-        if (FindField(def.Name)) throw EDatabaseError("Duplicate field name '" + def.Name + "'");
+        if (FindField(def.Name))
+            throw EDatabaseError("Duplicate field name '" + def.Name + "'");
         FieldList.push_back(std::make_unique<TField>(*this, index, def));
     }
 }
 
 TRxMemoryData::~TRxMemoryData() {
-    for (TDataSource* source : std::vector<TDataSource*>(DataSources)) source->TableGone();
+    for (TDataSource* source : std::vector<TDataSource*>(DataSources))
+        source->TableGone();
 }
 
 TField& TRxMemoryData::Fields(int index) const {
-    if (index < 0 || index >= FieldCount()) throw EDatabaseError("List index out of bounds");
+    if (index < 0 || index >= FieldCount())
+        throw EDatabaseError("List index out of bounds");
     return *FieldList[index];
 }
 
@@ -212,12 +243,14 @@ TField* TRxMemoryData::FindField(std::string_view name) const {
 }
 
 TField& TRxMemoryData::FieldByName(std::string_view name) const {
-    if (TField* field = FindField(name)) return *field;
+    if (TField* field = FindField(name))
+        return *field;
     throw EDatabaseError("Field '" + std::string(name) + "' not found");
 }
 
 void TRxMemoryData::CheckBrowseMode() {
-    if (DataSetState == TDataSetState::dsBrowse) return;
+    if (DataSetState == TDataSetState::dsBrowse)
+        return;
     if (Modified) {
         Post();
     } else {
@@ -228,10 +261,12 @@ void TRxMemoryData::CheckBrowseMode() {
 void TRxMemoryData::First() {
     CheckBrowseMode();
     const int old = Cursor;
-    if (!Records.empty()) Cursor = 0;
+    if (!Records.empty())
+        Cursor = 0;
     BofFlag = true;
     EofFlag = Records.empty();
-    if (Cursor != old) Notify(TDataEvent::deDataSetScroll);
+    if (Cursor != old)
+        Notify(TDataEvent::deDataSetScroll);
 }
 
 void TRxMemoryData::Next() {
@@ -243,7 +278,8 @@ void TRxMemoryData::Next() {
         Notify(TDataEvent::deDataSetScroll);
     } else {
         EofFlag = true;
-        if (Records.empty()) BofFlag = true;
+        if (Records.empty())
+            BofFlag = true;
     }
 }
 
@@ -256,21 +292,26 @@ void TRxMemoryData::Prior() {
         Notify(TDataEvent::deDataSetScroll);
     } else {
         BofFlag = true;
-        if (Records.empty()) EofFlag = true;
+        if (Records.empty())
+            EofFlag = true;
     }
 }
 
-int TRxMemoryData::RecNo() const { return Records.empty() ? 0 : Cursor + 1; }
+int TRxMemoryData::RecNo() const {
+    return Records.empty() ? 0 : Cursor + 1;
+}
 
 void TRxMemoryData::SetRecNo(int value) {
-    if (value < 1 || value > RecordCount()) return;
+    if (value < 1 || value > RecordCount())
+        return;
     CheckBrowseMode();
     // Posting an appended record may have moved the cursor; the target stays valid.
     const int old = Cursor;
     Cursor = value - 1;
     BofFlag = false;
     EofFlag = false;
-    if (Cursor != old) Notify(TDataEvent::deDataSetScroll);
+    if (Cursor != old)
+        Notify(TDataEvent::deDataSetScroll);
 }
 
 void TRxMemoryData::Append() {
@@ -282,7 +323,8 @@ void TRxMemoryData::Append() {
 }
 
 void TRxMemoryData::Edit() {
-    if (DataSetState != TDataSetState::dsBrowse) return;
+    if (DataSetState != TDataSetState::dsBrowse)
+        return;
     if (Records.empty()) {
         Append();
         return;
@@ -298,7 +340,8 @@ void TRxMemoryData::Post() {
         throw EDatabaseError("Dataset not in edit or insert mode");
     }
     if (DataSetState == TDataSetState::dsInsert) {
-        if (AutoIncField >= 0) Buffer[AutoIncField] = AutoIncCounter++;
+        if (AutoIncField >= 0)
+            Buffer[AutoIncField] = AutoIncCounter++;
         Records.push_back(std::move(Buffer));
         Cursor = RecordCount() - 1;
     } else {
@@ -314,7 +357,8 @@ void TRxMemoryData::Post() {
 }
 
 void TRxMemoryData::Cancel() {
-    if (DataSetState == TDataSetState::dsBrowse) return;
+    if (DataSetState == TDataSetState::dsBrowse)
+        return;
     Buffer.clear();
     Modified = false;
     DataSetState = TDataSetState::dsBrowse;
@@ -326,8 +370,10 @@ void TRxMemoryData::Delete() {
         Cancel();
         return;
     }
-    if (Records.empty()) throw EDatabaseError("Cannot perform this operation on an empty dataset");
-    if (DataSetState == TDataSetState::dsEdit) Cancel();
+    if (Records.empty())
+        throw EDatabaseError("Cannot perform this operation on an empty dataset");
+    if (DataSetState == TDataSetState::dsEdit)
+        Cancel();
     Records.erase(Records.begin() + Cursor);
     if (Records.empty()) {
         Cursor = -1;
@@ -360,7 +406,8 @@ void TRxMemoryData::DetachDataSource(TDataSource* source) {
 
 void TRxMemoryData::Notify(TDataEvent event) {
     // A listener may detach while it is told; walk a copy.
-    for (TDataSource* source : std::vector<TDataSource*>(DataSources)) source->DataEvent(event);
+    for (TDataSource* source : std::vector<TDataSource*>(DataSources))
+        source->DataEvent(event);
 }
 
 }  // namespace fw

@@ -21,13 +21,14 @@ const QColor kSelected(0xFF, 0xFF, 0x00);
 
 class GridFixture : public ::testing::Test {
 protected:
-    TRxMemoryData Table{nullptr, {{"ID", TFieldType::ftAutoInc, 0},
+    TRxMemoryData Table{nullptr,
+                        {{"ID", TFieldType::ftAutoInc, 0},
                          {"HostName", TFieldType::ftString, 16},
                          {"Connected", TFieldType::ftBoolean, 0},
                          {"FalseCount", TFieldType::ftInteger, 0},
                          {"UNC", TFieldType::ftString, 50}}};
     TDataSource Source{nullptr};
-    TDBGrid Grid;
+    TDBGridView Grid;
 
     GridFixture() {
         Source.SetDataSet(&Table);
@@ -47,7 +48,8 @@ protected:
     void Add(const std::string& host, bool setConnected) {
         Table.Append();
         Table.FieldByName("HostName").SetAsString(host);
-        if (setConnected) Table.FieldByName("Connected").SetAsBoolean(true);
+        if (setConnected)
+            Table.FieldByName("Connected").SetAsBoolean(true);
         Table.Post();
     }
 
@@ -110,14 +112,16 @@ TEST_F(GridFixture, PaintsColoursAndHighlightsCurrentRecord) {
     Grid.activateWindow();
     Grid.setFocus();
     QApplication::processEvents();
-    if (!Grid.hasFocus()) GTEST_SKIP() << "the offscreen platform gave no focus";
+    if (!Grid.hasFocus())
+        GTEST_SKIP() << "the offscreen platform gave no focus";
     image = Grid.grab().toImage();
     EXPECT_EQ(CellColor(image, 2, 0), kFocused);
     EXPECT_EQ(CellColor(image, 2, 1), kSelected);
 }
 
 TEST_F(GridFixture, ClickOnRowMakesItCurrent) {
-    for (const char* host : {"a", "b", "c"}) Add(host, false);
+    for (const char* host : {"a", "b", "c"})
+        Add(host, false);
     ASSERT_EQ(Table.RecNo(), 3);
     const QPoint at = Grid.visualRect(Grid.model()->index(0, 3)).center();
     QMouseEvent press(QEvent::MouseButtonPress, at, Grid.viewport()->mapToGlobal(at),
@@ -148,7 +152,7 @@ TEST_F(GridFixture, ColumnsHaveGivenOrFittingWidthsAndTitles) {
 }
 
 TEST(DBGrid, OutlivesOrPrecedesItsTable) {
-    TDBGrid grid;
+    TDBGridView grid;
     TDataSource source{nullptr};
     grid.SetDataSource(&source);
     grid.SetColumns({{"HostName", "Host Name", Qt::AlignHCenter, 86}});

@@ -16,7 +16,7 @@ using namespace fw;
 
 std::vector<TFieldDef> ConnectionFields() {
     return {
-        {"ID", TFieldType::ftAutoInc, 0},      {"HostName", TFieldType::ftString, 16},
+        {"ID", TFieldType::ftAutoInc, 0},        {"HostName", TFieldType::ftString, 16},
         {"Connected", TFieldType::ftBoolean, 0}, {"FalseCount", TFieldType::ftInteger, 0},
         {"UserName", TFieldType::ftString, 20},  {"Password", TFieldType::ftString, 20},
         {"Drive", TFieldType::ftString, 2},      {"UNC", TFieldType::ftString, 50},
@@ -45,7 +45,8 @@ protected:
         Table.Post();
     }
     void AddHosts(int n) {
-        for (int i = 1; i <= n; ++i) AddHost("h" + std::to_string(i));
+        for (int i = 1; i <= n; ++i)
+            AddHost("h" + std::to_string(i));
     }
     std::string Host() const { return Table.FieldByName("HostName").AsString(); }
 };
@@ -128,9 +129,14 @@ struct CutCase {
     std::string stored;
 };
 
+void PrintTo(const CutCase& c, std::ostream* os) {
+    *os << c.field << " <- " << c.written.size() << " bytes";
+}
+
 std::string Repeat(const std::string& s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += s;
+    for (int i = 0; i < n; ++i)
+        out += s;
     return out;
 }
 
@@ -148,21 +154,20 @@ TEST_P(TextCut, TextIsCutToFieldSizeInCharacters) {
 
 INSTANTIATE_TEST_SUITE_P(
     ConnectionTable, TextCut,
-    ::testing::Values(
-        CutCase{"HostName", "abcdefghijklmnopqrst", "abcdefghijklmnop"},
-        CutCase{"HostName", "exactly16chars!!", "exactly16chars!!"},
-        CutCase{"UNC", std::string(60, 'u'), std::string(50, 'u')},
-        CutCase{"Drive", "C:\\", "C:"},
-        CutCase{"UserName", "", ""},
-        // Nothing is trimmed.
-        CutCase{"Password", "  pw  ", "  pw  "},
-        // Characters, not bytes: 16 two-byte letters stay whole, the 17th goes.
-        CutCase{"HostName", Repeat("\xC3\xA9", 17), Repeat("\xC3\xA9", 16)},
-        // A cut never ends inside a multi-byte character (3- and 4-byte ones).
-        CutCase{"Drive", "A\xE2\x82\xAC\xE2\x82\xAC", "A\xE2\x82\xAC"},
-        CutCase{"Drive", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80Z", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80"},
-        // Broken UTF-8 counts byte by byte and is kept as it came.
-        CutCase{"Drive", "\xE2\x82Z", "\xE2\x82"}));
+    ::testing::Values(CutCase{"HostName", "abcdefghijklmnopqrst", "abcdefghijklmnop"},
+                      CutCase{"HostName", "exactly16chars!!", "exactly16chars!!"},
+                      CutCase{"UNC", std::string(60, 'u'), std::string(50, 'u')},
+                      CutCase{"Drive", "C:\\", "C:"}, CutCase{"UserName", "", ""},
+                      // Nothing is trimmed.
+                      CutCase{"Password", "  pw  ", "  pw  "},
+                      // Characters, not bytes: 16 two-byte letters stay whole, the 17th goes.
+                      CutCase{"HostName", Repeat("\xC3\xA9", 17), Repeat("\xC3\xA9", 16)},
+                      // A cut never ends inside a multi-byte character (3- and 4-byte ones).
+                      CutCase{"Drive", "A\xE2\x82\xAC\xE2\x82\xAC", "A\xE2\x82\xAC"},
+                      CutCase{"Drive", "\xF0\x9F\x98\x80\xF0\x9F\x98\x80Z",
+                              "\xF0\x9F\x98\x80\xF0\x9F\x98\x80"},
+                      // Broken UTF-8 counts byte by byte and is kept as it came.
+                      CutCase{"Drive", "\xE2\x82Z", "\xE2\x82"}));
 
 TEST_F(ConnectionTable, CursorFlagsFollowMoves) {
     AddHosts(3);
@@ -214,7 +219,12 @@ struct DeleteCase {
     std::string currentAfter;
 };
 
-class DeleteMovesCursor : public ConnectionTable, public ::testing::WithParamInterface<DeleteCase> {};
+void PrintTo(const DeleteCase& c, std::ostream* os) {
+    *os << "record " << c.deleted << " of " << c.count;
+}
+
+class DeleteMovesCursor : public ConnectionTable,
+                          public ::testing::WithParamInterface<DeleteCase> {};
 
 TEST_P(DeleteMovesCursor, ToFollowingOrNewLastRecord) {
     const DeleteCase& c = GetParam();

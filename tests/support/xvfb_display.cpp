@@ -24,7 +24,8 @@ XvfbDisplay::XvfbDisplay(int width, int height, int startMs) : server_(new QProc
     QDeadlineTimer deadline(startMs);
     QByteArray out;
     while (!out.contains('\n') && !deadline.hasExpired()) {
-        if (server_->state() != QProcess::Running) break;
+        if (server_->state() != QProcess::Running)
+            break;
         if (server_->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
             out += server_->readAllStandardOutput();
         }

@@ -1,0 +1,102 @@
+#include "app/main_form.h"
+
+#include <QPixmap>
+
+#include "app/connection_table.h"
+
+namespace quilvane {
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+fw::TButton* MakeButton(TForm1* form, const char* name, int left, int top, int width, int height,
+                        const char* caption) {
+    auto* button = new fw::TButton(form);
+    button->SetName(name);
+    button->SetParent(form);
+    button->SetBounds(left, top, width, height);
+    button->SetCaption(caption);
+    return button;
+}
+
+}  // namespace
+
+TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
+    SetName("Form1");
+    SetCaption("Quilvane");
+    SetBorderIcons({});
+    SetPosition(fw::poScreenCenter);
+    SetClientWidth(455);
+    // The stored layout is the editor view; FormCreate switches to the list view.
+    SetHeight(EditorViewHeight);
+
+    RxMemoryData1 = new fw::TRxMemoryData(this, ConnectionFields());
+    RxMemoryData1->SetName("RxMemoryData1");
+
+    DataSource1 = new fw::TDataSource(this);
+    DataSource1->SetName("DataSource1");
+    DataSource1->SetDataSet(RxMemoryData1);
+
+    suiDBGrid1 = new fw::TDBGrid(this);
+    suiDBGrid1->SetName("suiDBGrid1");
+    suiDBGrid1->SetParent(this);
+    suiDBGrid1->SetBounds(4, 4, 445, 189);
+    fw::TDBGridView* grid = suiDBGrid1->View();
+    grid->SetColor(QColor(0xE8, 0xE8, 0xE8));
+    grid->SetTitleColors(QColor(0x44, 0x4A, 0xA0), Qt::white);
+    grid->SetFocusedColor(QColor(0x00, 0x80, 0x00));
+    grid->SetSelectedColor(QColor(0xFF, 0xFF, 0x00));
+    suiDBGrid1->SetColumns({
+        {"HostName", "Host Name", Qt::AlignHCenter, 86},
+        {"Connected", "On", Qt::AlignHCenter, -1},
+        {"FalseCount", ".", Qt::AlignLeft, 16},
+        {"Drive", "Drive", Qt::AlignHCenter, -1},
+        {"UNC", "Universal Name Connection", Qt::AlignHCenter, 213},
+        {"Maped", "Maped", Qt::AlignHCenter, -1},
+    });
+    suiDBGrid1->SetDataSource(DataSource1);
+
+    BAdd1 = MakeButton(this, "BAdd1", 8, 200, 49, 27, "&Add");
+    BAdd1->OnClick = [this](fw::TObject* s) { BAdd1Click(s); };
+    BEdit1 = MakeButton(this, "BEdit1", 56, 200, 49, 27, "&Edit");
+    BEdit1->OnClick = [this](fw::TObject* s) { BEdit1Click(s); };
+    BDel1 = MakeButton(this, "BDel1", 104, 200, 49, 27, "&Del");
+    BDel1->OnClick = [this](fw::TObject* s) { BDel1Click(s); };
+    BOk1 = MakeButton(this, "BOk1", 280, 200, 80, 27, "&Ok");
+    BOk1->SetGlyph(QPixmap(":/glyphs/ok.xpm"));
+    BOk1->SetDefault(true);
+    BOk1->OnClick = [this](fw::TObject* s) { BOk1Click(s); };
+    BExit1 = MakeButton(this, "BExit1", 368, 200, 80, 27, "E&xit");
+    BExit1->SetGlyph(QPixmap(":/glyphs/exit.xpm"));
+    BExit1->OnClick = [this](fw::TObject* s) { BExit1Click(s); };
+
+    OnCreate = [this](fw::TObject* s) { FormCreate(s); };
+}
+
+void TForm1::FormCreate(fw::TObject* /*Sender*/) {
+    SetHeight(ListViewHeight);
+}
+
+void TForm1::BOk1Click(fw::TObject* /*Sender*/) {
+    // Not yet wired: the settings writer and the move to the tray.
+}
+
+void TForm1::BExit1Click(fw::TObject* Sender) {
+    BOk1Click(Sender);
+    Close();
+}
+
+void TForm1::BAdd1Click(fw::TObject* /*Sender*/) {
+    // Not yet wired: the record editor in add mode.
+}
+
+void TForm1::BEdit1Click(fw::TObject* /*Sender*/) {
+    // Not yet wired: the record editor in edit mode.
+}
+
+void TForm1::BDel1Click(fw::TObject* /*Sender*/) {
+    // Not yet wired: the record editor in delete mode.
+}
+
+}  // namespace quilvane

@@ -1,0 +1,53 @@
+#pragma once
+// TForm1: the program's main window. It owns the connection table
+// (RxMemoryData1) and the program's components, shows the table read-only in
+// its grid with the list view's buttons below it, and is the application's main
+// form: closing it ends the program.
+//
+// Views: the list view (window height 265: grid and button row) after
+// creation; the record editor below them makes it 440 high while it is open.
+//
+// Threads: main thread only; every handler runs inside the message loop.
+
+#include "framework/data_source.h"
+#include "framework/db_grid.h"
+#include "framework/form.h"
+#include "framework/memory_data.h"
+#include "framework/std_controls.h"
+
+namespace quilvane {
+
+// Window heights of the two views.
+constexpr int ListViewHeight = 265;
+constexpr int EditorViewHeight = 440;
+
+class TForm1 : public fw::TForm {
+public:
+    explicit TForm1(fw::TComponent* AOwner);
+
+    // The creation handler: list-view height first; the later start-up steps
+    // follow it.
+    void FormCreate(fw::TObject* Sender);
+    // Ok: writes the settings and goes to the tray.
+    void BOk1Click(fw::TObject* Sender);
+    // Exit (button and tray item): Ok's work, then closes the main window.
+    void BExit1Click(fw::TObject* Sender);
+    // Open the record editor in add, edit and delete mode.
+    void BAdd1Click(fw::TObject* Sender);
+    void BEdit1Click(fw::TObject* Sender);
+    void BDel1Click(fw::TObject* Sender);
+
+    fw::TRxMemoryData* RxMemoryData1;
+    fw::TDataSource* DataSource1;
+    fw::TDBGrid* suiDBGrid1;
+    fw::TButton* BAdd1;
+    fw::TButton* BEdit1;
+    fw::TButton* BDel1;
+    fw::TButton* BOk1;
+    fw::TButton* BExit1;
+};
+
+// The main form, set by Application->CreateForm.
+extern TForm1* Form1;
+
+}  // namespace quilvane

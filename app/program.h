@@ -1,0 +1,12 @@
+#pragma once
+// The program's entry behind main(): checks for a display, makes the
+// application object titled "Quilvane" with TForm1 as its main form, and runs
+// the message loop until the main form closes.
+
+namespace quilvane {
+
+// Returns the process's exit status: 0 after the main form closed, non-zero
+// (with a line on stderr) when there is no display to show it on.
+int RunProgram(int argc, char** argv);
+
+}  // namespace quilvane
