@@ -1,6 +1,7 @@
 #include "framework/form.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMetaObject>
@@ -138,12 +139,13 @@ protected:
     }
 
     void keyPressEvent(QKeyEvent* e) override {
-        if (form_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
-            TButton* b = form_->defaultButton_;
-            if (b && b->Enabled() && b->Visible()) {
-                CallGuarded(b, [b] { b->Click(); });
-                return;
-            }
+        TButton* b = nullptr;
+        if (form_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter))
+            b = form_->defaultButton_;
+        if (form_ && e->key() == Qt::Key_Escape) b = form_->cancelButton_;
+        if (b && b->Enabled() && b->Visible()) {
+            CallGuarded(b, [b] { b->Click(); });
+            return;
         }
         QWidget::keyPressEvent(e);
     }
@@ -247,6 +249,7 @@ void TForm::SetVisible(bool value) {
         if (OnShow) OnShow(this);
     } else {
         frame_->hide();
+        if (modalLoop_) modalLoop_->quit();
         if (OnHide) OnHide(this);
     }
 }
@@ -263,6 +266,10 @@ void TForm::Close() {
     TCloseAction action = caHide;
     if (OnClose) OnClose(this, action);
     if (action == caNone) return;
+    if (modalLoop_) {
+        if (modalResult_ == mrNone) SetModalResult(mrCancel);
+        return;
+    }
     if (Application && Application->MainForm() == this) {
         Application->Terminate();
         return;
@@ -287,6 +294,33 @@ void TForm::Close() {
     }
 }
 
+TModalResult TForm::ShowModal() {
+    if (Visible() || modalLoop_) throw EInvalidOperation("Cannot make a visible window modal");
+    modalResult_ = mrNone;
+    frame_->setWindowModality(Qt::ApplicationModal);
+    QEventLoop loop;
+    modalLoop_ = &loop;
+    try {
+        Show();
+        BringToFront();
+        while (modalResult_ == mrNone && Visible() && !(Application && Application->Terminated()))
+            loop.exec();
+    } catch (...) {
+        modalLoop_ = nullptr;
+        frame_->setWindowModality(Qt::NonModal);
+        throw;
+    }
+    modalLoop_ = nullptr;
+    Hide();
+    frame_->setWindowModality(Qt::NonModal);
+    return modalResult_;
+}
+
+void TForm::SetModalResult(TModalResult value) {
+    modalResult_ = value;
+    if (modalLoop_ && value != mrNone) modalLoop_->quit();
+}
+
 void TForm::Repaint() { frame_->repaint(); }
 void TForm::Invalidate() { frame_->update(); }
 
@@ -298,6 +332,7 @@ void TForm::TextChanged() {
 void TForm::Notification(TComponent* AComponent, TOperation Operation) {
     TWinControl::Notification(AComponent, Operation);
     if (Operation == opRemove && AComponent == defaultButton_) defaultButton_ = nullptr;
+    if (Operation == opRemove && AComponent == cancelButton_) cancelButton_ = nullptr;
 }
 
 void TForm::SetDefaultButton(TButton* button, bool isDefault) {
@@ -307,6 +342,16 @@ void TForm::SetDefaultButton(TButton* button, bool isDefault) {
         FreeNotification(button);
     } else if (defaultButton_ == button) {
         defaultButton_ = nullptr;
+    }
+}
+
+void TForm::SetCancelButton(TButton* button, bool isCancel) {
+    if (isCancel) {
+        if (cancelButton_ && cancelButton_ != button) cancelButton_->SetCancel(false);
+        cancelButton_ = button;
+        FreeNotification(button);
+    } else if (cancelButton_ == button) {
+        cancelButton_ = nullptr;
     }
 }
 

@@ -72,6 +72,7 @@
 #include "framework/controls.h"
 #include "framework/sets.h"
 
+class QEventLoop;
 class QPainter;
 
 namespace fw {
@@ -98,6 +99,17 @@ using enum TPosition;
 
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 using enum TCloseAction;
+
+// What a modal form answers (ShowModal); 0 while it is still open.
+using TModalResult = int;
+constexpr TModalResult mrNone = 0;
+constexpr TModalResult mrOk = 1;
+constexpr TModalResult mrCancel = 2;
+constexpr TModalResult mrAbort = 3;
+constexpr TModalResult mrRetry = 4;
+constexpr TModalResult mrIgnore = 5;
+constexpr TModalResult mrYes = 6;
+constexpr TModalResult mrNo = 7;
 
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;
@@ -143,8 +155,17 @@ public:
     void BringToFront();
 
     // OnCloseQuery may refuse; then OnClose chooses what happens (caHide by
-    // default). Closing the main form terminates the application.
+    // default). Closing the main form terminates the application; closing a
+    // modal form ends ShowModal with mrCancel.
     void Close();
+
+    // Shows the form application-modal and runs a nested event loop (window
+    // messages and timers go on) until ModalResult becomes non-zero, the form
+    // closes or the application terminates; then hides the form and returns
+    // ModalResult. A button with a ModalResult sets it when clicked.
+    TModalResult ShowModal();
+    TModalResult ModalResult() const { return modalResult_; }
+    void SetModalResult(TModalResult value);
 
     // Repaints the whole window now (Invalidate: later, from the event loop).
     void Repaint();
@@ -158,6 +179,8 @@ public:
 
     // The button that Enter presses unless another button has the focus.
     TButton* DefaultButton() const { return defaultButton_; }
+    // The button that Escape presses.
+    TButton* CancelButton() const { return cancelButton_; }
 
     TNotifyEvent OnCreate;
     TNotifyEvent OnShow;
@@ -183,6 +206,7 @@ private:
     friend class FormWidget;
     static void FinishCreate(TForm* form, void** ref);
     void SetDefaultButton(TButton* button, bool isDefault);
+    void SetCancelButton(TButton* button, bool isCancel);
     win::LRESULT HitTest(QPoint screenPoint) const;
     void BeginMove(QPoint screenPoint);
     void SysCommand(TMessage& Message);
@@ -195,7 +219,10 @@ private:
     bool shownOnce_ = false;
     bool closePressed_ = false;
     TButton* defaultButton_ = nullptr;
+    TButton* cancelButton_ = nullptr;
     QPainter* ncPainter_ = nullptr;
+    TModalResult modalResult_ = mrNone;
+    QEventLoop* modalLoop_ = nullptr;
 };
 
 }  // namespace fw

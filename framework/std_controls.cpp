@@ -50,8 +50,20 @@ void TButton::SetDefault(bool value) {
     if (TForm* form = FormOf(this)) form->SetDefaultButton(this, value);
 }
 
+void TButton::SetCancel(bool value) {
+    cancel_ = value;
+    if (TForm* form = FormOf(this)) form->SetCancelButton(this, value);
+}
+
 void TButton::ParentChanged() {
     if (default_) SetDefault(true);
+    if (cancel_) SetCancel(true);
+}
+
+void TButton::Click() {
+    if (modalResult_ != mrNone)
+        if (TForm* form = FormOf(this)) form->SetModalResult(modalResult_);
+    TControl::Click();
 }
 
 void TButton::SetGlyph(const QPixmap& glyph) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework/controls.h"
+#include "framework/form.h"
 
 class QLabel;
 class QLineEdit;
@@ -29,6 +30,15 @@ public:
     bool Default() const { return default_; }
     void SetDefault(bool value);
 
+    // The form's cancel button: Escape presses it.
+    bool Cancel() const { return cancel_; }
+    void SetCancel(bool value);
+
+    // Given to the parent form's ModalResult on each click, before OnClick.
+    TModalResult ModalResult() const { return modalResult_; }
+    void SetModalResult(TModalResult value) { modalResult_ = value; }
+    void Click() override;
+
     // A picture beside the caption (empty: none).
     void SetGlyph(const QPixmap& glyph);
 
@@ -37,6 +47,8 @@ protected:
 
 private:
     bool default_ = false;
+    bool cancel_ = false;
+    TModalResult modalResult_ = 0;
 };
 
 class TLabel : public TControl {

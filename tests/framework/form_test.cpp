@@ -16,6 +16,7 @@
 
 #include "framework/exceptions.h"
 #include "framework/std_controls.h"
+#include "framework/timer.h"
 #include "framework_fixture.h"
 
 namespace fw {
@@ -358,6 +359,60 @@ TEST_F(FrameworkTest, EnterPressesTheDefaultButtonUnlessAnotherButtonHasIt) {
     delete ok;
     EXPECT_EQ(form->DefaultButton(), nullptr);
 }
+
+enum class ModalEnd { OkClick, EscapeKey, CloseCommand };
+
+class ShowModalTest : public FrameworkTest, public ::testing::WithParamInterface<ModalEnd> {};
+
+TEST_P(ShowModalTest, EndsWithTheAnswerWhileTimersKeepTicking) {
+    TForm* main = TForm::Create<TForm>(&app);
+    TForm* dialog = TForm::Create<TForm>(&app);
+    auto* ok = new TButton(dialog);
+    ok->SetParent(dialog);
+    ok->SetModalResult(mrOk);
+    auto* cancel = new TButton(dialog);
+    cancel->SetParent(dialog);
+    cancel->SetCancel(true);
+    cancel->SetModalResult(mrCancel);
+    main->Show();
+
+    // The answer comes from a timer tick inside the modal loop, the second
+    // tick: the loop keeps delivering them.
+    int ticks = 0;
+    TTimer timer(nullptr);
+    timer.SetInterval(10);
+    timer.OnTimer = [&](TObject*) {
+        if (++ticks != 2) return;
+        EXPECT_TRUE(dialog->Widget()->isModal());
+        switch (GetParam()) {
+        case ModalEnd::OkClick: ok->Button()->click(); break;
+        case ModalEnd::EscapeKey: {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(dialog->Widget(), &escape);
+            break;
+        }
+        case ModalEnd::CloseCommand:
+            SendMessageA(dialog->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        }
+    };
+    // Bounded: should nothing end the loop, the watchdog does.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] { dialog->Hide(); });
+    watchdog.start(5000);
+
+    const TModalResult result = dialog->ShowModal();
+    EXPECT_EQ(result, GetParam() == ModalEnd::OkClick ? mrOk : mrCancel);
+    EXPECT_GE(ticks, 2);
+    EXPECT_FALSE(dialog->Visible());
+    EXPECT_FALSE(dialog->Widget()->isModal());
+    EXPECT_TRUE(main->Visible());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, ShowModalTest,
+                         ::testing::Values(ModalEnd::OkClick, ModalEnd::EscapeKey,
+                                           ModalEnd::CloseCommand));
 
 }  // namespace
 }  // namespace fw
