@@ -245,7 +245,10 @@ void TDBGridView::ApplyColumns() {
 }
 
 void TDBGridView::ApplyColors() {
+    // The title row right of the last column shows the cell colour, like the
+    // empty area below the last row.
     setStyleSheet(QStringLiteral("QTableView { background-color: %1; gridline-color: %2; }"
+                                 "QHeaderView { background-color: %1; }"
                                  "QHeaderView::section { background-color: %3; color: %4;"
                                  " border: none; border-right: 1px solid %2;"
                                  " border-bottom: 1px solid %2; padding: 0px 2px; }")

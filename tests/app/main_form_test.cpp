@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPushButton>
 
 #include "framework/application.h"
@@ -145,6 +146,22 @@ TEST_F(MainForm, ExitClosesTheMainFormAndEndsTheProgram) {
     Form->BExit1->Button()->click();
     EXPECT_TRUE(App.Terminated());
     EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainForm, EnterOnTheGridPressesOkAndOnExitPressesExit) {
+    int okClicks = 0;
+    Form->BOk1->OnClick = [&](fw::TObject*) { ++okClicks; };
+    Form->Show();
+    AddRecord("fileserver", "Y:", "share");
+    // The grid has no use for Enter: it goes on to the window's default button.
+    QKeyEvent enterOnGrid(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(Form->suiDBGrid1->View(), &enterOnGrid);
+    EXPECT_EQ(okClicks, 1);
+    EXPECT_FALSE(App.Terminated());
+    QKeyEvent enterOnExit(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(Form->BExit1->Widget(), &enterOnExit);
+    EXPECT_EQ(okClicks, 1);
+    EXPECT_TRUE(App.Terminated());
 }
 
 TEST_F(MainForm, OkAddEditAndDelLeaveTheProgramRunning) {
