@@ -1,5 +1,6 @@
 #include "ini/ini_store.h"
 
+#include <cxxabi.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +9,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <typeinfo>
 
+#include "framework/application.h"
+#include "framework/form.h"
 #include "ini/ini_text.h"
+#include "platform/kernel.h"
+#include "platform/user.h"
 
 namespace {
 
@@ -193,16 +199,190 @@ bool BreaksLine(const std::string& text) {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
+// The class name of an object as its declaration spells it ("TForm1"),
+// without namespaces.
+std::string ClassNameOf(const fw::TObject& object) {
+    const char* mangled = typeid(object).name();
+    int status = 0;
+    char* plain = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    std::string name = (status == 0 && plain) ? plain : mangled;
+    std::free(plain);
+    const std::size_t colon = name.rfind("::");
+    return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+// The path with the extension of its file name replaced by (or given) ext.
+std::string ChangeFileExt(const std::string& path, const std::string& ext) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
+std::string ZeroPad4(int value) {
+    std::string text = std::to_string(value);
+    if (text.size() < 4)
+        text.insert(0, 4 - text.size(), '0');
+    return text;
+}
+
 }  // namespace
 
-TzIni::TzIni() = default;
+// The replacement window procedure's state. It outlives the store when another
+// procedure was put in front of ours later: then ours must stay callable and
+// only pass messages on.
+struct TzIni::Hook {
+    TzIni* Store = nullptr;
+    win::HWND Wnd = 0;
+    win::WNDPROC Previous = nullptr;
+    win::WNDPROC Own = nullptr;
+};
 
-TzIni::~TzIni() = default;
+TzIni::TzIni(fw::TComponent* AOwner) : fw::TComponent(AOwner) {
+    if (AOwner) {
+        OwnerForm = dynamic_cast<fw::TForm*>(AOwner);
+        if (!OwnerForm)
+            throw fw::EInvalidOperation("TzIni must be owned by a form");
+    }
+    if (Application && Application->MainForm() && Application->MainForm() != AOwner) {
+        fw::TForm* main = Application->MainForm();
+        for (int i = 0; i < main->ComponentCount(); ++i) {
+            if (auto* first = dynamic_cast<TzIni*>(main->Components(i))) {
+                // Copied directly: the lent file name restores no placement.
+                FFileName = first->FFileName;
+                FFormSave = first->FFormSave;
+                FFileNameAutoSet = first->FFileNameAutoSet;
+                FEncryptValues = first->FEncryptValues;
+                break;
+            }
+        }
+    }
+    if (OwnerForm)
+        HookOwner();
+}
+
+TzIni::~TzIni() {
+    // The framework frees a form's components before it destroys the form's
+    // window, so a store that dies with its owner saves the placement here,
+    // while the form is still whole; WM_DESTROY covers the other cases.
+    if (OwnerForm && OwnerForm->IsDestroying() && FHook && win::IsWindow(FHook->Wnd)) {
+        fw::CallGuarded(this, [this] { SaveFormPlacement(); });
+    }
+    UnhookOwner();
+}
+
+void TzIni::HookOwner() {
+    auto hook = std::make_shared<Hook>();
+    hook->Store = this;
+    hook->Wnd = OwnerForm->Handle();
+    hook->Previous =
+        reinterpret_cast<win::WNDPROC>(win::GetWindowLongPtrA(hook->Wnd, win::GWLP_WNDPROC));
+    std::weak_ptr<Hook> weak = hook;
+    hook->Own = win::MakeWindowProcInstance([weak](win::HWND hwnd, win::UINT msg,
+                                                   win::WPARAM wParam, win::LPARAM lParam) {
+        const std::shared_ptr<Hook> h = weak.lock();
+        if (!h)
+            return win::DefWindowProcA(hwnd, msg, wParam, lParam);
+        const win::LRESULT result = win::CallWindowProcA(h->Previous, hwnd, msg, wParam, lParam);
+        if (msg == win::WM_DESTROY && h->Store) {
+            TzIni* store = h->Store;
+            fw::CallGuarded(store, [store] { store->SaveFormPlacement(); });
+        }
+        return result;
+    });
+    win::SetWindowLongPtrA(hook->Wnd, win::GWLP_WNDPROC,
+                           reinterpret_cast<win::LONG_PTR>(hook->Own));
+    FHook = std::move(hook);
+}
+
+void TzIni::UnhookOwner() {
+    if (!FHook)
+        return;
+    FHook->Store = nullptr;
+    const bool alive = win::IsWindow(FHook->Wnd);
+    const auto current =
+        alive
+            ? reinterpret_cast<win::WNDPROC>(win::GetWindowLongPtrA(FHook->Wnd, win::GWLP_WNDPROC))
+            : nullptr;
+    if (!alive || current == FHook->Own) {
+        if (alive) {
+            win::SetWindowLongPtrA(FHook->Wnd, win::GWLP_WNDPROC,
+                                   reinterpret_cast<win::LONG_PTR>(FHook->Previous));
+        }
+        win::FreeWindowProcInstance(FHook->Own);
+    } else {
+        // A later hook still calls ours: keep it as a pass-through for the
+        // window's life (the state stays alive through that procedure).
+        static std::vector<std::shared_ptr<Hook>> passThrough;
+        passThrough.push_back(FHook);
+    }
+    FHook.reset();
+}
 
 void TzIni::SetFileName(const std::string& value) {
     if (value == FFileName)
         return;
     FFileName = value;
+    LoadFormPlacement();
+}
+
+void TzIni::Loaded() {
+    fw::TComponent::Loaded();
+    if (!FFileName.empty() || FFileNameAutoSet == fspNone)
+        return;
+    const std::string exe = win::ExecutablePath();
+    if (FFileNameAutoSet == fspAppDir) {
+        FFileName = ChangeFileExt(exe, ".ini");
+    } else {
+        char dir[255];
+        const win::UINT n = win::GetWindowsDirectoryA(dir, sizeof dir);
+        if (n == 0 || n >= sizeof dir)
+            return;
+        const std::size_t slash = exe.rfind('/');
+        FFileName = std::string(dir, n) + "/" +
+                    ChangeFileExt(slash == std::string::npos ? exe : exe.substr(slash + 1), ".ini");
+    }
+    LoadFormPlacement();
+}
+
+void TzIni::LoadFormPlacement() {
+    if (!OwnerForm || FFormSave == fsfNone || !FileExists(FFileName))
+        return;
+    const std::string value = ReadString(ClassNameOf(*OwnerForm), "");
+    if (value.size() != 16)
+        return;
+    int left = OwnerForm->Left(), top = OwnerForm->Top();
+    int width = OwnerForm->Width(), height = OwnerForm->Height();
+    if (FFormSave != fsfSize) {
+        left = NumberTextToInt(value.substr(0, 4));
+        top = NumberTextToInt(value.substr(4, 4));
+    }
+    if (FFormSave != fsfPosition) {
+        width = NumberTextToInt(value.substr(8, 4));
+        height = NumberTextToInt(value.substr(12, 4));
+    }
+    OwnerForm->SetBounds(left, top, width, height);
+}
+
+void TzIni::SaveFormPlacement() {
+    if (!OwnerForm || FFormSave == fsfNone || FFileName.empty())
+        return;
+    const QWidget* window = OwnerForm->Widget();
+    if (window && (window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
+        return;
+    const bool opened = Edit();
+    try {
+        WriteString(ClassNameOf(*OwnerForm),
+                    ZeroPad4(OwnerForm->Left()) + ZeroPad4(OwnerForm->Top()) +
+                        ZeroPad4(OwnerForm->Width()) + ZeroPad4(OwnerForm->Height()),
+                    false);
+        if (!opened)
+            Post();
+    } catch (...) {
+        RoundFailed(opened);
+        throw;
+    }
 }
 
 bool TzIni::Edit() {

@@ -21,47 +21,62 @@
 // EInOutError when an existing file cannot be read; EFOpenError when it cannot
 // be loaded for editing; EFCreateError when it cannot be written.
 //
-// Threads: a store and everything it does belong to the thread that owns its
-// owner form (the main thread); it takes no locks.
+// The owner. The store puts its own window procedure in front of the owner
+// form's window; after that window has handled WM_DESTROY, and when the store
+// dies with its owner (the framework frees a form's components before its
+// window), the form's placement is saved. Loaded() derives an empty FileName
+// from FileNameAutoSet and restores the placement. A store made while the
+// application's main form exists, on another form, starts with the settings of
+// the main form's first store.
+//
+// Threads: a store and everything it does belong to the main thread; it takes
+// no locks.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "framework/component.h"
+#include "framework/exceptions.h"
+
+namespace fw {
+class TForm;
+}
+
 // The store's own error, with fixed English messages.
-class EzIniError : public std::runtime_error {
+class EzIniError : public fw::Exception {
 public:
-    using std::runtime_error::runtime_error;
+    using fw::Exception::Exception;
 };
 
 // The platform's file errors, as the run-time library raises them. ErrorCode
 // is the Windows error number of the failure (ERROR_ACCESS_DENIED, ...).
-class EInOutError : public std::runtime_error {
+class EInOutError : public fw::Exception {
 public:
     EInOutError(const std::string& message, int errorCode)
-        : std::runtime_error(message), ErrorCode(errorCode) {}
+        : fw::Exception(message), ErrorCode(errorCode) {}
     int ErrorCode;
 };
-class EFOpenError : public std::runtime_error {
+class EFOpenError : public fw::Exception {
 public:
-    using std::runtime_error::runtime_error;
+    using fw::Exception::Exception;
 };
-class EFCreateError : public std::runtime_error {
+class EFCreateError : public fw::Exception {
 public:
-    using std::runtime_error::runtime_error;
+    using fw::Exception::Exception;
 };
 
 enum TFormSaveFormat { fsfNone = 0, fsfSize = 1, fsfPosition = 2, fsfBoth = 3 };
 enum TFormSavePlace { fspNone = 0, fspWinDir = 1, fspAppDir = 2 };
 
-class TzIni {
+class TzIni : public fw::TComponent {
 public:
-    TzIni();
-    ~TzIni();
-    TzIni(const TzIni&) = delete;
-    TzIni& operator=(const TzIni&) = delete;
+    // AOwner must be a form (else fw::EInvalidOperation), or nullptr for a
+    // store without placement.
+    explicit TzIni(fw::TComponent* AOwner);
+    ~TzIni() override;
 
     // Published properties.
     const std::string& FileName() const { return FFileName; }
@@ -102,6 +117,12 @@ public:
     void WriteInteger(const std::string& name, std::int32_t value, bool encrypt);
     void DeleteKey(const std::string& name);
 
+    // Restore and store the owner form's bounds; nothing without an owner.
+    void LoadFormPlacement();
+    void SaveFormPlacement();
+    // Derives an empty FileName from FileNameAutoSet, then LoadFormPlacement.
+    void Loaded() override;
+
     static std::string EncryptValue(const std::string& value);
     static std::string DecryptValue(const std::string& value);
     // With the user's thousands and decimal separators.
@@ -110,6 +131,9 @@ public:
     static std::string CleanNumberText(const std::string& text);
 
 private:
+    struct Hook;
+    void HookOwner();
+    void UnhookOwner();
     std::size_t FindInWorking(const std::string& name) const;
     void RoundFailed(bool opened);
 
@@ -118,4 +142,6 @@ private:
     TFormSavePlace FFileNameAutoSet = fspAppDir;
     bool FEncryptValues = false;
     std::optional<std::vector<std::string>> Working;
+    fw::TForm* OwnerForm = nullptr;
+    std::shared_ptr<Hook> FHook;
 };

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 
 namespace win {
 namespace {
@@ -31,6 +33,22 @@ std::string ExecutablePath() {
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return {};
     return std::string(buf, static_cast<size_t>(n));
+}
+
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    std::string dir;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+        dir = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        dir = std::string(home) + "/.config";
+    } else {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (!lpBuffer || dir.size() + 1 > uSize) return static_cast<UINT>(dir.size() + 1);
+    std::memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
+    return static_cast<UINT>(dir.size());
 }
 
 }  // namespace win

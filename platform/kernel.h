@@ -38,4 +38,11 @@ HINSTANCE GetModuleHandleA(LPCSTR moduleName);
 // Full path of the running executable (Linux: /proc/self/exe resolved).
 std::string ExecutablePath();
 
+// The Windows directory's counterpart, where programs keep their ini files: the
+// user's configuration folder, $XDG_CONFIG_HOME or else $HOME/.config, without a
+// trailing "/". Returns the length copied (without the NUL); when uSize is too
+// small, the size needed (with the NUL) and nothing copied; 0 when neither
+// variable is set.
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+
 }  // namespace win

@@ -22,7 +22,7 @@ protected:
         TempFolder::SetUp();
         Ini.SetFileName(Path);
     }
-    TzIni Ini;
+    TzIni Ini{nullptr};
 };
 
 // --- encipherment ---------------------------------------------------------
@@ -181,7 +181,7 @@ TEST_F(IniStore, EditBracketDefersWritesAndReadsSeeTheDisk) {
 TEST_F(IniStore, UnpostedWorkingCopyIsDiscardedWithTheStore) {
     Put(Path, "A=1\r\n");
     {
-        TzIni other;
+        TzIni other(nullptr);
         other.SetFileName(Path);
         other.Edit();
         other.WriteString("A", "2", false);
@@ -235,7 +235,7 @@ TEST_F(IniStore, WriteWithoutFolderRaisesCantCreateAndLeavesStoreIdle) {
     for (const std::string& name :
          {Dir + "/no/such/Quilvane.ini", std::string(), std::string("x.ini")}) {
         SCOPED_TRACE(name);
-        TzIni ini;
+        TzIni ini(nullptr);
         ini.SetFileName(name);
         EXPECT_EQ(ini.ReadString("A", "d"), "d");
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -286,7 +286,7 @@ TEST_F(IniStore, ValueThatWouldBreakTheLineIsRefusedNamingTheKey) {
 TEST(IniStoreNoFile, RefusedValueCreatesNoFile) {
     std::string tmpl = (std::filesystem::temp_directory_path() / "zini-XXXXXX").string();
     ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    TzIni ini;
+    TzIni ini(nullptr);
     ini.SetFileName(tmpl + "/Quilvane.ini");
     EXPECT_THROW(ini.WriteString("K", "a\x1e", true), EzIniError);
     EXPECT_FALSE(std::filesystem::exists(tmpl + "/Quilvane.ini"));
@@ -322,7 +322,7 @@ TEST_F(IniStore, FailedPostRaisesFileErrorKeepsEditModeAndTheOldFile) {
 
 TEST(IniStoreSystemFiles, WriteRoundThatCannotReplaceRaisesAndLeavesStoreIdle) {
     // /proc/version can be read, but no file can be created beside it, not even by root.
-    TzIni ini;
+    TzIni ini(nullptr);
     ini.SetFileName("/proc/version");
     EXPECT_THROW(ini.WriteString("A", "1", false), EFCreateError);
     EXPECT_FALSE(ini.InEditMode());
@@ -332,7 +332,7 @@ TEST(IniStoreSystemFiles, WriteRoundThatCannotReplaceRaisesAndLeavesStoreIdle) {
 
 TEST(IniStoreSystemFiles, UnreadableFileMakesReadsRaiseInOutError) {
     // Our own memory image opens fine but its first page cannot be read.
-    TzIni ini;
+    TzIni ini(nullptr);
     ini.SetFileName("/proc/self/mem");
     EXPECT_THROW(ini.ReadString("A", ""), EInOutError);
     EXPECT_THROW(ini.ReadInteger("A", 0), EInOutError);
@@ -465,7 +465,7 @@ TEST_F(IniStore, KilledWriterLeavesACompleteFile) {
         return gen;
     };
     auto save = [&](int gen) {
-        TzIni ini;
+        TzIni ini(nullptr);
         ini.SetFileName(Path);
         ini.SetEncryptValues(true);
         ini.Edit();
