@@ -74,6 +74,10 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
 }
 
+TForm1::~TForm1() {
+    if (Form1 == this) Form1 = nullptr;
+}
+
 void TForm1::FormCreate(fw::TObject* /*Sender*/) {
     SetHeight(ListViewHeight);
 }

@@ -24,6 +24,7 @@ constexpr int EditorViewHeight = 440;
 class TForm1 : public fw::TForm {
 public:
     explicit TForm1(fw::TComponent* AOwner);
+    ~TForm1() override;
 
     // The creation handler: list-view height first; the later start-up steps
     // follow it.
