@@ -320,6 +320,14 @@ void TzIni::UnhookOwner() {
     FHook.reset();
 }
 
+std::string TzIni::OwnerClassName() {
+    // While the form is being freed its dynamic type is no longer its own
+    // class: the name from before stands.
+    if (!OwnerForm->IsDestroying())
+        FOwnerClassName = ClassNameOf(*OwnerForm);
+    return FOwnerClassName;
+}
+
 void TzIni::SetFileName(const std::string& value) {
     if (value == FFileName)
         return;
@@ -329,6 +337,8 @@ void TzIni::SetFileName(const std::string& value) {
 
 void TzIni::Loaded() {
     fw::TComponent::Loaded();
+    if (OwnerForm)
+        (void)OwnerClassName();  // the form is complete now
     if (!FFileName.empty() || FFileNameAutoSet == fspNone)
         return;
     const std::string exe = win::ExecutablePath();
@@ -349,7 +359,7 @@ void TzIni::Loaded() {
 void TzIni::LoadFormPlacement() {
     if (!OwnerForm || FFormSave == fsfNone || !FileExists(FFileName))
         return;
-    const std::string value = ReadString(ClassNameOf(*OwnerForm), "");
+    const std::string value = ReadString(OwnerClassName(), "");
     if (value.size() != 16)
         return;
     int left = OwnerForm->Left(), top = OwnerForm->Top();
@@ -373,7 +383,7 @@ void TzIni::SaveFormPlacement() {
         return;
     const bool opened = Edit();
     try {
-        WriteString(ClassNameOf(*OwnerForm),
+        WriteString(OwnerClassName(),
                     ZeroPad4(OwnerForm->Left()) + ZeroPad4(OwnerForm->Top()) +
                         ZeroPad4(OwnerForm->Width()) + ZeroPad4(OwnerForm->Height()),
                     false);

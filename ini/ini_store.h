@@ -134,6 +134,7 @@ private:
     struct Hook;
     void HookOwner();
     void UnhookOwner();
+    std::string OwnerClassName();
     std::size_t FindInWorking(const std::string& name) const;
     void RoundFailed(bool opened);
 
@@ -143,5 +144,6 @@ private:
     bool FEncryptValues = false;
     std::optional<std::vector<std::string>> Working;
     fw::TForm* OwnerForm = nullptr;
+    std::string FOwnerClassName;
     std::shared_ptr<Hook> FHook;
 };
