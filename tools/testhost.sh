@@ -9,6 +9,11 @@
 #                                        what the host does with echo requests: answer them,
 #                                        drop them silently, or reject them with an ICMP
 #                                        "host unreachable" (nftables inside the namespace).
+#   tools/testhost.sh link NAME1 NAME2 INDEX
+#                                        a direct veth link between two hosts made by "up":
+#                                        NAME1 gets 10.231.INDEX.1/24, NAME2 10.231.INDEX.2/24
+#                                        (prints it); for a client that runs inside a
+#                                        namespace of its own. Goes away with either host.
 #   tools/testhost.sh exec NAME CMD...   run a command inside the namespace.
 #   tools/testhost.sh down NAME          remove the namespace and veth pair made for NAME.
 #   tools/testhost.sh down-all           remove every host this script made.
@@ -68,6 +73,7 @@ host_up() {
         # would be ICMP noise the tests did not ask for.
         sysctl -qw "net.ipv6.conf.$link.disable_ipv6=1"
         ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1
+        ip netns exec "$ns" sysctl -qw net.ipv6.conf.default.disable_ipv6=1
         # Rejections are ICMP errors, which the kernel rate-limits by default;
         # a test that asks twice in a second must get two answers.
         ip netns exec "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0
@@ -81,6 +87,19 @@ host_up() {
         host_down "$name"
         die "could not make host $name"
     }
+    echo "10.231.$index.2"
+}
+
+host_link() {
+    local a=qv-$1 b=qv-$2 index=$3
+    [[ $index =~ ^[0-9]+$ ]] && ((index >= 1 && index <= 254)) || die "bad index '$index'"
+    ip netns list | grep -q "^$a\b" || die "no host $1"
+    ip netns list | grep -q "^$b\b" || die "no host $2"
+    ip link add "qvl$index" netns "$a" type veth peer name "qvl$index" netns "$b" || die "could not link $1 and $2"
+    ip -n "$a" addr add "10.231.$index.1/24" dev "qvl$index"
+    ip -n "$b" addr add "10.231.$index.2/24" dev "qvl$index"
+    ip -n "$a" link set "qvl$index" up
+    ip -n "$b" link set "qvl$index" up
     echo "10.231.$index.2"
 }
 
@@ -121,6 +140,12 @@ mode)
     check_name "$1"
     host_mode "$1" "$2"
     ;;
+link)
+    (($# == 3)) || die "usage: link NAME1 NAME2 INDEX"
+    check_name "$1"
+    check_name "$2"
+    host_link "$1" "$2" "$3"
+    ;;
 exec)
     (($# >= 2)) || die "usage: exec NAME CMD..."
     check_name "$1"
@@ -148,7 +173,7 @@ down-all)
     done
     ;;
 *)
-    sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
