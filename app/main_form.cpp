@@ -3,6 +3,8 @@
 #include <QPixmap>
 
 #include "app/connection_table.h"
+#include "app/settings_file.h"
+#include "platform/kernel.h"
 
 namespace quilvane {
 
@@ -71,6 +73,12 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     BExit1->SetGlyph(QPixmap(":/glyphs/exit.xpm"));
     BExit1->OnClick = [this](fw::TObject* s) { BExit1Click(s); };
 
+    zIni1 = new TzIni(this);
+    zIni1->SetName("zIni1");
+    zIni1->SetFormSave(fsfNone);
+    zIni1->SetFileNameAutoSet(fspNone);
+    zIni1->SetEncryptValues(true);
+
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
 }
 
@@ -80,10 +88,14 @@ TForm1::~TForm1() {
 
 void TForm1::FormCreate(fw::TObject* /*Sender*/) {
     SetHeight(ListViewHeight);
+    const std::string exe = win::ExecutablePath();
+    LoadSettings(*zIni1, *RxMemoryData1, InfoFileURL, exe.substr(0, exe.rfind('/') + 1));
 }
 
 void TForm1::BOk1Click(fw::TObject* /*Sender*/) {
-    // Not yet wired: the settings writer and the move to the tray.
+    // A failure raises past the rest, so Exit does not close either.
+    SaveSettings(*zIni1, *RxMemoryData1, InfoFileURL);
+    // Not yet wired: the move to the tray.
 }
 
 void TForm1::BExit1Click(fw::TObject* Sender) {

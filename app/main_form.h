@@ -14,6 +14,7 @@
 #include "framework/form.h"
 #include "framework/memory_data.h"
 #include "framework/std_controls.h"
+#include "ini/ini_store.h"
 
 namespace quilvane {
 
@@ -46,6 +47,13 @@ public:
     fw::TButton* BDel1;
     fw::TButton* BOk1;
     fw::TButton* BExit1;
+    // The settings file's store: no placement, name set by the program,
+    // every value enciphered.
+    TzIni* zIni1;
+    // Where the upgrade information file is fetched from; read from and
+    // written to the settings file ("UpGradeURL"). Kept here until the
+    // upgrader, its owner, exists.
+    std::string InfoFileURL = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
 };
 
 // The main form, set by Application->CreateForm.

@@ -5,7 +5,12 @@
 
 #include <sys/stat.h>
 
+#include <QPushButton>
+
 #include "app/connection_table.h"
+#include "app/main_form.h"
+#include "framework/application.h"
+#include "platform/kernel.h"
 #include "tests/ini/ini_fixture.h"
 
 namespace quilvane {
@@ -244,6 +249,65 @@ TEST_F(SettingsFile, FailedWriteRaisesAndStopsTheSave) {
     TzIni lost(nullptr);
     lost.SetFileName(Dir + "/missing/Quilvane.ini");
     EXPECT_THROW(SaveSettings(lost, *Table, Url), EzIniError);
+}
+
+// The main window reads the file beside the executable at creation and writes
+// it on Ok and Exit; a failed write reaches the error box and stops the button.
+class MainWindowSettings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string exe = win::ExecutablePath();
+        File = exe.substr(0, exe.rfind('/') + 1) + "Quilvane.ini";
+        std::filesystem::remove(File);
+        App.SetErrorBox(
+            [this](const std::string&, const std::string& text) { Errors.push_back(text); });
+    }
+    void TearDown() override { std::filesystem::remove(File); }
+
+    std::string File;
+    fw::TApplication App;
+    TForm1* Form = nullptr;
+    std::vector<std::string> Errors;
+};
+
+TEST_F(MainWindowSettings, CreationLoadsTheFileBesideTheExecutableAndOkWritesIt) {
+    TempFolder::Put(File, "DriveCount=1\r\nHostName0=" + Enc("server") + "\r\nUpGradeURL=" +
+                              Enc("http://other.example/Quilvane.inf") + "\r\n");
+    App.CreateForm(&Form);
+    EXPECT_EQ(Form->zIni1->FileName(), File);
+    EXPECT_EQ(Form->zIni1->FormSave(), fsfNone);
+    EXPECT_EQ(Form->zIni1->FileNameAutoSet(), fspNone);
+    EXPECT_TRUE(Form->zIni1->EncryptValues());
+    EXPECT_EQ(Form->InfoFileURL, "http://other.example/Quilvane.inf");
+    ASSERT_EQ(Form->RxMemoryData1->RecordCount(), 1);
+    Form->BOk1->Button()->click();
+    EXPECT_TRUE(Errors.empty());
+    EXPECT_EQ(TempFolder::Take(File),
+              "DriveCount=1\r\nUpGradeURL=" + Enc("http://other.example/Quilvane.inf") + "\r\n" +
+                  RecordLines(0, {"server", "", "", "", "", 5}));
+}
+
+TEST_F(MainWindowSettings, FirstStartCreatesAnEmptyOwnerOnlyFileAndKeepsTheBuiltInUrl) {
+    App.CreateForm(&Form);
+    EXPECT_EQ(TempFolder::Take(File), "");
+    EXPECT_EQ(TempFolder::Mode(File), 0600u);
+    EXPECT_EQ(Form->InfoFileURL, kUrl);
+    EXPECT_EQ(Form->RxMemoryData1->RecordCount(), 0);
+}
+
+TEST_F(MainWindowSettings, FailedSaveShowsTheErrorAndExitDoesNotClose) {
+    App.CreateForm(&Form);
+    Form->zIni1->SetFileName(File + ".d/Quilvane.ini");
+    Form->BExit1->Button()->click();
+    ASSERT_EQ(Errors.size(), 1u);
+    EXPECT_EQ(Errors[0], "Can't create file:\r" + File + ".d/Quilvane.ini");
+    EXPECT_FALSE(App.Terminated());
+    // With the folder back, Exit writes and closes.
+    Form->zIni1->SetFileName(File);
+    Form->BExit1->Button()->click();
+    EXPECT_EQ(Errors.size(), 1u);
+    EXPECT_TRUE(App.Terminated());
+    EXPECT_EQ(TempFolder::Take(File), L("UpGradeURL", kUrl) + "DriveCount=0\r\n");
 }
 
 }  // namespace

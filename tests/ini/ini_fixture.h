@@ -23,6 +23,7 @@ protected:
         std::filesystem::remove_all(Dir, ec);
     }
 
+public:
     static void Put(const std::string& path, const std::string& bytes) {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out << bytes;
@@ -38,6 +39,7 @@ protected:
             return 0xFFFF;
         return st.st_mode & 07777;
     }
+protected:
     // Names in the folder other than the settings file (left-over temporaries).
     std::string Strays() const {
         std::string out;
