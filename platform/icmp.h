@@ -32,9 +32,13 @@
 //                    addresses 0 and 255.255.255.255, an IP_* status when the
 //                    system refuses to send (no route, packet too big).
 //
-// Threads: any thread; a handle may be used by several threads at once. Each
-// call opens its socket in the calling thread's network namespace with that
-// thread's rights.
+// A handle keeps the socket of the first thread that sends with it and reuses
+// it (with its identifier) for that thread's later requests, throwing away
+// whatever arrived in between; a socket lives in the network namespace, and
+// with the rights, of the thread that opened it.
+//
+// Threads: any thread; a handle may be used by several threads at once
+// (other threads, and overlapping calls, use a socket of their own per call).
 
 #include "platform/types.h"
 

@@ -17,7 +17,9 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 // Only the error codes of the kernel area are used here: the library is linked
@@ -45,11 +47,35 @@ void SetError(DWORD code) { g_setLastError.load()(code); }
 
 constexpr std::uint32_t kHandleMagic = 0x49434D50;  // "ICMP"
 
+// The options a socket was last set to, so unchanged ones cost no call.
+struct AppliedOptions {
+    int ttl = -1, tos = -1, pmtu = -1;
+};
+
 struct IcmpHandle {
     std::uint32_t magic = kHandleMagic;
     std::uint16_t id;
     std::atomic<std::uint16_t> seq;
+
+    // The socket of the thread that used the handle first, kept between
+    // calls; other threads, and calls that overlap, open their own. A socket
+    // keeps the network namespace and rights of the thread that opened it.
+    std::mutex lock;  // guards the fields below
+    int fd = -1;
+    bool datagram = false;
+    pid_t owner = 0;
+    std::uint16_t boundId = 0;  // a datagram socket's identifier, once known
+    AppliedOptions applied;
+
+    ~IcmpHandle() {
+        if (fd >= 0) ::close(fd);
+    }
 };
+
+pid_t ThisThread() {
+    thread_local const pid_t tid = ::gettid();
+    return tid;
+}
 
 IcmpHandle* FromHandle(HANDLE h) {
     auto* handle = static_cast<IcmpHandle*>(h);
@@ -72,8 +98,12 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
+    Socket& operator=(Socket&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     int fd() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_ = -1;
@@ -230,17 +260,9 @@ int OpenIcmpSocket(bool* datagram) {
     return ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
-bool Configure(int fd, bool datagram, const IP_OPTION_INFORMATION* options) {
+// The settings a socket keeps for its life.
+bool ConfigureOnce(int fd, bool datagram) {
     int on = 1;
-    if (options) {
-        int ttl = options->Ttl;
-        int tos = options->Tos;
-        int pmtu = (options->Flags & IP_FLAG_DF) ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
-        if (::setsockopt(fd, SOL_IP, IP_TTL, &ttl, sizeof ttl) != 0 ||
-            ::setsockopt(fd, SOL_IP, IP_TOS, &tos, sizeof tos) != 0 ||
-            ::setsockopt(fd, SOL_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) != 0)
-            return false;
-    }
     if (datagram) {
         return ::setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on) == 0 &&
                ::setsockopt(fd, SOL_IP, IP_RECVTTL, &on, sizeof on) == 0 &&
@@ -253,6 +275,43 @@ bool Configure(int fd, bool datagram, const IP_OPTION_INFORMATION* options) {
                     (1U << icmp::kSourceQuench) | (1U << icmp::kTimeExceeded) |
                     (1U << icmp::kParameterProblem));
     return ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
+}
+
+bool SetOption(int fd, int name, int value, int* applied) {
+    if (*applied == value) return true;
+    if (::setsockopt(fd, SOL_IP, name, &value, sizeof value) != 0) return false;
+    *applied = value;
+    return true;
+}
+
+bool ApplyOptions(int fd, const IP_OPTION_INFORMATION* options, AppliedOptions* applied) {
+    if (!options) return true;
+    return SetOption(fd, IP_TTL, options->Ttl, &applied->ttl) &&
+           SetOption(fd, IP_TOS, options->Tos, &applied->tos) &&
+           SetOption(fd, IP_MTU_DISCOVER,
+                     (options->Flags & IP_FLAG_DF) ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT,
+                     &applied->pmtu);
+}
+
+// Throws away what a kept socket received since its last request: late
+// replies, other programs' traffic, errors about earlier requests.
+void DiscardWaiting(int fd, bool datagram) {
+    std::uint8_t byte;
+    for (int i = 0; i < 100000; ++i) {
+        if (::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+    }
+    if (!datagram) return;
+    for (int i = 0; i < 100000; ++i) {
+        std::uint8_t control[256];
+        iovec iov{&byte, 1};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) break;
+    }
 }
 
 DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD requestSize,
@@ -275,13 +334,39 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
     auto* replyData = static_cast<std::uint8_t*>(replyBuffer) + sizeof(ICMP_ECHO_REPLY);
     const std::size_t replyRoom = replySize - sizeof(ICMP_ECHO_REPLY);
 
+    // The handle's kept socket when this thread owns it and no other call
+    // uses it, else a socket for this call only.
+    std::unique_lock keep(handle->lock, std::try_to_lock);
+    const bool kept = keep.owns_lock() && (handle->fd < 0 || handle->owner == ThisThread());
+    if (!kept && keep.owns_lock()) keep.unlock();
+    Socket temporary;
+    AppliedOptions temporaryOptions;
+    int fd;
     bool datagram = false;
-    Socket socket(OpenIcmpSocket(&datagram));
-    if (socket.fd() < 0) {
-        SetError(errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : IP_NO_RESOURCES);
-        return 0;
+    if (kept && handle->fd >= 0) {
+        fd = handle->fd;
+        datagram = handle->datagram;
+        DiscardWaiting(fd, datagram);
+    } else {
+        fd = OpenIcmpSocket(&datagram);
+        if (fd < 0) {
+            SetError(errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : IP_NO_RESOURCES);
+            return 0;
+        }
+        temporary = Socket(fd);
+        if (!ConfigureOnce(fd, datagram)) {
+            SetError(IP_GENERAL_FAILURE);
+            return 0;
+        }
+        if (kept) {
+            handle->fd = temporary.Release();
+            handle->datagram = datagram;
+            handle->owner = ThisThread();
+            handle->boundId = 0;
+            handle->applied = {};
+        }
     }
-    if (!Configure(socket.fd(), datagram, options)) {
+    if (!ApplyOptions(fd, options, kept ? &handle->applied : &temporaryOptions)) {
         SetError(IP_GENERAL_FAILURE);
         return 0;
     }
@@ -294,7 +379,7 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
     to.sin_addr.s_addr = destination;
     const Clock::time_point sent = Clock::now();
     const Clock::time_point deadline = sent + std::chrono::milliseconds(timeout);
-    if (::sendto(socket.fd(), packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+    if (::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
                  sizeof to) < 0) {
         *record = ICMP_ECHO_REPLY{};
         record->Address = destination;
@@ -304,13 +389,18 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
     }
     if (datagram) {
         // The system numbers a datagram socket's requests with its own port.
-        sockaddr_in local{};
-        socklen_t length = sizeof local;
-        if (::getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&local), &length) == 0)
-            request.id = ntohs(local.sin_port);
+        if (kept && handle->boundId) {
+            request.id = handle->boundId;
+        } else {
+            sockaddr_in local{};
+            socklen_t length = sizeof local;
+            if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
+                request.id = ntohs(local.sin_port);
+            if (kept) handle->boundId = request.id;
+        }
     }
 
-    Exchange exchange(datagram, socket.fd(), request, record, replyData, replyRoom, sent);
+    Exchange exchange(datagram, fd, request, record, replyData, replyRoom, sent);
     for (;;) {
         if (exchange.Drain()) {
             DWORD result = exchange.Result();
@@ -319,7 +409,7 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
         }
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) break;
-        pollfd pfd{socket.fd(), POLLIN, 0};
+        pollfd pfd{fd, POLLIN, 0};
         int ready = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
         if (ready < 0 && errno != EINTR) break;
         if (ready == 0 && Clock::now() >= deadline) break;
