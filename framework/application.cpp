@@ -29,8 +29,10 @@ TApplication::TApplication() : TComponent(nullptr) {
                          [this](Qt::ApplicationState state) {
                              if (state != Qt::ApplicationActive && state != Qt::ApplicationInactive)
                                  return;
-                             win::SendMessageA(handle_, win::WM_ACTIVATEAPP,
-                                               state == Qt::ApplicationActive ? 1 : 0, 0);
+                             CallGuarded(this, [this, state] {
+                                 win::SendMessageA(handle_, win::WM_ACTIVATEAPP,
+                                                   state == Qt::ApplicationActive ? 1 : 0, 0);
+                             });
                          });
     }
     Application = this;

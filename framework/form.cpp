@@ -194,6 +194,21 @@ void TForm::CreateParams(TCreateParams& Params) {
     if (borderIcons_.Contains(biMinimize)) Params.Style |= WS_MINIMIZEBOX;
     if (borderIcons_.Contains(biMaximize)) Params.Style |= WS_MAXIMIZEBOX;
     Params.ExStyle = WS_EX_DLGMODALFRAME;
+    if (formStyle_ == fsStayOnTop) Params.ExStyle |= WS_EX_TOPMOST;
+}
+
+void TForm::SetFormStyle(TFormStyle value) {
+    if (value == formStyle_) return;
+    formStyle_ = value;
+    if (HandleAllocated()) {
+        TCreateParams params;
+        CreateParams(params);
+        SetWindowLongA(Handle(), GWL_EXSTYLE, static_cast<LONG>(params.ExStyle));
+    }
+    // Qt hides a window whose flags change; show it again where it was.
+    const bool shown = frame_->isVisible();
+    frame_->setWindowFlag(Qt::WindowStaysOnTopHint, value == fsStayOnTop);
+    if (shown) frame_->show();
 }
 
 void TForm::SetBorderIcons(TBorderIcons value) {

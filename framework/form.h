@@ -94,6 +94,9 @@ enum class TBorderIcon { biSystemMenu, biMinimize, biMaximize, biHelp };
 using enum TBorderIcon;
 using TBorderIcons = TSet<TBorderIcon>;
 
+enum class TFormStyle { fsNormal, fsStayOnTop };
+using enum TFormStyle;
+
 enum class TPosition { poDesigned, poScreenCenter };
 using enum TPosition;
 
@@ -146,6 +149,11 @@ public:
     // Empty for the main window: no system buttons on the title bar.
     TBorderIcons BorderIcons() const { return borderIcons_; }
     void SetBorderIcons(TBorderIcons value);
+
+    // fsStayOnTop keeps the window above others and sets WS_EX_TOPMOST in
+    // the handle's extended style.
+    TFormStyle FormStyle() const { return formStyle_; }
+    void SetFormStyle(TFormStyle value);
 
     // True while the form's window is the active one.
     bool Active() const { return active_; }
@@ -214,6 +222,7 @@ private:
     class FormWidget* frame_;
     QWidget* client_;
     TPosition position_ = poDesigned;
+    TFormStyle formStyle_ = fsNormal;
     TBorderIcons borderIcons_;
     bool active_ = false;
     bool shownOnce_ = false;

@@ -223,10 +223,13 @@ TEST_F(FormFixture, RightClickAndDoubleClickOnTheTitleBarArriveAsMessages) {
 
 TEST_F(FormFixture, CaptionChangesTravelAsSetTextAndAHookMayRefuseThem) {
     Hook hook(form->Handle());
+    std::vector<std::string> texts;
+    hook.before = [&](TMessage& m) {
+        if (m.Msg == WM_SETTEXT) texts.emplace_back(reinterpret_cast<const char*>(m.LParam));
+        return false;
+    };
     form->SetCaption("Quilvane 1.0");
-    auto texts = hook.Only({WM_SETTEXT});
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(texts[0].lParam), "Quilvane 1.0");
+    EXPECT_EQ(texts, std::vector<std::string>{"Quilvane 1.0"});
     EXPECT_EQ(form->Caption(), "Quilvane 1.0");
     EXPECT_EQ(GetWindowTextString(form->Handle()), "Quilvane 1.0");
 
@@ -279,6 +282,17 @@ TEST_F(FormFixture, RecreatingTheWindowSendsDestroyThroughTheChainAndKeepsTheCap
     // The new window answers through the form's own procedure.
     EXPECT_EQ(SendMessageA(now, WM_NCHITTEST, 0, MakeLParamPoint(form->Left() + 30, form->Top() + 8)),
               HTCAPTION);
+}
+
+TEST_F(FormFixture, StayOnTopIsInTheExtendedStyleAndTheWindowStaysShown) {
+    form->SetFormStyle(fsStayOnTop);
+    EXPECT_TRUE(GetWindowLongA(form->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(Frame()->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(Frame()->isVisible());
+    EXPECT_EQ(Frame()->pos(), QPoint(100, 80));
+    form->SetFormStyle(fsNormal);
+    EXPECT_FALSE(GetWindowLongA(form->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_FALSE(Frame()->windowFlags() & Qt::WindowStaysOnTopHint);
 }
 
 TEST_F(FormFixture, SysCloseClosesThroughOnCloseAndHidesASecondaryForm) {
