@@ -33,10 +33,10 @@ TComponent::TComponent(TComponent* AOwner) {
 }
 
 TComponent::~TComponent() {
+    LeaveLoadingRoot();
     Destroying();
     NotifyRemoval();
     DestroyComponents();
-    LeaveLoadingRoot();
     if (owner_) owner_->RemoveComponent(this);
     delete loading_;
 }
@@ -106,6 +106,7 @@ void TComponent::Destroying() {
 void TComponent::DestroyComponents() {
     while (!components_.empty()) {
         TComponent* last = components_.back();
+        last->LeaveLoadingRoot();  // while its owner chain still leads there
         RemoveComponent(last);
         delete last;
     }
@@ -160,9 +161,10 @@ void TComponent::LeaveLoadingRoot() {
     if (!state_.Contains(csLoading)) return;
     for (TComponent* c = owner_; c; c = c->owner_) {
         if (c->loading_) {
-            // Cleared rather than erased: the list may be walked right now.
-            std::replace(c->loading_->begin(), c->loading_->end(), this,
-                         static_cast<TComponent*>(nullptr));
+            // This component and everything it owns go; entries are cleared
+            // rather than erased, as the list may be walked right now.
+            for (TComponent*& entry : *c->loading_)
+                if (entry && Owns(entry)) entry = nullptr;
             return;
         }
     }

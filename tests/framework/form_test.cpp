@@ -78,6 +78,19 @@ TEST_F(FrameworkTest, FormIsBuiltInTwoPhasesThenItsCreationHandlerRuns) {
     EXPECT_EQ(app.MainForm(), form);
 }
 
+TEST_F(FrameworkTest, ComponentFreedWhileLoadingGetsNoLoadedStep) {
+    struct Form : TForm {
+        explicit Form(TComponent* owner) : TForm(owner) {
+            new Part(this, "A");
+            delete new Part(this, "B");  // B and its B1 go before loading ends
+        }
+    };
+    g_steps.clear();
+    TForm::Create<Form>(&app);
+    EXPECT_EQ(g_steps, (std::vector<std::string>{"create A loading", "create B loading",
+                                                  "create B1 loading", "loaded A"}));
+}
+
 TEST_F(FrameworkTest, ShowingAFormThatNeverFinishedLoadingThrows) {
     g_steps.clear();
     auto* form = new StepForm(nullptr);  // not through TForm::Create
