@@ -32,6 +32,13 @@ public:
     using Exception::Exception;
 };
 
+// A text that cannot be read as the number asked for, e.g.
+// "'abc' is not a valid floating point value".
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // Throws EAbort.
 [[noreturn]] inline void Abort() { throw EAbort(); }
 

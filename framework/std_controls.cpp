@@ -120,6 +120,11 @@ void TEdit::SetMaxLength(int value) { LineEdit()->setMaxLength(value > 0 ? value
 
 void TEdit::SetPasswordChar(char value) {
     LineEdit()->setEchoMode(value ? QLineEdit::Password : QLineEdit::Normal);
+    // The style's own mask character (often a bullet) would stand in otherwise.
+    LineEdit()->setStyleSheet(
+        value ? QString("QLineEdit { lineedit-password-character: %1; }")
+                    .arg(static_cast<int>(static_cast<unsigned char>(value)))
+              : QString());
 }
 
 void TEdit::SetReadOnly(bool value) { LineEdit()->setReadOnly(value); }
