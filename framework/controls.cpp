@@ -50,6 +50,14 @@ void TControl::SetVisible(bool value) {
     if (widget_ && parent_) widget_->setVisible(value);
 }
 
+void TControl::BringToFront() {
+    if (widget_) widget_->raise();
+}
+
+void TControl::SendToBack() {
+    if (widget_) widget_->lower();
+}
+
 void TControl::SetEnabled(bool value) {
     enabled_ = value;
     if (widget_) widget_->setEnabled(value);

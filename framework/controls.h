@@ -55,6 +55,10 @@ public:
     void Show() { SetVisible(true); }
     void Hide() { SetVisible(false); }
 
+    // Z-order among the parent's controls (a form: among the windows).
+    virtual void BringToFront();
+    void SendToBack();
+
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool value);
 

@@ -160,7 +160,7 @@ public:
 
     void SetVisible(bool value) override;
     // Brings the form to the front and activates it.
-    void BringToFront();
+    void BringToFront() override;
 
     // OnCloseQuery may refuse; then OnClose chooses what happens (caHide by
     // default). Closing the main form terminates the application; closing a

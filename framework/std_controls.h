@@ -74,7 +74,8 @@ public:
 
     std::string Text() const;
     void SetText(const std::string& value);
-    // At most this many characters (0: no limit).
+    // At most this many characters (0: no limit); a character outside the
+    // Basic Multilingual Plane counts as two here.
     void SetMaxLength(int value);
     // Shown in place of each character (0: the text itself).
     void SetPasswordChar(char value);
