@@ -171,6 +171,21 @@ TEST_F(FrameworkTest, TerminateBeforeRunReturnsAtOnceWithoutShowingTheMainForm) 
     EXPECT_FALSE(main->Visible());
 }
 
+TEST_F(FrameworkTest, ProcessMessagesDeliversWhatIsWaitingAndReturns) {
+    std::vector<LPARAM> got;
+    const HWND wnd = AllocateHWnd([&](TMessage& m) {
+        if (m.Msg == WM_USER) got.push_back(m.LParam);
+    });
+    ASSERT_NE(wnd, 0u);
+    PostMessageA(wnd, WM_USER, 0, 1);
+    PostMessageA(wnd, WM_USER, 0, 2);
+    EXPECT_TRUE(got.empty());
+    app.ProcessMessages();
+    EXPECT_EQ(got, (std::vector<LPARAM>{1, 2}));
+    DeallocateHWnd(wnd);
+    EXPECT_FALSE(IsWindow(wnd));
+}
+
 TEST_F(FrameworkTest, MinimisingTheMainFormGoesThroughTheApplicationWindow) {
     TForm* main = nullptr;
     app.CreateForm(&main);
