@@ -3,6 +3,7 @@
 #include <QPixmap>
 
 #include "app/connection_table.h"
+#include "app/monitor_cycle.h"
 #include "app/settings_file.h"
 #include "platform/kernel.h"
 
@@ -79,6 +80,23 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     zIni1->SetFileNameAutoSet(fspNone);
     zIni1->SetEncryptValues(true);
 
+    Timer1 = new fw::TTimer(this);
+    Timer1->SetName("Timer1");
+    Timer1->SetInterval(10000);
+    Timer1->OnTimer = [this](fw::TObject* s) { Timer1Timer(s); };
+
+    Ping1 = new TPing(this);
+    Ping1->SetName("Ping1");
+    Ping1->SetSize(1);
+    Ping1->SetTimeout(1000);
+    Ping1->SetTTL(64);
+    Ping1->SetFlags(0);
+    Ping1->OnEchoReply = [this](fw::TObject* s, TICMP* icmp, int status) {
+        Ping1EchoReply(s, icmp, status);
+    };
+
+    Drives = &RealDriveOperations();
+
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
 }
 
@@ -101,6 +119,18 @@ void TForm1::BOk1Click(fw::TObject* /*Sender*/) {
 void TForm1::BExit1Click(fw::TObject* Sender) {
     BOk1Click(Sender);
     Close();
+}
+
+void TForm1::Timer1Timer(fw::TObject* /*Sender*/) {
+    MonitorPass(*RxMemoryData1, [this](const std::string& host) {
+        Ping1->SetAddress(host);
+        Ping1->Ping();
+    });
+}
+
+void TForm1::Ping1EchoReply(fw::TObject* /*Sender*/, TICMP* /*Icmp*/, int Status) {
+    if (HandleEchoReply(*RxMemoryData1, *Drives, Status) && OnMonitorPost)
+        OnMonitorPost(*RxMemoryData1);
 }
 
 void TForm1::BAdd1Click(fw::TObject* /*Sender*/) {

@@ -9,14 +9,21 @@
 //
 // Threads: main thread only; every handler runs inside the message loop.
 
+#include <functional>
+#include <string>
+
 #include "framework/data_source.h"
 #include "framework/db_grid.h"
 #include "framework/form.h"
 #include "framework/memory_data.h"
 #include "framework/std_controls.h"
+#include "framework/timer.h"
 #include "ini/ini_store.h"
+#include "ping/ping_component.h"
 
 namespace quilvane {
+
+class TDriveOperations;
 
 // Window heights of the two views.
 constexpr int ListViewHeight = 265;
@@ -38,6 +45,10 @@ public:
     void BAdd1Click(fw::TObject* Sender);
     void BEdit1Click(fw::TObject* Sender);
     void BDel1Click(fw::TObject* Sender);
+    // The monitor pass: pings every record's host in table order.
+    void Timer1Timer(fw::TObject* Sender);
+    // Ping1's reply for the current record (Status 1 answered, 0 not).
+    void Ping1EchoReply(fw::TObject* Sender, TICMP* Icmp, int Status);
 
     fw::TRxMemoryData* RxMemoryData1;
     fw::TDataSource* DataSource1;
@@ -54,6 +65,16 @@ public:
     // written to the settings file ("UpGradeURL"). Kept here until the
     // upgrader, its owner, exists.
     std::string InfoFileURL = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+    // The monitor: a pass every 10 s from creation, one echo request a record.
+    fw::TTimer* Timer1;
+    TPing* Ping1;
+
+    // What the monitor does to drives; the platform's operations unless a test
+    // puts others here.
+    TDriveOperations* Drives;
+    // Called after the monitor posted a record, with the record current (the
+    // headless mode prints it).
+    std::function<void(fw::TRxMemoryData& Table)> OnMonitorPost;
 };
 
 // The main form, set by Application->CreateForm.

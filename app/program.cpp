@@ -2,14 +2,48 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstring>
 
 #include "app/display_check.h"
+#include "app/headless.h"
 #include "app/main_form.h"
 #include "framework/application.h"
 
 namespace quilvane {
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quilvane [--headless]\n"
+    "Keeps network shares mapped to drive letters while their servers answer pings.\n"
+    "\n"
+    "  --headless  run without any window: the monitor works as usual and prints\n"
+    "              one line on standard output for each record it updates;\n"
+    "              SIGTERM or SIGINT end it without writing the settings file\n"
+    "  --help      show this text and end\n";
+
+}  // namespace
+
 int RunProgram(int argc, char** argv) {
+    bool headless = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--headless") == 0) {
+            headless = true;
+        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (std::strcmp(arg, "/minimized") == 0 || std::strcmp(arg, "/autorun") == 0 ||
+                   std::strcmp(arg, "/afterupgrade") == 0) {
+            // The tray start, auto-run and upgrade parameters: accepted as they
+            // come from the start-up entry and the upgrade helper.
+        } else {
+            std::fprintf(stderr, "quilvane: unknown option '%s'\n%s", arg, kUsage);
+            return 2;
+        }
+    }
+    if (headless) return RunHeadless(argc, argv);
+
     if (const std::string missing = MissingDisplay(); !missing.empty()) {
         std::fprintf(stderr, "Quilvane cannot start: %s.\n", missing.c_str());
         return 2;
