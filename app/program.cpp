@@ -14,7 +14,7 @@ namespace quilvane {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quilvane [--headless]\n"
+    "Usage: quilvane [--headless | --help]\n"
     "Keeps network shares mapped to drive letters while their servers answer pings.\n"
     "\n"
     "  --headless  run without any window: the monitor works as usual and prints\n"

@@ -1,0 +1,200 @@
+#pragma once
+// HeadlessProgram: the real program, copied with its ICMP library into a
+// folder of its own (its settings file lives beside the executable), started
+// as `quilvane --headless` with a HOME, XDG_RUNTIME_DIR and drives folder of
+// its own and no display, its standard output read line by line with bounded
+// waits. The folder, the program and the private session bus with gvfs that
+// its drive layer starts all go when the object does.
+//
+// Threads: the test thread.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/connection_table.h"
+#include "app/settings_file.h"
+#include "ini/ini_store.h"
+
+extern char** environ;
+
+namespace quilvane_test {
+
+struct SettingsRecord {
+    std::string host, user, password, drive, unc;
+    int maxPing;
+};
+
+class HeadlessProgram {
+public:
+    HeadlessProgram() {
+        char templ[] = "/tmp/quilvane-monitor-test-XXXXXX";
+        if (!::mkdtemp(templ)) return;
+        root_ = templ;
+        namespace fs = std::filesystem;
+        for (const char* dir : {"bin", "lib", "home", "runtime", "drives"})
+            fs::create_directory(root_ + "/" + dir);
+        fs::permissions(root_ + "/runtime", fs::perms::owner_all);
+        std::error_code error;
+        fs::copy_file(QUILVANE_BINARY, root_ + "/bin/quilvane", error);
+        if (!error) fs::copy_file(QUILVANE_ICMP_LIBRARY, root_ + "/lib/libquilvane_icmp.so", error);
+        ready_ = !error;
+    }
+
+    ~HeadlessProgram() {
+        Stop(SIGKILL);
+        if (root_.empty()) return;
+        // The private bus's end takes gvfsd, its backends and gvfsd-fuse along.
+        std::ifstream session(root_ + "/runtime/quilvane-session-bus");
+        std::string address, pid;
+        if (std::getline(session, address) && std::getline(session, pid) && !pid.empty() &&
+            pid.find_first_not_of("0123456789") == std::string::npos)
+            ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
+        ::umount2((root_ + "/runtime/gvfs").c_str(), MNT_DETACH);
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    HeadlessProgram(const HeadlessProgram&) = delete;
+    HeadlessProgram& operator=(const HeadlessProgram&) = delete;
+
+    bool Ready() const { return ready_; }
+    std::string Drives() const { return root_ + "/drives"; }
+    std::string SettingsFile() const { return quilvane::SettingsFilePath(root_ + "/bin"); }
+
+    // Writes the settings file with the program's own writer.
+    void WriteSettings(const std::vector<SettingsRecord>& records) {
+        TzIni ini(nullptr);
+        ini.SetEncryptValues(true);
+        fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
+        std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+        quilvane::LoadSettings(ini, table, url, root_ + "/bin");
+        for (const SettingsRecord& r : records) {
+            table.Append();
+            table.FieldByName("HostName").SetAsString(r.host);
+            table.FieldByName("UserName").SetAsString(r.user);
+            table.FieldByName("Password").SetAsString(r.password);
+            table.FieldByName("Drive").SetAsString(r.drive);
+            table.FieldByName("UNC").SetAsString(r.unc);
+            table.FieldByName("MaxPing").SetAsInteger(r.maxPing);
+            table.Post();
+        }
+        quilvane::SaveSettings(ini, table, url);
+    }
+
+    std::string ReadSettings() const {
+        std::ifstream in(SettingsFile(), std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    bool Start() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
+                name == "DBUS_SESSION_BUS_ADDRESS" || name == "HOME" ||
+                name == "XDG_RUNTIME_DIR" || name == "QUILVANE_DRIVES" ||
+                name == "QUILVANE_ICMP_LIBRARY")
+                continue;
+            env.push_back(entry);
+        }
+        env.push_back("HOME=" + root_ + "/home");
+        env.push_back("XDG_RUNTIME_DIR=" + root_ + "/runtime");
+        env.push_back("QUILVANE_DRIVES=" + Drives());
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::string exe = root_ + "/bin/quilvane";
+        std::string flag = "--headless";
+        char* argv[] = {exe.data(), flag.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        const int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        if (rc != 0) {
+            ::close(fds[0]);
+            pid_ = -1;
+            return false;
+        }
+        out_ = fds[0];
+        return true;
+    }
+
+    // The next line of standard output, or nothing when none came within
+    // `timeout` or the output ended.
+    std::optional<std::string> NextLine(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            if (auto nl = buffer_.find('\n'); nl != std::string::npos) {
+                std::string line = buffer_.substr(0, nl);
+                buffer_.erase(0, nl + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (out_ < 0 || left.count() <= 0) return std::nullopt;
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char chunk[1024];
+            const ssize_t n = ::read(out_, chunk, sizeof chunk);
+            if (n <= 0) {
+                ::close(out_);
+                out_ = -1;
+                continue;
+            }
+            buffer_.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+
+    // Sends `signo` and waits (bounded) for the end; the wait status, or -1
+    // when the program did not end in time (then it is killed).
+    int Stop(int signo, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        if (pid_ <= 0) return -1;
+        const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+        ::kill(pid_, signo);
+        bool ended = true;
+        if (pidfd >= 0) {
+            pollfd p{pidfd, POLLIN, 0};
+            ended = ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
+            ::close(pidfd);
+        }
+        if (!ended) ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        if (out_ >= 0) {
+            ::close(out_);
+            out_ = -1;
+        }
+        return ended ? status : -1;
+    }
+
+private:
+    std::string root_;
+    bool ready_ = false;
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+};
+
+}  // namespace quilvane_test
