@@ -1,6 +1,19 @@
 #!/usr/bin/env bash
-# Installs what Quilvane needs, builds it and starts it.
+# Installs what Quilvane needs, builds it and starts it. Without a display
+# (neither DISPLAY nor WAYLAND_DISPLAY set) it starts the headless mode.
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 "$top/tools/setup.sh" "$top/build"
-exec "$top/build/bin/quilvane" "$@"
+args=("$@")
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+    headless=yes
+    for a in "$@"; do
+        [[ $a != --headless && $a != --help && $a != -h ]] || headless=
+    done
+    if [[ -n $headless ]]; then
+        echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are unset): starting Quilvane" \
+            "headless; it prints a line for each record the monitor updates. Ctrl+C ends it." >&2
+        args=(--headless "$@")
+    fi
+fi
+exec "$top/build/bin/quilvane" "${args[@]}"
