@@ -55,6 +55,7 @@ private:
         }
         const QString text = e.text();
         if (text.isEmpty()) return false;
+        if (e.modifiers() & Qt::AltModifier) return true;  // an accelerator nothing took
         return !(text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9'));
     }
 

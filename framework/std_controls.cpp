@@ -1,6 +1,8 @@
 #include "framework/std_controls.h"
 
+#include <QApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,6 +28,25 @@ QString StripAccelerator(const std::string& text) {
     }
     return QString::fromStdString(out);
 }
+
+// An edit box types nothing for Alt+key: such a key is meant for an
+// accelerator, and one that nothing takes only beeps.
+class AltKeyFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(e);
+            if ((key->modifiers() & Qt::AltModifier) && !key->text().isEmpty()) {
+                QApplication::beep();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, e);
+    }
+};
 
 }  // namespace
 
@@ -103,6 +124,7 @@ void TLabel::Update() {
 }
 
 TEdit::TEdit(TComponent* AOwner) : TControl(AOwner, new QLineEdit) {
+    LineEdit()->installEventFilter(new AltKeyFilter(LineEdit()));
     QObject::connect(LineEdit(), &QLineEdit::textChanged, LineEdit(), [this] {
         if (OnChange) CallGuarded(this, [this] { OnChange(this); });
     });
