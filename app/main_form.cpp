@@ -4,6 +4,7 @@
 
 #include "app/connection_table.h"
 #include "app/monitor_cycle.h"
+#include "app/record_editor.h"
 #include "app/settings_file.h"
 #include "platform/kernel.h"
 
@@ -73,6 +74,7 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     BExit1 = MakeButton(this, "BExit1", 368, 200, 80, 27, "E&xit");
     BExit1->SetGlyph(QPixmap(":/glyphs/exit.xpm"));
     BExit1->OnClick = [this](fw::TObject* s) { BExit1Click(s); };
+    CreateRecordEditor(*this);
 
     zIni1 = new TzIni(this);
     zIni1->SetName("zIni1");
@@ -131,18 +133,6 @@ void TForm1::Timer1Timer(fw::TObject* /*Sender*/) {
 void TForm1::Ping1EchoReply(fw::TObject* /*Sender*/, TICMP* /*Icmp*/, int Status) {
     if (HandleEchoReply(*RxMemoryData1, *Drives, Status) && OnMonitorPost)
         OnMonitorPost(*RxMemoryData1);
-}
-
-void TForm1::BAdd1Click(fw::TObject* /*Sender*/) {
-    // Not yet wired: the record editor in add mode.
-}
-
-void TForm1::BEdit1Click(fw::TObject* /*Sender*/) {
-    // Not yet wired: the record editor in edit mode.
-}
-
-void TForm1::BDel1Click(fw::TObject* /*Sender*/) {
-    // Not yet wired: the record editor in delete mode.
 }
 
 }  // namespace quilvane

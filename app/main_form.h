@@ -12,10 +12,13 @@
 #include <functional>
 #include <string>
 
+#include "framework/combo_box.h"
 #include "framework/data_source.h"
 #include "framework/db_grid.h"
 #include "framework/form.h"
+#include "framework/group_box.h"
 #include "framework/memory_data.h"
+#include "framework/number_edit.h"
 #include "framework/std_controls.h"
 #include "framework/timer.h"
 #include "ini/ini_store.h"
@@ -45,6 +48,20 @@ public:
     void BAdd1Click(fw::TObject* Sender);
     void BEdit1Click(fw::TObject* Sender);
     void BDel1Click(fw::TObject* Sender);
+
+    // The record editor (record_editor.cpp). It copies a record into its boxes
+    // (Load) and its boxes into the record being appended or edited (Save)
+    // only when a button says so, and remembers the record it shows by number
+    // in EID1, since a monitor pass leaves the cursor on the last record.
+    void Load();
+    void Save();
+    void BClear1Click(fw::TObject* Sender);
+    void BSave1Click(fw::TObject* Sender);
+    void BSave2Click(fw::TObject* Sender);
+    void BDel2Click(fw::TObject* Sender);
+    void BClose1Click(fw::TObject* Sender);
+    void BPrev1Click(fw::TObject* Sender);
+    void BNext1Click(fw::TObject* Sender);
     // The monitor pass: pings every record's host in table order.
     void Timer1Timer(fw::TObject* Sender);
     // Ping1's reply for the current record (Status 1 answered, 0 not).
@@ -58,6 +75,22 @@ public:
     fw::TButton* BDel1;
     fw::TButton* BOk1;
     fw::TButton* BExit1;
+    // The record editor's group box and its controls, in tab order.
+    fw::TGroupBox* suiGroupBox1;
+    fw::TEdit* EHostName1;
+    fw::TNumberEdit* EMaxPing1;
+    fw::TEdit* EUserName1;
+    fw::TEdit* EPassword1;
+    fw::TEdit* EUNC1;
+    fw::TComboBox* EDrive1;
+    fw::TButton* BSave1;
+    fw::TButton* BSave2;
+    fw::TButton* BDel2;
+    fw::TButton* BClear1;
+    fw::TButton* BPrev1;
+    fw::TButton* BNext1;
+    fw::TButton* BClose1;
+    fw::TEdit* EID1;
     // The settings file's store: no placement, name set by the program,
     // every value enciphered.
     TzIni* zIni1;

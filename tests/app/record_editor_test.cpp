@@ -1,0 +1,564 @@
+// The record editor of the main window on the offscreen platform: its layout,
+// its three modes and their front buttons, the handlers against the connection
+// table (also after a monitor pass moved the cursor), and the number box.
+// Drive cancels go to the real operation over an empty drives folder of the
+// test's own, so they fail without touching any mount; a recorder beside it
+// notes what was asked.
+#include "app/main_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+#include <climits>
+#include <cstdlib>
+
+#include "app/monitor_cycle.h"
+#include "app/net_drive.h"
+#include "framework/application.h"
+
+namespace quilvane {
+namespace {
+
+class RecordingDrives : public TDriveOperations {
+public:
+    std::vector<std::string> Cancelled;
+    bool NetUse(const std::string&, const std::string&, const std::string&,
+                const std::string&) override {
+        ADD_FAILURE() << "the editor never maps a drive";
+        return false;
+    }
+    bool NetDel(const std::string& Drive) override {
+        Cancelled.push_back(Drive);
+        return quilvane::NetDel(Drive);
+    }
+    std::string PathForDrive(const std::string&) override { return {}; }
+    bool FolderExists(const std::string&) override { return false; }
+};
+
+struct Rec {
+    std::string host, user, password, unc, drive;
+    int maxPing;
+};
+
+class RecordEditor : public ::testing::Test {
+protected:
+    QTemporaryDir DrivesDir;
+    fw::TApplication App;
+    TForm1* Form = nullptr;
+    RecordingDrives Drives;
+    std::vector<std::string> Errors;
+    fw::TRxMemoryData* Table = nullptr;
+
+    RecordEditor() {
+        setenv("QUILVANE_DRIVES", DrivesDir.path().toLocal8Bit().constData(), 1);
+        App.SetErrorBox(
+            [this](const std::string&, const std::string& text) { Errors.push_back(text); });
+        App.CreateForm(&Form);
+        Form->Timer1->SetEnabled(false);  // passes are simulated where a test wants one
+        Form->Drives = &Drives;
+        Table = Form->RxMemoryData1;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(DrivesDir.isValid());
+        Form->Show();
+        Form->BringToFront();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form->Widget()));
+    }
+
+    void Add(const Rec& r) {
+        Table->Append();
+        Table->FieldByName("HostName").SetAsString(r.host);
+        Table->FieldByName("UserName").SetAsString(r.user);
+        Table->FieldByName("Password").SetAsString(r.password);
+        Table->FieldByName("UNC").SetAsString(r.unc);
+        Table->FieldByName("Drive").SetAsString(r.drive);
+        Table->FieldByName("MaxPing").SetAsInteger(r.maxPing);
+        Table->Post();
+    }
+
+    void AddThree() {
+        Add({"alpha", "ua", "pa", "sa", "A:", 1});
+        Add({"bravo", "ub", "pb", "sb", "B:", 2});
+        Add({"charlie", "uc", "pc", "sc", "C:", 3});
+    }
+
+    Rec At(int recNo) const {
+        const int keep = Table->RecNo();
+        Table->SetRecNo(recNo);
+        Rec r{Table->FieldByName("HostName").AsString(), Table->FieldByName("UserName").AsString(),
+              Table->FieldByName("Password").AsString(), Table->FieldByName("UNC").AsString(),
+              Table->FieldByName("Drive").AsString(),    Table->FieldByName("MaxPing").AsInteger()};
+        Table->SetRecNo(keep);
+        return r;
+    }
+
+    // What a monitor pass does to the cursor: a walk from the first record to
+    // the last, leaving it there.
+    void MonitorWalk() {
+        for (Table->First(); !Table->Eof(); Table->Next()) {
+        }
+    }
+
+    Rec Shown() const {
+        return {Form->EHostName1->Text(), Form->EUserName1->Text(), Form->EPassword1->Text(),
+                Form->EUNC1->Text(),      Form->EDrive1->Text(),    static_cast<int>(Form->EMaxPing1->Value())};
+    }
+
+    static void Click(fw::TButton* b) { b->Button()->click(); }
+
+    // Alt+key pressed in the focused box, through Qt's shortcut handling.
+    // A button that takes its accelerator goes down at once and clicks a
+    // moment later: true when `button` went down, after its click ran.
+    bool PressAccelerator(Qt::Key key, fw::TButton* button) {
+        QSignalSpy clicked(button->Button(), &QPushButton::clicked);
+        QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+        if (!button->Button()->isDown()) return false;
+        return clicked.count() > 0 || clicked.wait(5000);
+    }
+
+    bool EditorOpen() const {
+        return Form->Height() == EditorViewHeight && Form->suiGroupBox1->Widget()->isVisible();
+    }
+};
+
+void ExpectRec(const Rec& got, const Rec& want) {
+    EXPECT_EQ(got.host, want.host);
+    EXPECT_EQ(got.user, want.user);
+    EXPECT_EQ(got.password, want.password);
+    EXPECT_EQ(got.unc, want.unc);
+    EXPECT_EQ(got.drive, want.drive);
+    EXPECT_EQ(got.maxPing, want.maxPing);
+}
+
+TEST_F(RecordEditor, ControlsSitAtTheirPlacesWithTheirCaptionsAndLabels) {
+    Click(Form->BEdit1);
+    EXPECT_EQ(Form->suiGroupBox1->Parent(), Form);
+    EXPECT_EQ(Form->suiGroupBox1->Widget()->geometry(), QRect(8, 240, 441, 153));
+    struct Place {
+        fw::TControl* control;
+        QRect rect;
+        const char* caption;
+    };
+    const Place places[] = {
+        {Form->EHostName1, {147, 16, 161, 19}, ""}, {Form->EMaxPing1, {368, 16, 33, 19}, ""},
+        {Form->EUserName1, {147, 36, 161, 19}, ""}, {Form->EPassword1, {147, 56, 161, 19}, ""},
+        {Form->EUNC1, {147, 76, 286, 19}, ""},      {Form->EDrive1, {147, 96, 57, 21}, ""},
+        {Form->BSave1, {144, 118, 49, 27}, "&Save"}, {Form->BSave2, {144, 118, 49, 27}, "&Save"},
+        {Form->BDel2, {144, 118, 49, 27}, "De&lete"}, {Form->BClear1, {208, 118, 49, 27}, "&Clear"},
+        {Form->BPrev1, {264, 118, 49, 27}, "&Prev"}, {Form->BNext1, {320, 118, 49, 27}, "&Next"},
+        {Form->BClose1, {376, 118, 49, 27}, "C&lose"}, {Form->EID1, {224, 96, 97, 19}, ""},
+    };
+    for (const Place& p : places) {
+        SCOPED_TRACE(p.control->Name());
+        EXPECT_EQ(p.control->Parent(), Form->suiGroupBox1);
+        EXPECT_EQ(p.control->Widget()->geometry(), p.rect);
+        EXPECT_EQ(p.control->Caption(), p.caption);
+    }
+    struct Label {
+        const char* caption;
+        QPoint at;
+        int room;  // up to the box beside it, or the group box's edge
+    };
+    const Label labels[] = {
+        {"Computer Name/IP Addess :", {8, 19}, 139},  {"Max Ping :", {312, 19}, 56},
+        {"times", {408, 19}, 33},                     {"User Name :", {8, 39}, 139},
+        {"Password :", {8, 59}, 139},                 {"Universal Name Connection :", {8, 79}, 139},
+        {"Drive Map :", {8, 99}, 139},
+    };
+    const auto found = Form->suiGroupBox1->Widget()->findChildren<QLabel*>();
+    for (const Label& l : labels) {
+        SCOPED_TRACE(l.caption);
+        const QLabel* match = nullptr;
+        for (const QLabel* q : found)
+            if (q->text() == l.caption) match = q;
+        ASSERT_NE(match, nullptr);
+        EXPECT_EQ(match->pos(), l.at);
+        EXPECT_TRUE(match->isVisible());
+        // The whole caption shows without running under its box.
+        EXPECT_GE(match->width(), match->sizeHint().width());
+        EXPECT_LE(match->width(), l.room);
+    }
+
+    EXPECT_FALSE(Form->EID1->Widget()->isVisible());
+    EXPECT_TRUE(Form->EID1->LineEdit()->isReadOnly());
+    EXPECT_EQ(Form->EPassword1->LineEdit()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(Form->EMaxPing1->LineEdit()->alignment() & Qt::AlignHorizontal_Mask,
+              Qt::AlignRight);
+    ASSERT_EQ(Form->EDrive1->ItemCount(), 26);
+    EXPECT_EQ(Form->EDrive1->Item(0), "A:");
+    EXPECT_EQ(Form->EDrive1->Item(24), "Y:");
+    EXPECT_EQ(Form->EDrive1->Item(25), "Z:");
+    EXPECT_FALSE(Form->EDrive1->ComboBox()->isEditable());
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(RecordEditor, TabWalksTheReachableControlsInTheirOrder) {
+    AddThree();
+    Click(Form->BEdit1);
+    ASSERT_EQ(QApplication::focusWidget(), Form->EHostName1->Widget());
+    const fw::TControl* order[] = {Form->EMaxPing1, Form->EUserName1, Form->EPassword1,
+                                   Form->EUNC1,     Form->EDrive1,    Form->BSave2,
+                                   Form->BClear1,   Form->BPrev1,     Form->BNext1,
+                                   Form->BClose1};
+    for (const fw::TControl* next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next->Widget()) << next->Name();
+    }
+}
+
+TEST_F(RecordEditor, EachModeShowsItsFrontButtonAndEnablesItsButtons) {
+    AddThree();
+    struct Mode {
+        fw::TButton* opener;
+        fw::TButton* front;
+        bool clear, browse;
+    };
+    const Mode modes[] = {
+        {Form->BAdd1, Form->BSave1, true, false},
+        {Form->BEdit1, Form->BSave2, true, true},
+        {Form->BDel1, Form->BDel2, false, true},
+        {Form->BAdd1, Form->BSave1, true, false},  // modes switch without a Close
+    };
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    for (const Mode& m : modes) {
+        SCOPED_TRACE(m.opener->Name());
+        Click(m.opener);
+        EXPECT_TRUE(EditorOpen());
+        EXPECT_EQ(Form->Left(), (screen.width() - Form->Width()) / 2);
+        EXPECT_EQ(Form->Top(), (screen.height() - EditorViewHeight) / 2);
+        for (fw::TButton* b : {Form->BSave1, Form->BSave2, Form->BDel2})
+            EXPECT_EQ(b->Button()->isVisible(), b == m.front) << b->Name();
+        EXPECT_EQ(Form->BClear1->Button()->isEnabled(), m.clear);
+        EXPECT_EQ(Form->BPrev1->Button()->isEnabled(), m.browse);
+        EXPECT_EQ(Form->BNext1->Button()->isEnabled(), m.browse);
+        EXPECT_EQ(QApplication::focusWidget(), Form->EHostName1->Widget());
+    }
+    Click(Form->BClose1);
+    EXPECT_EQ(Form->Height(), ListViewHeight);
+    EXPECT_FALSE(Form->suiGroupBox1->Widget()->isVisible());
+    EXPECT_EQ(Form->Top(), (screen.height() - ListViewHeight) / 2);
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(RecordEditor, OnlyTheFrontButtonAnswersItsAccelerator) {
+    AddThree();
+    Table->SetRecNo(2);
+    // Edit mode: Alt+S saves the shown record in place; the add button behind
+    // it would have appended a fourth.
+    Click(Form->BEdit1);
+    Form->EHostName1->SetText("bravo2");
+    ASSERT_TRUE(PressAccelerator(Qt::Key_S, Form->BSave2));
+    EXPECT_EQ(Table->RecordCount(), 3);
+    EXPECT_EQ(At(2).host, "bravo2");
+    EXPECT_FALSE(EditorOpen());
+
+    // Add mode: Alt+S appends.
+    Click(Form->BAdd1);
+    Form->EHostName1->SetText("delta");
+    ASSERT_TRUE(PressAccelerator(Qt::Key_S, Form->BSave1));
+    ASSERT_EQ(Table->RecordCount(), 4);
+    EXPECT_EQ(At(4).host, "delta");
+
+    // Delete mode: neither the disabled Clear nor a save behind Delete reacts.
+    Table->SetRecNo(1);
+    Click(Form->BDel1);
+    EXPECT_FALSE(PressAccelerator(Qt::Key_C, Form->BClear1));
+    EXPECT_FALSE(PressAccelerator(Qt::Key_S, Form->BSave1));
+    EXPECT_FALSE(PressAccelerator(Qt::Key_S, Form->BSave2));
+    EXPECT_EQ(Form->EHostName1->Text(), "alpha");
+    EXPECT_EQ(Table->RecordCount(), 4);
+    EXPECT_TRUE(EditorOpen());
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(RecordEditor, AddProposesDefaultsAndSaveAppendsTheBoxesAsTyped) {
+    AddThree();
+    Click(Form->BEdit1);  // fills the boxes, which Add must clear
+    Click(Form->BAdd1);
+    ExpectRec(Shown(), {"", "", "", "", "Y:", 5});
+    EXPECT_EQ(Form->EDrive1->ItemIndex(), 24);
+    EXPECT_EQ(Form->EMaxPing1->Text(), "5");
+
+    // Nothing is trimmed; too-long texts are cut by the table.
+    Form->EHostName1->SetText(" host-with-a-long-name ");
+    Form->EUserName1->SetText("DOMAIN\\user");
+    Form->EPassword1->SetText("p a s s");
+    Form->EUNC1->SetText("share\\folder");
+    Form->EDrive1->SetItemIndex(10);
+    Form->EMaxPing1->SetText("12");
+    Click(Form->BSave1);
+    ASSERT_EQ(Table->RecordCount(), 4);
+    EXPECT_EQ(Table->RecNo(), 4);
+    ExpectRec(At(4), {" host-with-a-lon", "DOMAIN\\user", "p a s s", "share\\folder", "K:", 12});
+    EXPECT_EQ(Table->FieldByName("ID").AsInteger(), 4);
+    for (const char* state : {"Connected", "FalseCount", "Maped"})
+        EXPECT_TRUE(Table->FieldByName(state).IsNull()) << state;
+    EXPECT_FALSE(EditorOpen());
+    EXPECT_TRUE(Drives.Cancelled.empty());
+    // Close keeps what the boxes hold.
+    EXPECT_EQ(Form->EUNC1->Text(), "share\\folder");
+}
+
+TEST_F(RecordEditor, ClearRestoresTheDefaultsInEditMode) {
+    AddThree();
+    Click(Form->BEdit1);
+    Click(Form->BClear1);
+    ExpectRec(Shown(), {"", "", "", "", "Y:", 5});
+    EXPECT_EQ(QApplication::focusWidget(), Form->EHostName1->Widget());
+}
+
+TEST_F(RecordEditor, SaveAfterAMonitorPassChangesTheShownRecordAndDropsItsOldDrive) {
+    AddThree();
+    Table->SetRecNo(1);
+    Click(Form->BEdit1);
+    EXPECT_EQ(Form->EID1->Text(), "1");
+    ExpectRec(Shown(), {"alpha", "ua", "pa", "sa", "A:", 1});
+    MonitorWalk();
+    ASSERT_EQ(Table->RecNo(), 3);
+    Form->EHostName1->SetText("alpha2");
+    Form->EDrive1->SetItemIndex(7);
+    Click(Form->BSave2);
+    ExpectRec(At(1), {"alpha2", "ua", "pa", "sa", "H:", 1});
+    ExpectRec(At(3), {"charlie", "uc", "pc", "sc", "C:", 3});
+    EXPECT_EQ(Table->RecordCount(), 3);
+    EXPECT_EQ(Drives.Cancelled, std::vector<std::string>{"A:"});
+    EXPECT_FALSE(EditorOpen());
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(RecordEditor, SaveAndDeleteCancelTheTrimmedOldDrive) {
+    Add({"alpha", "", "", "s", " x", 5});
+    Click(Form->BEdit1);
+    Click(Form->BSave2);
+    Add({"bravo", "", "", "s", "z ", 5});
+    Click(Form->BDel1);
+    Click(Form->BDel2);
+    EXPECT_EQ(Drives.Cancelled, (std::vector<std::string>{"x", "z"}));
+}
+
+TEST_F(RecordEditor, PrevAfterAMonitorPassMovesFromTheLastRecord) {
+    AddThree();
+    Table->SetRecNo(1);
+    Click(Form->BEdit1);
+    MonitorWalk();
+    Click(Form->BPrev1);
+    EXPECT_EQ(Form->EID1->Text(), "2");
+    ExpectRec(Shown(), {"bravo", "ub", "pb", "sb", "B:", 2});
+    EXPECT_EQ(QApplication::focusWidget(), Form->EHostName1->Widget());
+    // At the ends the cursor stays.
+    Click(Form->BNext1);
+    Click(Form->BNext1);
+    EXPECT_EQ(Form->EID1->Text(), "3");
+    ExpectRec(Shown(), {"charlie", "uc", "pc", "sc", "C:", 3});
+    Click(Form->BPrev1);
+    Click(Form->BPrev1);
+    Click(Form->BPrev1);
+    EXPECT_EQ(Form->EID1->Text(), "1");
+    EXPECT_TRUE(EditorOpen());
+}
+
+TEST_F(RecordEditor, DeleteAfterAMonitorPassRemovesTheShownRecordAndCancelsItsDrive) {
+    AddThree();
+    Table->SetRecNo(2);
+    Click(Form->BDel1);
+    EXPECT_EQ(Form->EID1->Text(), "2");
+    MonitorWalk();
+    Click(Form->BDel2);
+    ASSERT_EQ(Table->RecordCount(), 2);
+    EXPECT_EQ(At(1).host, "alpha");
+    EXPECT_EQ(At(2).host, "charlie");
+    EXPECT_EQ(Drives.Cancelled, std::vector<std::string>{"B:"});
+    EXPECT_FALSE(EditorOpen());
+}
+
+TEST_F(RecordEditor, EditOnAnEmptyTableShowsNothingAndSaveAddsARecord) {
+    Click(Form->BEdit1);
+    EXPECT_EQ(Form->EID1->Text(), "0");
+    ExpectRec(Shown(), {"", "", "", "", "", 0});
+    EXPECT_EQ(Form->EDrive1->ItemIndex(), -1);
+    EXPECT_EQ(Form->EMaxPing1->Text(), "0");
+    Form->EHostName1->SetText("nas");
+    Form->EDrive1->SetItemIndex(25);
+    Click(Form->BSave2);
+    ASSERT_EQ(Table->RecordCount(), 1);
+    ExpectRec(At(1), {"nas", "", "", "", "Z:", 0});
+    EXPECT_EQ(Drives.Cancelled, std::vector<std::string>{""});
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(RecordEditor, DeleteOnAnEmptyTableShowsTheTableErrorAndStaysOpen) {
+    Click(Form->BDel1);
+    Click(Form->BDel2);
+    EXPECT_EQ(Errors, std::vector<std::string>{"Cannot perform this operation on an empty dataset"});
+    EXPECT_TRUE(Drives.Cancelled.empty()) << "nothing is disconnected";
+    EXPECT_TRUE(EditorOpen());
+    EXPECT_EQ(Table->RecordCount(), 0);
+    EXPECT_EQ(Table->State(), fw::TDataSetState::dsBrowse);
+}
+
+TEST_F(RecordEditor, StoredDriveIsMatchedWithoutCaseAndWrittenAsTheItemOrEmpty) {
+    struct Case {
+        const char* stored;
+        int item;
+        const char* saved;
+    };
+    const Case cases[] = {{"y:", 24, "Y:"}, {"Y:", 24, "Y:"}, {"a:", 0, "A:"},
+                          {"Y", -1, ""},    {"1:", -1, ""},   {"", -1, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        Add({"host", "", "", "s", c.stored, 5});
+        Click(Form->BEdit1);
+        EXPECT_EQ(Form->EDrive1->ItemIndex(), c.item);
+        EXPECT_EQ(Form->EDrive1->ComboBox()->currentText().toStdString(), c.item < 0 ? "" : c.saved);
+        Click(Form->BSave2);
+        EXPECT_EQ(Table->FieldByName("Drive").AsString(), c.saved);
+    }
+}
+
+TEST_F(RecordEditor, SaveRoundsTheNumberHalfToEvenAndHoldsItInTheFieldsRange) {
+    Add({"host", "", "", "s", "Y:", 5});
+    struct Case {
+        double value;
+        int saved;
+    };
+    const Case cases[] = {{2.5, 2},  {3.5, 4},          {2.4, 2},
+                          {0.5, 0},  {1e12, INT32_MAX}, {-1e12, INT32_MIN}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        Click(Form->BEdit1);
+        // A paste, as typing cannot enter a point or a minus.
+        Form->EMaxPing1->LineEdit()->setText(QString::number(c.value, 'f', 1));
+        ASSERT_EQ(Form->EMaxPing1->Value(), c.value);
+        Click(Form->BSave2);
+        EXPECT_EQ(Table->FieldByName("MaxPing").AsInteger(), c.saved);
+    }
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(RecordEditor, EnterInATextBoxPressesOkAndTheEditorStaysOpen) {
+    AddThree();
+    int okClicks = 0;
+    Form->BOk1->OnClick = [&](fw::TObject*) { ++okClicks; };
+    Click(Form->BEdit1);
+    Form->EHostName1->SetText("unsaved");
+    for (fw::TControl* box : {static_cast<fw::TControl*>(Form->EHostName1),
+                              static_cast<fw::TControl*>(Form->EPassword1),
+                              static_cast<fw::TControl*>(Form->EMaxPing1)}) {
+        box->Widget()->setFocus();
+        QTest::keyClick(box->Widget(), Qt::Key_Return);
+    }
+    EXPECT_EQ(okClicks, 3);
+    EXPECT_TRUE(EditorOpen());
+    EXPECT_EQ(At(1).host, "alpha") << "the boxes are not saved by Ok";
+}
+
+// --- The number box ---------------------------------------------------------
+
+class NumberBox : public RecordEditor {
+protected:
+    QLineEdit* Edit() const { return Form->EMaxPing1->LineEdit(); }
+};
+
+TEST_F(NumberBox, TypingAcceptsOnlyDigitsAndBackspace) {
+    Click(Form->BAdd1);
+    Edit()->setFocus();
+    Edit()->setCursorPosition(1);  // after the proposed "5"
+    struct Key {
+        Qt::Key key;
+        char ch;
+        Qt::KeyboardModifiers mods;
+        const char* text;  // the box's text afterwards
+    };
+    const Key keys[] = {
+        {Qt::Key_2, '2', Qt::NoModifier, "52"},  {Qt::Key_A, 'a', Qt::NoModifier, "52"},
+        {Qt::Key_Minus, '-', Qt::NoModifier, "52"}, {Qt::Key_Period, '.', Qt::NoModifier, "52"},
+        {Qt::Key_Comma, ',', Qt::NoModifier, "52"}, {Qt::Key_Space, ' ', Qt::NoModifier, "52"},
+        {Qt::Key_Plus, '+', Qt::NoModifier, "52"},  {Qt::Key_E, 'e', Qt::NoModifier, "52"},
+        {Qt::Key_V, 'v', Qt::ControlModifier, "52"},  // paste by keyboard is a refused key too
+        {Qt::Key_7, '7', Qt::AltModifier, "52"},      // an accelerator key types nothing
+        {Qt::Key_Backspace, 0, Qt::NoModifier, "5"}, {Qt::Key_0, '0', Qt::NoModifier, "50"},
+        {Qt::Key_Left, 0, Qt::NoModifier, "50"},    {Qt::Key_Delete, 0, Qt::NoModifier, "5"},
+    };
+    QApplication::clipboard()->setText("77");
+    for (const Key& k : keys) {
+        SCOPED_TRACE(k.text);
+        if (k.ch)
+            QTest::keyClick(Edit(), k.ch, k.mods);
+        else
+            QTest::keyClick(Edit(), k.key, k.mods);
+        EXPECT_EQ(Edit()->text().toStdString(), k.text);
+    }
+    EXPECT_EQ(Form->EMaxPing1->Value(), 5);
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(NumberBox, UnreadableTextRestoresThePreviousValueAndShowsTheConversionError) {
+    Click(Form->BAdd1);
+    Form->EMaxPing1->SetText("42");
+    ASSERT_EQ(Form->EMaxPing1->Value(), 42);
+    struct Case {
+        const char* text;
+        const char* error;
+    };
+    const Case cases[] = {{"abc", "'abc' is not a valid floating point value"},
+                          {"1e999", "'1e999' is not a valid floating point value"},
+                          {"4 2", "'4 2' is not a valid floating point value"},
+                          {"nan", "'nan' is not a valid floating point value"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Errors.clear();
+        Edit()->setText(c.text);  // as a paste would put it
+        EXPECT_EQ(Errors, std::vector<std::string>{c.error});
+        EXPECT_EQ(Form->EMaxPing1->Value(), 42);
+        EXPECT_EQ(Edit()->text().toStdString(), "42");
+    }
+    // The thousands separator is dropped before reading; "" and "-" keep the value.
+    Errors.clear();
+    Edit()->setText(QLocale::system().groupSeparator() + "123");
+    EXPECT_EQ(Form->EMaxPing1->Value(), 123);
+    for (const char* keep : {"", "-"}) {
+        Edit()->setText(keep);
+        EXPECT_EQ(Form->EMaxPing1->Value(), 123) << keep;
+    }
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(NumberBox, EnteringSelectsTheLastTwoCharactersAndLeavingReformats) {
+    Click(Form->BAdd1);
+    Form->EMaxPing1->SetValue(123);
+    QTest::keyClick(Form->EHostName1->Widget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), Edit());
+    EXPECT_EQ(Edit()->selectedText(), "23");
+    EXPECT_EQ(Edit()->cursorPosition(), 3);
+
+    struct Case {
+        const char* typed;
+        const char* shown;
+        double value;
+    };
+    const Case cases[] = {{"", "0", 0}, {"-", "0", 0}, {"007", "7", 7}, {"2.5", "3", 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Edit()->setFocus();
+        Edit()->setText(c.typed);
+        QTest::keyClick(Edit(), Qt::Key_Tab);
+        EXPECT_NE(QApplication::focusWidget(), Edit());
+        EXPECT_EQ(Edit()->text().toStdString(), c.shown);
+        EXPECT_EQ(Form->EMaxPing1->Value(), c.value);
+    }
+    EXPECT_TRUE(Errors.empty());
+}
+
+}  // namespace
+}  // namespace quilvane
