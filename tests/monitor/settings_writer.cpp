@@ -1,0 +1,59 @@
+// quilvane_settings_writer FOLDER: writes FOLDER/Quilvane.ini with the
+// program's own settings writer, for demos and manual tests. Each line of
+// standard input is one record, its fields separated by tabs:
+//
+//     HostName  UserName  Password  Drive  UNC  MaxPing
+//
+// Records go after those already in the file. Passwords travel on standard
+// input only, never on a command line.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/connection_table.h"
+#include "app/settings_file.h"
+#include "ini/ini_store.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FOLDER < records (HostName UserName Password Drive UNC "
+                             "MaxPing, tab-separated)\n", argv[0]);
+        return 2;
+    }
+    try {
+        TzIni ini(nullptr);
+        ini.SetEncryptValues(true);
+        fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
+        std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+        quilvane::LoadSettings(ini, table, url, argv[1]);
+        std::string line;
+        int number = 0;
+        while (std::getline(std::cin, line)) {
+            ++number;
+            std::vector<std::string> fields;
+            std::istringstream in(line);
+            for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+            if (fields.size() != 6) {
+                std::fprintf(stderr, "line %d: 6 tab-separated fields wanted, %zu found\n",
+                             number, fields.size());
+                return 2;
+            }
+            table.Append();
+            table.FieldByName("HostName").SetAsString(fields[0]);
+            table.FieldByName("UserName").SetAsString(fields[1]);
+            table.FieldByName("Password").SetAsString(fields[2]);
+            table.FieldByName("Drive").SetAsString(fields[3]);
+            table.FieldByName("UNC").SetAsString(fields[4]);
+            table.FieldByName("MaxPing").SetAsInteger(std::stoi(fields[5]));
+            table.Post();
+        }
+        quilvane::SaveSettings(ini, table, url);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot write the settings: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
