@@ -345,6 +345,8 @@ void TzIni::Loaded() {
     if (FFileNameAutoSet == fspAppDir) {
         FFileName = ChangeFileExt(exe, ".ini");
     } else {
+        // The Windows directory's counterpart here is the user's configuration
+        // folder ($XDG_CONFIG_HOME, else ~/.config): see GetWindowsDirectoryA.
         char dir[255];
         const win::UINT n = win::GetWindowsDirectoryA(dir, sizeof dir);
         if (n == 0 || n >= sizeof dir)
