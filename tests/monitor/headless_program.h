@@ -72,6 +72,7 @@ public:
     HeadlessProgram& operator=(const HeadlessProgram&) = delete;
 
     bool Ready() const { return ready_; }
+    pid_t Pid() const { return pid_; }
     std::string Drives() const { return root_ + "/drives"; }
     std::string SettingsFile() const { return quilvane::SettingsFilePath(root_ + "/bin"); }
 
