@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include "framework/application.h"
+#include "tests/app/settings_file_guard.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using quilvane::TForm1;
 
 class MainForm : public ::testing::Test {
 protected:
+    SettingsFileGuard Settings;
     fw::TApplication App;
     TForm1* Form = nullptr;
     std::vector<std::string> Errors;

@@ -25,6 +25,7 @@
 #include "app/monitor_cycle.h"
 #include "app/net_drive.h"
 #include "framework/application.h"
+#include "tests/app/settings_file_guard.h"
 
 namespace quilvane {
 namespace {
@@ -52,6 +53,7 @@ struct Rec {
 
 class RecordEditor : public ::testing::Test {
 protected:
+    SettingsFileGuard Settings;
     QTemporaryDir DrivesDir;
     fw::TApplication App;
     TForm1* Form = nullptr;

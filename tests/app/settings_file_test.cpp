@@ -11,6 +11,7 @@
 #include "app/main_form.h"
 #include "framework/application.h"
 #include "platform/kernel.h"
+#include "tests/app/settings_file_guard.h"
 #include "tests/ini/ini_fixture.h"
 
 namespace quilvane {
@@ -256,15 +257,12 @@ TEST_F(SettingsFile, FailedWriteRaisesAndStopsTheSave) {
 class MainWindowSettings : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string exe = win::ExecutablePath();
-        File = exe.substr(0, exe.rfind('/') + 1) + "Quilvane.ini";
-        std::filesystem::remove(File);
         App.SetErrorBox(
             [this](const std::string&, const std::string& text) { Errors.push_back(text); });
     }
-    void TearDown() override { std::filesystem::remove(File); }
 
-    std::string File;
+    SettingsFileGuard Settings;
+    const std::string File = SettingsFileGuard::Path();
     fw::TApplication App;
     TForm1* Form = nullptr;
     std::vector<std::string> Errors;
