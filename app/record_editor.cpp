@@ -77,7 +77,9 @@ void ShowView(TForm1& form, int height) {
     form.Repaint();
 }
 
-void FocusHostName(TForm1& form) { form.EHostName1->Widget()->setFocus(Qt::OtherFocusReason); }
+void FocusHostName(TForm1& form) {
+    form.EHostName1->Widget()->setFocus(Qt::OtherFocusReason);
+}
 
 // The record number the editor shows, as EID1 holds it.
 int ShownRecord(const TForm1& form) {
@@ -85,7 +87,8 @@ int ShownRecord(const TForm1& form) {
     try {
         size_t used = 0;
         const int value = std::stoi(text, &used);
-        if (used == text.size()) return value;
+        if (used == text.size())
+            return value;
     } catch (const std::exception&) {
     }
     throw fw::EConvertError("'" + text + "' is not a valid integer value");
@@ -120,8 +123,10 @@ void OpenEditor(TForm1& form, TEditorMode mode) {
 // are held at its ends rather than wrapped into a different count.
 std::int32_t RoundToField(double value) {
     const double whole = std::nearbyint(value);
-    if (whole >= static_cast<double>(INT32_MAX)) return INT32_MAX;
-    if (whole <= static_cast<double>(INT32_MIN)) return INT32_MIN;
+    if (whole >= static_cast<double>(INT32_MAX))
+        return INT32_MAX;
+    if (whole <= static_cast<double>(INT32_MIN))
+        return INT32_MIN;
     return static_cast<std::int32_t>(whole);
 }
 
@@ -152,7 +157,8 @@ void CreateRecordEditor(TForm1& form) {
     form.EUNC1 = MakeEdit(form, "EUNC1", 147, 76, 286, 19);
     form.EDrive1 = Place(form, new fw::TComboBox(&form), "EDrive1", 147, 96, 57, 21);
     std::vector<std::string> drives;
-    for (char letter = 'A'; letter <= 'Z'; ++letter) drives.push_back(std::string(1, letter) + ":");
+    for (char letter = 'A'; letter <= 'Z'; ++letter)
+        drives.push_back(std::string(1, letter) + ":");
     form.EDrive1->SetItems(drives);
 
     form.BSave1 = MakeButton(form, "BSave1", 144, 118, "&Save", &TForm1::BSave1Click);
@@ -167,20 +173,25 @@ void CreateRecordEditor(TForm1& form) {
     form.EID1->SetReadOnly(true);
     form.EID1->Hide();
 
-    const fw::TControl* order[] = {form.EHostName1, form.EMaxPing1, form.EUserName1,
-                                   form.EPassword1,  form.EUNC1,      form.EDrive1,
-                                   form.BSave1,      form.BSave2,     form.BDel2,
-                                   form.BClear1,     form.BPrev1,     form.BNext1,
-                                   form.BClose1,     form.EID1};
+    const fw::TControl* order[] = {
+        form.EHostName1, form.EMaxPing1, form.EUserName1, form.EPassword1, form.EUNC1,
+        form.EDrive1,    form.BSave1,    form.BSave2,     form.BDel2,      form.BClear1,
+        form.BPrev1,     form.BNext1,    form.BClose1,    form.EID1};
     for (size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1]->Widget(), order[i]->Widget());
 }
 
-void TForm1::BAdd1Click(fw::TObject* /*Sender*/) { OpenEditor(*this, TEditorMode::Add); }
+void TForm1::BAdd1Click(fw::TObject* /*Sender*/) {
+    OpenEditor(*this, TEditorMode::Add);
+}
 
-void TForm1::BEdit1Click(fw::TObject* /*Sender*/) { OpenEditor(*this, TEditorMode::Edit); }
+void TForm1::BEdit1Click(fw::TObject* /*Sender*/) {
+    OpenEditor(*this, TEditorMode::Edit);
+}
 
-void TForm1::BDel1Click(fw::TObject* /*Sender*/) { OpenEditor(*this, TEditorMode::Delete); }
+void TForm1::BDel1Click(fw::TObject* /*Sender*/) {
+    OpenEditor(*this, TEditorMode::Delete);
+}
 
 void TForm1::Load() {
     fw::TRxMemoryData& t = *RxMemoryData1;
@@ -241,7 +252,9 @@ void TForm1::BDel2Click(fw::TObject* Sender) {
     BClose1Click(Sender);
 }
 
-void TForm1::BClose1Click(fw::TObject* /*Sender*/) { ShowView(*this, ListViewHeight); }
+void TForm1::BClose1Click(fw::TObject* /*Sender*/) {
+    ShowView(*this, ListViewHeight);
+}
 
 void TForm1::BPrev1Click(fw::TObject* /*Sender*/) {
     RxMemoryData1->Prior();

@@ -11,25 +11,33 @@ namespace fw {
 TComboBox::TComboBox(TComponent* AOwner) : TControl(AOwner, new QComboBox) {
     ComboBox()->setEditable(false);
     QObject::connect(ComboBox(), &QComboBox::activated, ComboBox(), [this] {
-        if (OnChange) CallGuarded(this, [this] { OnChange(this); });
+        if (OnChange)
+            CallGuarded(this, [this] { OnChange(this); });
     });
 }
 
-QComboBox* TComboBox::ComboBox() const { return static_cast<QComboBox*>(Widget()); }
+QComboBox* TComboBox::ComboBox() const {
+    return static_cast<QComboBox*>(Widget());
+}
 
 void TComboBox::SetItems(const std::vector<std::string>& items) {
     ComboBox()->clear();
-    for (const std::string& item : items) ComboBox()->addItem(QString::fromStdString(item));
+    for (const std::string& item : items)
+        ComboBox()->addItem(QString::fromStdString(item));
     ComboBox()->setCurrentIndex(-1);
 }
 
-int TComboBox::ItemCount() const { return ComboBox()->count(); }
+int TComboBox::ItemCount() const {
+    return ComboBox()->count();
+}
 
 std::string TComboBox::Item(int index) const {
     return ComboBox()->itemText(index).toStdString();
 }
 
-int TComboBox::ItemIndex() const { return ComboBox()->currentIndex(); }
+int TComboBox::ItemIndex() const {
+    return ComboBox()->currentIndex();
+}
 
 void TComboBox::SetItemIndex(int value) {
     ComboBox()->setCurrentIndex(value >= 0 && value < ItemCount() ? value : -1);

@@ -6,7 +6,9 @@ namespace fw {
 
 TGroupBox::TGroupBox(TComponent* AOwner) : TControl(AOwner, new QGroupBox) {}
 
-QGroupBox* TGroupBox::GroupBox() const { return static_cast<QGroupBox*>(Widget()); }
+QGroupBox* TGroupBox::GroupBox() const {
+    return static_cast<QGroupBox*>(Widget());
+}
 
 void TGroupBox::SetCaption(const std::string& value) {
     TControl::SetCaption(value);

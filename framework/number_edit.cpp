@@ -30,12 +30,14 @@ protected:
 
     void focusInEvent(QFocusEvent* e) override {
         QLineEdit::focusInEvent(e);
-        if (owner_) CallGuarded(owner_, [this] { owner_->Entered(); });
+        if (owner_)
+            CallGuarded(owner_, [this] { owner_->Entered(); });
     }
 
     void focusOutEvent(QFocusEvent* e) override {
         QLineEdit::focusOutEvent(e);
-        if (owner_) CallGuarded(owner_, [this] { owner_->Left(); });
+        if (owner_)
+            CallGuarded(owner_, [this] { owner_->Left(); });
     }
 
 private:
@@ -54,8 +56,10 @@ private:
                 break;
         }
         const QString text = e.text();
-        if (text.isEmpty()) return false;
-        if (e.modifiers() & Qt::AltModifier) return true;  // an accelerator nothing took
+        if (text.isEmpty())
+            return false;
+        if (e.modifiers() & Qt::AltModifier)
+            return true;  // an accelerator nothing took
         return !(text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9'));
     }
 
@@ -71,12 +75,17 @@ TNumberEdit::TNumberEdit(TComponent* AOwner) : TControl(AOwner, new NumberLineEd
 
 TNumberEdit::~TNumberEdit() {
     // The widget dies after this object, in TControl's destructor.
-    if (auto* edit = dynamic_cast<NumberLineEdit*>(Widget())) edit->Release();
+    if (auto* edit = dynamic_cast<NumberLineEdit*>(Widget()))
+        edit->Release();
 }
 
-QLineEdit* TNumberEdit::LineEdit() const { return static_cast<QLineEdit*>(Widget()); }
+QLineEdit* TNumberEdit::LineEdit() const {
+    return static_cast<QLineEdit*>(Widget());
+}
 
-std::string TNumberEdit::Text() const { return LineEdit()->text().toStdString(); }
+std::string TNumberEdit::Text() const {
+    return LineEdit()->text().toStdString();
+}
 
 void TNumberEdit::SetText(const std::string& value) {
     LineEdit()->setText(QString::fromStdString(value));
@@ -89,7 +98,8 @@ void TNumberEdit::SetValue(double value) {
 
 std::string TNumberEdit::FormatValue(double value) {
     double whole = std::round(value);
-    if (whole == 0) whole = 0;  // no "-0"
+    if (whole == 0)
+        whole = 0;  // no "-0"
     return QString::number(whole, 'f', 0).toStdString();
 }
 
@@ -115,7 +125,8 @@ void TNumberEdit::TextChanged() {
             throw;
         }
     }
-    if (OnChange) OnChange(this);
+    if (OnChange)
+        OnChange(this);
 }
 
 void TNumberEdit::Entered() {
@@ -126,7 +137,8 @@ void TNumberEdit::Entered() {
 
 void TNumberEdit::Left() {
     const std::string text = Text();
-    if (text.empty() || text == "-") SetText("0");
+    if (text.empty() || text == "-")
+        SetText("0");
     double value = value_;
     try {
         value = ReadValue(Text());

@@ -28,7 +28,9 @@
 namespace quilvane {
 namespace {
 
-bool InCi() { return qEnvironmentVariable("CI") == "true"; }
+bool InCi() {
+    return qEnvironmentVariable("CI") == "true";
+}
 
 #define SKIP_OR_FAIL(reason)      \
     do {                          \
@@ -81,7 +83,8 @@ TEST(RecordEditorOnXvfb, KeyboardAloneAddsARecordThatOkStoresInTheSettingsFile) 
             SKIP_OR_FAIL("cannot make a network namespace with unshare");
     }
     XvfbDisplay display;
-    if (!display.Ok()) SKIP_OR_FAIL(display.Error().toStdString());
+    if (!display.Ok())
+        SKIP_OR_FAIL(display.Error().toStdString());
 
     // The program's folder: a copy of the executable, and the libraries it
     // loads at run time where the build tree keeps them.
@@ -91,14 +94,15 @@ TEST(RecordEditorOnXvfb, KeyboardAloneAddsARecordThatOkStoresInTheSettingsFile) 
     ASSERT_TRUE(QDir().mkpath(bin));
     const QString exe = bin + "/quilvane";
     ASSERT_TRUE(QFile::copy(QUILVANE_BINARY, exe));
-    ASSERT_TRUE(QFile::setPermissions(exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                               QFileDevice::ExeOwner));
+    ASSERT_TRUE(QFile::setPermissions(
+        exe, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     const QString libs = QFileInfo(QUILVANE_BINARY).absoluteDir().filePath("../lib");
     ASSERT_TRUE(QFile::link(QDir(libs).absolutePath(), top.filePath("lib")));
 
     QProcessEnvironment env = display.Environment();
     const QString home = top.filePath("home");
-    for (const char* sub : {"", "/run", "/drives"}) QDir().mkpath(home + sub);
+    for (const char* sub : {"", "/run", "/drives"})
+        QDir().mkpath(home + sub);
     QFile::setPermissions(home + "/run",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     env.insert("HOME", home);

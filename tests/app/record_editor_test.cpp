@@ -4,8 +4,6 @@
 // Drive cancels go to the real operation over an empty drives folder of the
 // test's own, so they fail without touching any mount; a recorder beside it
 // notes what was asked.
-#include "app/main_form.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -21,7 +19,9 @@
 #include <QtTest/QTest>
 #include <climits>
 #include <cstdlib>
+#include <set>
 
+#include "app/main_form.h"
 #include "app/monitor_cycle.h"
 #include "app/net_drive.h"
 #include "framework/application.h"
@@ -113,8 +113,9 @@ protected:
     }
 
     Rec Shown() const {
-        return {Form->EHostName1->Text(), Form->EUserName1->Text(), Form->EPassword1->Text(),
-                Form->EUNC1->Text(),      Form->EDrive1->Text(),    static_cast<int>(Form->EMaxPing1->Value())};
+        return {Form->EHostName1->Text(), Form->EUserName1->Text(),
+                Form->EPassword1->Text(), Form->EUNC1->Text(),
+                Form->EDrive1->Text(),    static_cast<int>(Form->EMaxPing1->Value())};
     }
 
     static void Click(fw::TButton* b) { b->Button()->click(); }
@@ -125,7 +126,8 @@ protected:
     bool PressAccelerator(Qt::Key key, fw::TButton* button) {
         QSignalSpy clicked(button->Button(), &QPushButton::clicked);
         QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
-        if (!button->Button()->isDown()) return false;
+        if (!button->Button()->isDown())
+            return false;
         return clicked.count() > 0 || clicked.wait(5000);
     }
 
@@ -153,13 +155,20 @@ TEST_F(RecordEditor, ControlsSitAtTheirPlacesWithTheirCaptionsAndLabels) {
         const char* caption;
     };
     const Place places[] = {
-        {Form->EHostName1, {147, 16, 161, 19}, ""}, {Form->EMaxPing1, {368, 16, 33, 19}, ""},
-        {Form->EUserName1, {147, 36, 161, 19}, ""}, {Form->EPassword1, {147, 56, 161, 19}, ""},
-        {Form->EUNC1, {147, 76, 286, 19}, ""},      {Form->EDrive1, {147, 96, 57, 21}, ""},
-        {Form->BSave1, {144, 118, 49, 27}, "&Save"}, {Form->BSave2, {144, 118, 49, 27}, "&Save"},
-        {Form->BDel2, {144, 118, 49, 27}, "De&lete"}, {Form->BClear1, {208, 118, 49, 27}, "&Clear"},
-        {Form->BPrev1, {264, 118, 49, 27}, "&Prev"}, {Form->BNext1, {320, 118, 49, 27}, "&Next"},
-        {Form->BClose1, {376, 118, 49, 27}, "C&lose"}, {Form->EID1, {224, 96, 97, 19}, ""},
+        {Form->EHostName1, {147, 16, 161, 19}, ""},
+        {Form->EMaxPing1, {368, 16, 33, 19}, ""},
+        {Form->EUserName1, {147, 36, 161, 19}, ""},
+        {Form->EPassword1, {147, 56, 161, 19}, ""},
+        {Form->EUNC1, {147, 76, 286, 19}, ""},
+        {Form->EDrive1, {147, 96, 57, 21}, ""},
+        {Form->BSave1, {144, 118, 49, 27}, "&Save"},
+        {Form->BSave2, {144, 118, 49, 27}, "&Save"},
+        {Form->BDel2, {144, 118, 49, 27}, "De&lete"},
+        {Form->BClear1, {208, 118, 49, 27}, "&Clear"},
+        {Form->BPrev1, {264, 118, 49, 27}, "&Prev"},
+        {Form->BNext1, {320, 118, 49, 27}, "&Next"},
+        {Form->BClose1, {376, 118, 49, 27}, "C&lose"},
+        {Form->EID1, {224, 96, 97, 19}, ""},
     };
     for (const Place& p : places) {
         SCOPED_TRACE(p.control->Name());
@@ -173,9 +182,12 @@ TEST_F(RecordEditor, ControlsSitAtTheirPlacesWithTheirCaptionsAndLabels) {
         int room;  // up to the box beside it, or the group box's edge
     };
     const Label labels[] = {
-        {"Computer Name/IP Addess :", {8, 19}, 139},  {"Max Ping :", {312, 19}, 56},
-        {"times", {408, 19}, 33},                     {"User Name :", {8, 39}, 139},
-        {"Password :", {8, 59}, 139},                 {"Universal Name Connection :", {8, 79}, 139},
+        {"Computer Name/IP Addess :", {8, 19}, 139},
+        {"Max Ping :", {312, 19}, 56},
+        {"times", {408, 19}, 33},
+        {"User Name :", {8, 39}, 139},
+        {"Password :", {8, 59}, 139},
+        {"Universal Name Connection :", {8, 79}, 139},
         {"Drive Map :", {8, 99}, 139},
     };
     const auto found = Form->suiGroupBox1->Widget()->findChildren<QLabel*>();
@@ -183,7 +195,8 @@ TEST_F(RecordEditor, ControlsSitAtTheirPlacesWithTheirCaptionsAndLabels) {
         SCOPED_TRACE(l.caption);
         const QLabel* match = nullptr;
         for (const QLabel* q : found)
-            if (q->text() == l.caption) match = q;
+            if (q->text() == l.caption)
+                match = q;
         ASSERT_NE(match, nullptr);
         EXPECT_EQ(match->pos(), l.at);
         EXPECT_TRUE(match->isVisible());
@@ -195,8 +208,7 @@ TEST_F(RecordEditor, ControlsSitAtTheirPlacesWithTheirCaptionsAndLabels) {
     EXPECT_FALSE(Form->EID1->Widget()->isVisible());
     EXPECT_TRUE(Form->EID1->LineEdit()->isReadOnly());
     EXPECT_EQ(Form->EPassword1->LineEdit()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(Form->EMaxPing1->LineEdit()->alignment() & Qt::AlignHorizontal_Mask,
-              Qt::AlignRight);
+    EXPECT_EQ(Form->EMaxPing1->LineEdit()->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
     ASSERT_EQ(Form->EDrive1->ItemCount(), 26);
     EXPECT_EQ(Form->EDrive1->Item(0), "A:");
     EXPECT_EQ(Form->EDrive1->Item(24), "Y:");
@@ -209,10 +221,9 @@ TEST_F(RecordEditor, TabWalksTheReachableControlsInTheirOrder) {
     AddThree();
     Click(Form->BEdit1);
     ASSERT_EQ(QApplication::focusWidget(), Form->EHostName1->Widget());
-    const fw::TControl* order[] = {Form->EMaxPing1, Form->EUserName1, Form->EPassword1,
-                                   Form->EUNC1,     Form->EDrive1,    Form->BSave2,
-                                   Form->BClear1,   Form->BPrev1,     Form->BNext1,
-                                   Form->BClose1};
+    const fw::TControl* order[] = {
+        Form->EMaxPing1, Form->EUserName1, Form->EPassword1, Form->EUNC1,  Form->EDrive1,
+        Form->BSave2,    Form->BClear1,    Form->BPrev1,     Form->BNext1, Form->BClose1};
     for (const fw::TControl* next : order) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next->Widget()) << next->Name();
@@ -281,6 +292,23 @@ TEST_F(RecordEditor, OnlyTheFrontButtonAnswersItsAccelerator) {
     EXPECT_EQ(Form->EHostName1->Text(), "alpha");
     EXPECT_EQ(Table->RecordCount(), 4);
     EXPECT_TRUE(EditorOpen());
+
+    // "De&lete" and "C&lose" share their letter: Alt+L only moves the focus
+    // between the two, and neither deletes nor closes until one is pressed.
+    std::set<QWidget*> reached;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(PressAccelerator(Qt::Key_L, Form->BDel2));
+        EXPECT_FALSE(Form->BClose1->Button()->isDown());
+        reached.insert(QApplication::focusWidget());
+    }
+    EXPECT_EQ(reached, (std::set<QWidget*>{Form->BDel2->Widget(), Form->BClose1->Widget()}));
+    EXPECT_EQ(Table->RecordCount(), 4);
+    EXPECT_TRUE(EditorOpen());
+    // In the other modes the letter is Close's alone.
+    Click(Form->BEdit1);
+    ASSERT_TRUE(PressAccelerator(Qt::Key_L, Form->BClose1));
+    EXPECT_FALSE(EditorOpen());
+    EXPECT_EQ(Table->RecordCount(), 4);
     EXPECT_TRUE(Errors.empty());
 }
 
@@ -402,7 +430,8 @@ TEST_F(RecordEditor, EditOnAnEmptyTableShowsNothingAndSaveAddsARecord) {
 TEST_F(RecordEditor, DeleteOnAnEmptyTableShowsTheTableErrorAndStaysOpen) {
     Click(Form->BDel1);
     Click(Form->BDel2);
-    EXPECT_EQ(Errors, std::vector<std::string>{"Cannot perform this operation on an empty dataset"});
+    EXPECT_EQ(Errors,
+              std::vector<std::string>{"Cannot perform this operation on an empty dataset"});
     EXPECT_TRUE(Drives.Cancelled.empty()) << "nothing is disconnected";
     EXPECT_TRUE(EditorOpen());
     EXPECT_EQ(Table->RecordCount(), 0);
@@ -422,7 +451,8 @@ TEST_F(RecordEditor, StoredDriveIsMatchedWithoutCaseAndWrittenAsTheItemOrEmpty) 
         Add({"host", "", "", "s", c.stored, 5});
         Click(Form->BEdit1);
         EXPECT_EQ(Form->EDrive1->ItemIndex(), c.item);
-        EXPECT_EQ(Form->EDrive1->ComboBox()->currentText().toStdString(), c.item < 0 ? "" : c.saved);
+        EXPECT_EQ(Form->EDrive1->ComboBox()->currentText().toStdString(),
+                  c.item < 0 ? "" : c.saved);
         Click(Form->BSave2);
         EXPECT_EQ(Table->FieldByName("Drive").AsString(), c.saved);
     }
@@ -434,8 +464,8 @@ TEST_F(RecordEditor, SaveRoundsTheNumberHalfToEvenAndHoldsItInTheFieldsRange) {
         double value;
         int saved;
     };
-    const Case cases[] = {{2.5, 2},  {3.5, 4},          {2.4, 2},
-                          {0.5, 0},  {1e12, INT32_MAX}, {-1e12, INT32_MIN}};
+    const Case cases[] = {{2.5, 2}, {3.5, 4},          {2.4, 2},
+                          {0.5, 0}, {1e12, INT32_MAX}, {-1e12, INT32_MIN}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
         Click(Form->BEdit1);
@@ -483,14 +513,14 @@ TEST_F(NumberBox, TypingAcceptsOnlyDigitsAndBackspace) {
         const char* text;  // the box's text afterwards
     };
     const Key keys[] = {
-        {Qt::Key_2, '2', Qt::NoModifier, "52"},  {Qt::Key_A, 'a', Qt::NoModifier, "52"},
-        {Qt::Key_Minus, '-', Qt::NoModifier, "52"}, {Qt::Key_Period, '.', Qt::NoModifier, "52"},
-        {Qt::Key_Comma, ',', Qt::NoModifier, "52"}, {Qt::Key_Space, ' ', Qt::NoModifier, "52"},
-        {Qt::Key_Plus, '+', Qt::NoModifier, "52"},  {Qt::Key_E, 'e', Qt::NoModifier, "52"},
+        {Qt::Key_2, '2', Qt::NoModifier, "52"},      {Qt::Key_A, 'a', Qt::NoModifier, "52"},
+        {Qt::Key_Minus, '-', Qt::NoModifier, "52"},  {Qt::Key_Period, '.', Qt::NoModifier, "52"},
+        {Qt::Key_Comma, ',', Qt::NoModifier, "52"},  {Qt::Key_Space, ' ', Qt::NoModifier, "52"},
+        {Qt::Key_Plus, '+', Qt::NoModifier, "52"},   {Qt::Key_E, 'e', Qt::NoModifier, "52"},
         {Qt::Key_V, 'v', Qt::ControlModifier, "52"},  // paste by keyboard is a refused key too
         {Qt::Key_7, '7', Qt::AltModifier, "52"},      // an accelerator key types nothing
         {Qt::Key_Backspace, 0, Qt::NoModifier, "5"}, {Qt::Key_0, '0', Qt::NoModifier, "50"},
-        {Qt::Key_Left, 0, Qt::NoModifier, "50"},    {Qt::Key_Delete, 0, Qt::NoModifier, "5"},
+        {Qt::Key_Left, 0, Qt::NoModifier, "50"},     {Qt::Key_Delete, 0, Qt::NoModifier, "5"},
     };
     QApplication::clipboard()->setText("77");
     for (const Key& k : keys) {
