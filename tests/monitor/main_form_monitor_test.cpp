@@ -7,6 +7,7 @@
 #include "app/main_form.h"
 #include "app/monitor_cycle.h"
 #include "framework/application.h"
+#include "tests/app/settings_file_guard.h"
 #include "tests/support/test_host.h"
 
 namespace quilvane {
@@ -31,6 +32,7 @@ public:
 
 class MainFormMonitor : public ::testing::Test {
 protected:
+    SettingsFileGuard Settings;
     fw::TApplication App;
     TForm1* Form = nullptr;
     RecordingDrives Drives;
@@ -46,8 +48,6 @@ protected:
         }
         DefaultDrives = Form->Drives;
         Form->Drives = &Drives;
-        // Whatever the settings file beside the test held.
-        while (!Form->RxMemoryData1->IsEmpty()) Form->RxMemoryData1->Delete();
     }
 
     void Add(const std::string& host, const std::string& drive, int maxPing) {
