@@ -36,22 +36,23 @@ void NoReply(fw::TRxMemoryData& table, TDriveOperations& drives) {
     table.FieldByName("Connected").SetAsBoolean(false);
     // Wraps instead of overflowing on a count that can never be reached in
     // practice (2^31 silent passes).
-    falseCount.SetAsInteger(static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(falseCount.AsInteger()) + 1u));
+    falseCount.SetAsInteger(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(falseCount.AsInteger()) + 1u));
     table.Post();
 }
 
 void Reply(fw::TRxMemoryData& table, TDriveOperations& drives) {
     table.Edit();
     const std::string drive = table.FieldByName("Drive").AsString();
-    const std::string expected =
-        "\\\\" + table.FieldByName("HostName").AsString() + "\\" + table.FieldByName("UNC").AsString();
+    const std::string expected = "\\\\" + table.FieldByName("HostName").AsString() + "\\" +
+                                 table.FieldByName("UNC").AsString();
     fw::TField& maped = table.FieldByName("Maped");
     const std::string current = drives.PathForDrive(drive);
     if (current != expected) {
         // Taking the letter over: whether the old connection went is seen in
         // NetUse's result.
-        if (!current.empty()) drives.NetDel(Trim(drive));
+        if (!current.empty())
+            drives.NetDel(Trim(drive));
         maped.SetAsBoolean(drives.NetUse(Trim(drive), Trim(expected),
                                          Trim(table.FieldByName("Password").AsString()),
                                          Trim(table.FieldByName("UserName").AsString())));
@@ -78,8 +79,10 @@ std::string Trim(const std::string& text) {
     const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
     std::size_t begin = 0;
     std::size_t end = text.size();
-    while (begin < end && blank(text[begin])) ++begin;
-    while (end > begin && blank(text[end - 1])) --end;
+    while (begin < end && blank(text[begin]))
+        ++begin;
+    while (end > begin && blank(text[end - 1]))
+        --end;
     return text.substr(begin, end - begin);
 }
 
@@ -93,7 +96,8 @@ void MonitorPass(fw::TRxMemoryData& table, const std::function<void(const std::s
 
 bool HandleEchoReply(fw::TRxMemoryData& table, TDriveOperations& drives, int Status) {
     // Edit on an empty table would start a new record; there is none to update.
-    if (table.IsEmpty()) return false;
+    if (table.IsEmpty())
+        return false;
     switch (Status) {
         case 0:
             NoReply(table, drives);

@@ -42,7 +42,8 @@ int RunProgram(int argc, char** argv) {
             return 2;
         }
     }
-    if (headless) return RunHeadless(argc, argv);
+    if (headless)
+        return RunHeadless(argc, argv);
 
     if (const std::string missing = MissingDisplay(); !missing.empty()) {
         std::fprintf(stderr, "Quilvane cannot start: %s.\n", missing.c_str());

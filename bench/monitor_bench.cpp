@@ -47,9 +47,11 @@ class Surroundings {
 public:
     Surroundings() {
         char templ[] = "/tmp/quilvane-monitor-bench-XXXXXX";
-        if (!::mkdtemp(templ)) return;
+        if (!::mkdtemp(templ))
+            return;
         root_ = templ;
-        for (const char* dir : {"home", "runtime", "drives"}) fs::create_directory(root_ + "/" + dir);
+        for (const char* dir : {"home", "runtime", "drives"})
+            fs::create_directory(root_ + "/" + dir);
         fs::permissions(root_ + "/runtime", fs::perms::owner_all);
         ::setenv("HOME", (root_ + "/home").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
@@ -57,7 +59,8 @@ public:
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
     ~Surroundings() {
-        if (root_.empty()) return;
+        if (root_.empty())
+            return;
         std::ifstream session(root_ + "/runtime/quilvane-session-bus");
         std::string address, pid;
         if (std::getline(session, address) && std::getline(session, pid) && !pid.empty() &&
@@ -111,7 +114,8 @@ public:
     // Records whose last request was answered / that hold their drive.
     int Count(const char* field) {
         int n = 0;
-        for (table_.First(); !table_.Eof(); table_.Next()) n += table_.FieldByName(field).AsBoolean();
+        for (table_.First(); !table_.Eof(); table_.Next())
+            n += table_.FieldByName(field).AsBoolean();
         return n;
     }
 
@@ -127,7 +131,8 @@ struct PassCost {
 PassCost Measure(Monitor& monitor, int passes) {
     const double cpu0 = CpuSeconds();
     const auto wall0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < passes; ++i) monitor.Pass();
+    for (int i = 0; i < passes; ++i)
+        monitor.Pass();
     const auto wall = std::chrono::steady_clock::now() - wall0;
     return {std::chrono::duration<double, std::milli>(wall).count() / passes,
             (CpuSeconds() - cpu0) * 1e3 / passes};
@@ -146,10 +151,12 @@ void Answering(const Surroundings& env, int passes) {
         }
         monitor.Pass();
         const PassCost c = Measure(monitor, passes);
-        std::printf("  loopback, letters held locally   wall %8.2f ms  cpu %7.2f ms  (%.3f ms wall "
-                    "a record; %d of 20 answered)\n",
-                    c.wallMs, c.cpuMs, c.wallMs / 20, monitor.Count("Connected"));
-        for (int i = 0; i < 20; ++i) fs::remove(env.Drives() + "/" + std::string(1, char('A' + i)));
+        std::printf(
+            "  loopback, letters held locally   wall %8.2f ms  cpu %7.2f ms  (%.3f ms wall "
+            "a record; %d of 20 answered)\n",
+            c.wallMs, c.cpuMs, c.wallMs / 20, monitor.Count("Connected"));
+        for (int i = 0; i < 20; ++i)
+            fs::remove(env.Drives() + "/" + std::string(1, char('A' + i)));
     }
     // A real SMB server, shares mapped: the steady state of a watched share.
     if (std::string why = quilvane_test::SmbHost::Unavailable(); !why.empty()) {
@@ -166,12 +173,14 @@ void Answering(const Surroundings& env, int passes) {
         monitor.Add({smb.Address(), std::string(1, static_cast<char>('A' + i)) + ":", "data",
                      smb.User(), smb.Password(), 5});
     const PassCost first = Measure(monitor, 1);
-    std::printf("  SMB host, first pass (maps 20)   wall %8.2f ms  cpu %7.2f ms  (%d of 20 mapped)\n",
-                first.wallMs, first.cpuMs, monitor.Count("Maped"));
+    std::printf(
+        "  SMB host, first pass (maps 20)   wall %8.2f ms  cpu %7.2f ms  (%d of 20 mapped)\n",
+        first.wallMs, first.cpuMs, monitor.Count("Maped"));
     const PassCost c = Measure(monitor, passes);
-    std::printf("  SMB host, mapped                 wall %8.2f ms  cpu %7.2f ms  (%.3f ms wall a "
-                "record; %d of 20 mapped)\n",
-                c.wallMs, c.cpuMs, c.wallMs / 20, monitor.Count("Maped"));
+    std::printf(
+        "  SMB host, mapped                 wall %8.2f ms  cpu %7.2f ms  (%.3f ms wall a "
+        "record; %d of 20 mapped)\n",
+        c.wallMs, c.cpuMs, c.wallMs / 20, monitor.Count("Maped"));
 }
 
 void Silent(int passes) {
@@ -199,7 +208,8 @@ void Silent(int passes) {
 long VmRssKb(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
     return -1;
 }
 

@@ -42,7 +42,8 @@ class HeadlessProgram {
 public:
     HeadlessProgram() {
         char templ[] = "/tmp/quilvane-monitor-test-XXXXXX";
-        if (!::mkdtemp(templ)) return;
+        if (!::mkdtemp(templ))
+            return;
         root_ = templ;
         namespace fs = std::filesystem;
         for (const char* dir : {"bin", "lib", "home", "runtime", "drives"})
@@ -50,13 +51,15 @@ public:
         fs::permissions(root_ + "/runtime", fs::perms::owner_all);
         std::error_code error;
         fs::copy_file(QUILVANE_BINARY, root_ + "/bin/quilvane", error);
-        if (!error) fs::copy_file(QUILVANE_ICMP_LIBRARY, root_ + "/lib/libquilvane_icmp.so", error);
+        if (!error)
+            fs::copy_file(QUILVANE_ICMP_LIBRARY, root_ + "/lib/libquilvane_icmp.so", error);
         ready_ = !error;
     }
 
     ~HeadlessProgram() {
         Stop(SIGKILL);
-        if (root_.empty()) return;
+        if (root_.empty())
+            return;
         // The private bus's end takes gvfsd, its backends and gvfsd-fuse along.
         std::ifstream session(root_ + "/runtime/quilvane-session-bus");
         std::string address, pid;
@@ -105,15 +108,15 @@ public:
 
     bool Start() {
         int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
             const std::string name = entry.substr(0, entry.find('='));
             if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
-                name == "DBUS_SESSION_BUS_ADDRESS" || name == "HOME" ||
-                name == "XDG_RUNTIME_DIR" || name == "QUILVANE_DRIVES" ||
-                name == "QUILVANE_ICMP_LIBRARY")
+                name == "DBUS_SESSION_BUS_ADDRESS" || name == "HOME" || name == "XDG_RUNTIME_DIR" ||
+                name == "QUILVANE_DRIVES" || name == "QUILVANE_ICMP_LIBRARY")
                 continue;
             env.push_back(entry);
         }
@@ -121,7 +124,8 @@ public:
         env.push_back("XDG_RUNTIME_DIR=" + root_ + "/runtime");
         env.push_back("QUILVANE_DRIVES=" + Drives());
         std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
+        for (auto& e : env)
+            envp.push_back(e.data());
         envp.push_back(nullptr);
         std::string exe = root_ + "/bin/quilvane";
         std::string flag = "--headless";
@@ -153,9 +157,11 @@ public:
             }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (out_ < 0 || left.count() <= 0) return std::nullopt;
+            if (out_ < 0 || left.count() <= 0)
+                return std::nullopt;
             pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                continue;
             char chunk[1024];
             const ssize_t n = ::read(out_, chunk, sizeof chunk);
             if (n <= 0) {
@@ -170,7 +176,8 @@ public:
     // Sends `signo` and waits (bounded) for the end; the wait status, or -1
     // when the program did not end in time (then it is killed).
     int Stop(int signo, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-        if (pid_ <= 0) return -1;
+        if (pid_ <= 0)
+            return -1;
         const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
         ::kill(pid_, signo);
         bool ended = true;
@@ -179,7 +186,8 @@ public:
             ended = ::poll(&p, 1, static_cast<int>(timeout.count())) > 0;
             ::close(pidfd);
         }
-        if (!ended) ::kill(pid_, SIGKILL);
+        if (!ended)
+            ::kill(pid_, SIGKILL);
         int status = 0;
         ::waitpid(pid_, &status, 0);
         pid_ = -1;

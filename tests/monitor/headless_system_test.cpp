@@ -33,13 +33,17 @@ std::string Stamp(std::time_t when) {
 // The line without its time stamp, after checking that the stamp is the local
 // time of some moment in [from, to].
 std::string Fields(const std::optional<std::string>& line, std::time_t from, std::time_t to) {
-    if (!line) return "(no line)";
+    if (!line)
+        return "(no line)";
     static const std::regex shape(R"(^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d) (.*)$)");
     std::smatch m;
-    if (!std::regex_match(*line, m, shape)) return "(malformed) " + *line;
+    if (!std::regex_match(*line, m, shape))
+        return "(malformed) " + *line;
     bool inRange = false;
-    for (std::time_t t = from; t <= to && !inRange; ++t) inRange = m[1].str() == Stamp(t);
-    if (!inRange) return "(stamp not the local time now) " + *line;
+    for (std::time_t t = from; t <= to && !inRange; ++t)
+        inRange = m[1].str() == Stamp(t);
+    if (!inRange)
+        return "(stamp not the local time now) " + *line;
     return m[2].str();
 }
 
@@ -49,14 +53,14 @@ bool IsEntry(const std::string& path) {
 }
 
 TEST(HeadlessProgram, MapsDropsAndMapsAgainAgainstRealSmbServer) {
-    if (std::string why = SmbHost::Unavailable(); !why.empty()) QUILVANE_SKIP_OR_FAIL(why);
+    if (std::string why = SmbHost::Unavailable(); !why.empty())
+        QUILVANE_SKIP_OR_FAIL(why);
     if (::access("/dev/fuse", R_OK | W_OK) != 0)
         QUILVANE_SKIP_OR_FAIL("needs FUSE (/dev/fuse) for the shares' local paths");
     SmbHost smb("monitor", 61, "qvmon", "mon itor");
-    if (!smb.Ok()) QUILVANE_SKIP_OR_FAIL(smb.Error());
-    {
-        std::ofstream(smb.SharePath() + "/hello.txt") << "hello";
-    }
+    if (!smb.Ok())
+        QUILVANE_SKIP_OR_FAIL(smb.Error());
+    { std::ofstream(smb.SharePath() + "/hello.txt") << "hello"; }
     HeadlessProgram program;
     ASSERT_TRUE(program.Ready());
     program.WriteSettings({{smb.Address(), smb.User(), smb.Password(), "Q:", "data", 1}});
@@ -103,7 +107,8 @@ TEST(HeadlessProgram, MapsDropsAndMapsAgainAgainstRealSmbServer) {
 // Loopback answers; the drive's entry is a local folder, so mapping fails
 // without any SMB server: the line says so, and SIGINT ends the program.
 TEST(HeadlessProgram, LocalDriveOnAnsweringHostAndEndBySigint) {
-    if (::geteuid() != 0) QUILVANE_SKIP_OR_FAIL("needs root for ICMP sockets and FUSE");
+    if (::geteuid() != 0)
+        QUILVANE_SKIP_OR_FAIL("needs root for ICMP sockets and FUSE");
     HeadlessProgram program;
     ASSERT_TRUE(program.Ready());
     fs::create_directory(program.Drives() + "/C");

@@ -66,9 +66,9 @@ TEST(ProgramOptions, HelpListsTheOptions) {
 }
 
 TEST(ProgramOptions, WindowsParametersAreAcceptedAndUnknownOptionsRefused) {
-    EXPECT_EQ(RunCommand({QUILVANE_BINARY, "/minimized", "/autorun", "/afterupgrade", "--help"})
-                  .exitCode,
-              0);
+    EXPECT_EQ(
+        RunCommand({QUILVANE_BINARY, "/minimized", "/autorun", "/afterupgrade", "--help"}).exitCode,
+        0);
     const auto bad = RunCommand({QUILVANE_BINARY, "--bogus"});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.output.find("unknown option '--bogus'"), std::string::npos) << bad.output;

@@ -28,13 +28,16 @@ public:
                 const std::string& Password, const std::string& UserName) override {
         Calls.push_back("NetUse[" + Drive + "|" + RemoteName + "|" + Password + "|" + UserName +
                         "]");
-        if (UseFails || LocalDrives.count(Drive) || Connections.count(Drive)) return false;
-        if (!Drive.empty()) Connections[Drive] = RemoteName;
+        if (UseFails || LocalDrives.count(Drive) || Connections.count(Drive))
+            return false;
+        if (!Drive.empty())
+            Connections[Drive] = RemoteName;
         return true;
     }
     bool NetDel(const std::string& Drive) override {
         Calls.push_back("NetDel[" + Drive + "]");
-        if (DelFails) return false;
+        if (DelFails)
+            return false;
         return Connections.erase(Drive) == 1;
     }
     std::string PathForDrive(const std::string& Drive) override {
@@ -74,10 +77,14 @@ public:
         Data.FieldByName("UNC").SetAsString(r.unc);
         Data.FieldByName("UserName").SetAsString(r.user);
         Data.FieldByName("Password").SetAsString(r.password);
-        if (r.maxPing) Data.FieldByName("MaxPing").SetAsInteger(*r.maxPing);
-        if (r.connected) Data.FieldByName("Connected").SetAsBoolean(*r.connected);
-        if (r.falseCount) Data.FieldByName("FalseCount").SetAsInteger(*r.falseCount);
-        if (r.maped) Data.FieldByName("Maped").SetAsBoolean(*r.maped);
+        if (r.maxPing)
+            Data.FieldByName("MaxPing").SetAsInteger(*r.maxPing);
+        if (r.connected)
+            Data.FieldByName("Connected").SetAsBoolean(*r.connected);
+        if (r.falseCount)
+            Data.FieldByName("FalseCount").SetAsInteger(*r.falseCount);
+        if (r.maped)
+            Data.FieldByName("Maped").SetAsBoolean(*r.maped);
         Data.Post();
     }
     // "Connected/FalseCount/Maped" of record recNo, as the grid shows them.
@@ -102,7 +109,9 @@ struct Transition {
     const char* after;  // Connected/FalseCount/Maped
 };
 
-void PrintTo(const Transition& t, std::ostream* os) { *os << t.name; }
+void PrintTo(const Transition& t, std::ostream* os) {
+    *os << t.name;
+}
 
 class StateTable : public ::testing::TestWithParam<Transition> {};
 
@@ -111,7 +120,8 @@ TEST_P(StateTable, OneRequest) {
     Table table;
     table.Add(t.before);
     FakeDrives drives;
-    if (*t.current) drives.Connections[t.before.drive] = t.current;
+    if (*t.current)
+        drives.Connections[t.before.drive] = t.current;
     drives.UseFails = t.useFails;
     drives.DelFails = t.delFails;
     drives.FolderGone = t.folderGone;
@@ -143,6 +153,8 @@ Record With(Record r, std::string host, std::string drive, std::string unc) {
     return r;
 }
 
+// One row a transition reads better than one field a line.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     MonitorCycle, StateTable,
     ::testing::Values(

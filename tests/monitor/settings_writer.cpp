@@ -19,8 +19,10 @@
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER < records (HostName UserName Password Drive UNC "
-                             "MaxPing, tab-separated)\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s FOLDER < records (HostName UserName Password Drive UNC "
+                     "MaxPing, tab-separated)\n",
+                     argv[0]);
         return 2;
     }
     try {
@@ -35,10 +37,11 @@ int main(int argc, char** argv) {
             ++number;
             std::vector<std::string> fields;
             std::istringstream in(line);
-            for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+            for (std::string field; std::getline(in, field, '\t');)
+                fields.push_back(field);
             if (fields.size() != 6) {
-                std::fprintf(stderr, "line %d: 6 tab-separated fields wanted, %zu found\n",
-                             number, fields.size());
+                std::fprintf(stderr, "line %d: 6 tab-separated fields wanted, %zu found\n", number,
+                             fields.size());
                 return 2;
             }
             table.Append();
