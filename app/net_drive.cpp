@@ -32,7 +32,8 @@ std::string PathForDrive(const std::string& Drive) {
     std::memcpy(localName, Drive.data(), std::min<size_t>(Drive.size(), 255));
     char remoteName[256] = {};
     win::DWORD length = sizeof remoteName;
-    if (win::WNetGetConnectionA(localName, remoteName, &length) != win::NO_ERROR) return {};
+    if (win::WNetGetConnectionA(localName, remoteName, &length) != win::NO_ERROR)
+        return {};
     return std::string(remoteName);
 }
 

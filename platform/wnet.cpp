@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -35,6 +35,9 @@ constexpr guint kMountTimeoutMs = 30000;
 constexpr guint kUnmountTimeoutMs = 4000;
 constexpr guint kLookupTimeoutMs = 5000;
 constexpr guint kStartTimeoutMs = 10000;
+// How long a new mount's FUSE folder may take to appear, and how often we look.
+constexpr guint kLocalPathTimeoutMs = 3000;
+constexpr guint kLocalPathProbeMs = 5;
 // After a cancel, how long we still wait for gvfs to hand the call back.
 constexpr guint kCancelGraceMs = 3000;
 
@@ -54,7 +57,8 @@ struct GPtr {
     GPtr(const GPtr&) = delete;
     GPtr& operator=(const GPtr&) = delete;
     ~GPtr() {
-        if (p) Free(p);
+        if (p)
+            Free(p);
     }
     T* get() const { return p; }
     T** out() { return &p; }
@@ -65,7 +69,9 @@ void UnrefAny(T* o) {
     g_object_unref(o);
 }
 using ErrorPtr = GPtr<GError, g_error_free>;
-void FreeChars(char* p) { g_free(p); }
+void FreeChars(char* p) {
+    g_free(p);
+}
 using CharPtr = GPtr<char, FreeChars>;
 template <typename T>
 using ObjPtr = GPtr<T, UnrefAny<T>>;
@@ -86,35 +92,48 @@ struct RemoteName {
 };
 
 std::optional<RemoteName> ParseRemoteName(const char* name) {
-    if (!name || name[0] != '\\' || name[1] != '\\') return std::nullopt;
+    if (!name || name[0] != '\\' || name[1] != '\\')
+        return std::nullopt;
     std::vector<std::string> parts;
     std::string part;
     for (const char* c = name + 2;; ++c) {
         const unsigned char ch = static_cast<unsigned char>(*c);
         if (ch == '\\' || ch == 0) {
-            if (part.empty() && ch == '\\') return std::nullopt;  // "\\\\" inside the name
-            if (!part.empty()) parts.push_back(part);
+            if (part.empty() && ch == '\\')
+                return std::nullopt;  // "\\\\" inside the name
+            if (!part.empty())
+                parts.push_back(part);
             part.clear();
-            if (ch == 0) break;
+            if (ch == 0)
+                break;
             continue;
         }
         // Control bytes never belong to a share name; '/' would change the
         // meaning of the path on this side.
-        if (ch < 32 || ch == '/') return std::nullopt;
+        if (ch < 32 || ch == '/')
+            return std::nullopt;
         part += static_cast<char>(ch);
     }
-    if (parts.size() < 2) return std::nullopt;
+    if (parts.size() < 2)
+        return std::nullopt;
     for (const auto& p : parts) {
-        if (p == "." || p == "..") return std::nullopt;
+        if (p == "." || p == "..")
+            return std::nullopt;
     }
     RemoteName r{parts[0], parts[1], {parts.begin() + 2, parts.end()}};
     return r;
 }
 
+// The share's location as gvfs names its mount: host and share names are
+// case-blind in SMB, and gvfs finds the mount again only by the lowercase one.
 std::string ShareUri(const RemoteName& r) {
-    CharPtr host(g_uri_escape_string(r.host.c_str(), G_URI_RESERVED_CHARS_SUBCOMPONENT_DELIMITERS,
-                                     FALSE));
-    CharPtr share(g_uri_escape_string(r.share.c_str(), nullptr, FALSE));
+    CharPtr lowerHost(g_ascii_strdown(r.host.c_str(), -1));
+    CharPtr lowerShare(g_utf8_validate(r.share.c_str(), -1, nullptr)
+                           ? g_utf8_strdown(r.share.c_str(), -1)
+                           : g_ascii_strdown(r.share.c_str(), -1));
+    CharPtr host(
+        g_uri_escape_string(lowerHost.get(), G_URI_RESERVED_CHARS_SUBCOMPONENT_DELIMITERS, FALSE));
+    CharPtr share(g_uri_escape_string(lowerShare.get(), nullptr, FALSE));
     return std::string("smb://") + host.get() + "/" + share.get();
 }
 
@@ -122,27 +141,34 @@ std::string ShareUri(const RemoteName& r) {
 // Folders
 
 std::string HomeFolder() {
-    if (const char* h = std::getenv("HOME"); h && *h) return h;
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    if (const char* h = std::getenv("HOME"); h && *h)
+        return h;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
     return {};
 }
 
 // A folder of our own: created 0700 when missing, refused when someone else
 // owns it or can write to it (a shared /tmp).
 bool EnsurePrivateFolder(const std::string& path) {
-    if (g_mkdir_with_parents(path.c_str(), 0700) != 0) return false;
-    struct stat st{};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (g_mkdir_with_parents(path.c_str(), 0700) != 0)
+        return false;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
     return st.st_uid == ::getuid() && (st.st_mode & 022) == 0;
 }
 
 std::string RuntimeFolder() {
-    if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x) return x;
+    if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x)
+        return x;
     std::string dir = "/tmp/quilvane-" + std::to_string(::getuid());
     return EnsurePrivateFolder(dir) ? dir : std::string();
 }
 
-std::string MetaFolder(const std::string& drives) { return drives + "/.quilvane"; }
+std::string MetaFolder(const std::string& drives) {
+    return drives + "/.quilvane";
+}
 
 std::string EntryPath(const std::string& drives, char letter) {
     return drives + "/" + std::string(1, letter);
@@ -152,11 +178,13 @@ bool WriteFileAtomically(const std::string& path, const std::string& data) {
     const std::string tmp = path + ".tmp";
     {
         const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0) return false;
+        if (fd < 0)
+            return false;
         size_t done = 0;
         while (done < data.size()) {
             const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR)
+                continue;
             if (n <= 0) {
                 ::close(fd);
                 ::unlink(tmp.c_str());
@@ -178,7 +206,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& data) {
 
 std::optional<std::string> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
@@ -195,7 +224,8 @@ public:
         }
     }
     ~DrivesFolderLock() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     DrivesFolderLock(const DrivesFolderLock&) = delete;
     DrivesFolderLock& operator=(const DrivesFolderLock&) = delete;
@@ -227,9 +257,11 @@ bool WriteRecord(const std::string& drives, char letter, const DriveRecord& r) {
 std::optional<DriveRecord> OurDrive(const std::string& drives, char letter) {
     char buf[4096];
     const ssize_t n = ::readlink(EntryPath(drives, letter).c_str(), buf, sizeof buf);
-    if (n <= 0 || n == static_cast<ssize_t>(sizeof buf)) return std::nullopt;
+    if (n <= 0 || n == static_cast<ssize_t>(sizeof buf))
+        return std::nullopt;
     const auto text = ReadFile(RecordPath(drives, letter));
-    if (!text) return std::nullopt;
+    if (!text)
+        return std::nullopt;
     std::vector<std::string> lines;
     std::string line;
     for (char c : *text) {
@@ -240,16 +272,20 @@ std::optional<DriveRecord> OurDrive(const std::string& drives, char letter) {
             line += c;
         }
     }
-    if (lines.size() != 4) return std::nullopt;
+    if (lines.size() != 4)
+        return std::nullopt;
     DriveRecord r{lines[0], lines[1], lines[2], lines[3]};
-    if (r.target != std::string(buf, static_cast<size_t>(n))) return std::nullopt;
+    if (r.target != std::string(buf, static_cast<size_t>(n)))
+        return std::nullopt;
     return r;
 }
 
 bool OtherLetterUses(const std::string& drives, const std::string& root, char except) {
     for (char l = 'A'; l <= 'Z'; ++l) {
-        if (l == except) continue;
-        if (auto r = OurDrive(drives, l); r && r->root == root) return true;
+        if (l == except)
+            continue;
+        if (auto r = OurDrive(drives, l); r && r->root == root)
+            return true;
     }
     return false;
 }
@@ -257,15 +293,15 @@ bool OtherLetterUses(const std::string& drives, const std::string& root, char ex
 // ---------------------------------------------------------------------------
 // Blocking GIO calls on a private main context
 
-// Runs the asynchronous GIO calls of one blocking call: their callbacks are
-// dispatched here, never in the caller's event loop.
+// Runs the asynchronous GIO calls of the blocking calls: their callbacks are
+// dispatched here, never in the caller's event loop. It is one context for
+// the process's life, because GIO keeps proxies that deliver to the context
+// they were made in; the calls take turns (g_netLock), so whichever thread
+// calls may run it.
 class PrivateContext {
 public:
-    PrivateContext() : ctx_(g_main_context_new()) { g_main_context_push_thread_default(ctx_); }
-    ~PrivateContext() {
-        g_main_context_pop_thread_default(ctx_);
-        g_main_context_unref(ctx_);
-    }
+    PrivateContext() : ctx_(Shared()) { g_main_context_push_thread_default(ctx_); }
+    ~PrivateContext() { g_main_context_pop_thread_default(ctx_); }
     PrivateContext(const PrivateContext&) = delete;
     PrivateContext& operator=(const PrivateContext&) = delete;
 
@@ -281,7 +317,8 @@ public:
             },
             &expired, nullptr);
         g_source_attach(timer, ctx_);
-        while (!done && !expired) g_main_context_iteration(ctx_, TRUE);
+        while (!done && !expired)
+            g_main_context_iteration(ctx_, TRUE);
         g_source_destroy(timer);
         g_source_unref(timer);
         return done;
@@ -291,12 +328,17 @@ public:
     // has not come back even after the cancel (the caller must then leave the
     // operation's state alive, since gvfs may still answer into it).
     bool WaitOrCancel(const bool& done, GCancellable* cancel, guint timeoutMs) {
-        if (Wait(done, timeoutMs)) return true;
+        if (Wait(done, timeoutMs))
+            return true;
         g_cancellable_cancel(cancel);
         return Wait(done, kCancelGraceMs);
     }
 
 private:
+    static GMainContext* Shared() {
+        static GMainContext* const context = g_main_context_new();
+        return context;
+    }
     GMainContext* ctx_;
 };
 
@@ -306,7 +348,8 @@ private:
 std::optional<std::string> SpawnOutput(std::vector<std::string> argv,
                                        const std::vector<std::string>& extraEnv) {
     std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
+    for (auto& a : argv)
+        args.push_back(a.data());
     args.push_back(nullptr);
     gchar** env = g_get_environ();
     for (const auto& e : extraEnv) {
@@ -315,13 +358,15 @@ std::optional<std::string> SpawnOutput(std::vector<std::string> argv,
     }
     gchar* out = nullptr;
     gint status = 0;
-    const gboolean ok = g_spawn_sync(nullptr, args.data(), env,
-                                     static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL |
-                                                              G_SPAWN_STDIN_FROM_DEV_NULL),
-                                     nullptr, nullptr, &out, nullptr, &status, nullptr);
+    const gboolean ok =
+        g_spawn_sync(nullptr, args.data(), env,
+                     static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL |
+                                              G_SPAWN_STDIN_FROM_DEV_NULL),
+                     nullptr, nullptr, &out, nullptr, &status, nullptr);
     g_strfreev(env);
     std::optional<std::string> result;
-    if (ok && g_spawn_check_wait_status(status, nullptr) && out) result = out;
+    if (ok && g_spawn_check_wait_status(status, nullptr) && out)
+        result = out;
     g_free(out);
     return result;
 }
@@ -329,7 +374,8 @@ std::optional<std::string> SpawnOutput(std::vector<std::string> argv,
 // Starts a daemon in a session of its own that outlives this process.
 bool SpawnDetached(std::vector<std::string> argv, const std::vector<std::string>& extraEnv) {
     std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
+    for (auto& a : argv)
+        args.push_back(a.data());
     args.push_back(nullptr);
     gchar** env = g_get_environ();
     for (const auto& e : extraEnv) {
@@ -346,7 +392,8 @@ bool SpawnDetached(std::vector<std::string> argv, const std::vector<std::string>
 }
 
 GDBusConnection* ConnectBus(const std::string& address) {
-    if (address.empty()) return nullptr;
+    if (address.empty())
+        return nullptr;
     return g_dbus_connection_new_for_address_sync(
         address.c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -359,13 +406,15 @@ bool BusCallHasName(GDBusConnection* bus, const char* method, bool listResult) {
         bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method,
         listResult ? nullptr : g_variant_new("(s)", kGvfsDaemonName), nullptr,
         G_DBUS_CALL_FLAGS_NONE, static_cast<int>(kLookupTimeoutMs), nullptr, nullptr);
-    if (!reply) return false;
+    if (!reply)
+        return false;
     bool found = false;
     if (listResult) {
         GVariantIter* it = nullptr;
         const gchar* name = nullptr;
         g_variant_get(reply, "(as)", &it);
-        while (g_variant_iter_next(it, "&s", &name)) found = found || !std::strcmp(name, kGvfsDaemonName);
+        while (g_variant_iter_next(it, "&s", &name))
+            found = found || !std::strcmp(name, kGvfsDaemonName);
         g_variant_iter_free(it);
     } else {
         gboolean has = FALSE;
@@ -376,7 +425,9 @@ bool BusCallHasName(GDBusConnection* bus, const char* method, bool listResult) {
     return found;
 }
 
-bool GvfsRunning(GDBusConnection* bus) { return BusCallHasName(bus, "NameHasOwner", false); }
+bool GvfsRunning(GDBusConnection* bus) {
+    return BusCallHasName(bus, "NameHasOwner", false);
+}
 bool GvfsActivatable(GDBusConnection* bus) {
     return BusCallHasName(bus, "ListActivatableNames", true);
 }
@@ -398,7 +449,8 @@ bool WaitForGvfs(GDBusConnection* bus) {
 
 bool IsMountPoint(const std::string& path) {
     GUnixMountEntry* e = g_unix_mount_at(path.c_str(), nullptr);
-    if (!e) return false;
+    if (!e)
+        return false;
     g_unix_mount_free(e);
     return true;
 }
@@ -406,31 +458,34 @@ bool IsMountPoint(const std::string& path) {
 // Starts gvfsd-fuse on RUNTIME/gvfs, where gvfsd (given the same runtime
 // folder) expects it, and waits until the folder is mounted.
 bool StartFuse(const std::string& runtime, const std::vector<std::string>& env) {
-    if (::access("/dev/fuse", R_OK | W_OK) != 0) return false;
+    if (::access("/dev/fuse", R_OK | W_OK) != 0)
+        return false;
     const std::string mountPoint = runtime + "/gvfs";
     if (IsMountPoint(mountPoint)) {
         // Left behind by a gvfsd-fuse that died: its folder answers nothing.
         if (::umount2(mountPoint.c_str(), MNT_DETACH) != 0)
             SpawnOutput({"fusermount", "-u", "-z", mountPoint}, {});
     }
-    if (g_mkdir_with_parents(mountPoint.c_str(), 0700) != 0) return false;
+    if (g_mkdir_with_parents(mountPoint.c_str(), 0700) != 0)
+        return false;
 
     // The kernel flags the mount table file at every change of the table.
     const int table = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-    if (table < 0) return false;
+    if (table < 0)
+        return false;
     PrivateContext ctx;
     struct Watch {
         const std::string* point;
         bool mounted;
     } watch{&mountPoint, false};
     GSource* changes = g_unix_fd_source_new(table, static_cast<GIOCondition>(G_IO_PRI | G_IO_ERR));
-    g_source_set_callback(
-        changes, G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer data) -> gboolean {
-            auto* w = static_cast<Watch*>(data);
-            w->mounted = IsMountPoint(*w->point);
-            return G_SOURCE_CONTINUE;
-        }),
-        &watch, nullptr);
+    g_source_set_callback(changes,
+                          G_SOURCE_FUNC(+[](gint, GIOCondition, gpointer data) -> gboolean {
+                              auto* w = static_cast<Watch*>(data);
+                              w->mounted = IsMountPoint(*w->point);
+                              return G_SOURCE_CONTINUE;
+                          }),
+                          &watch, nullptr);
     g_source_attach(changes, g_main_context_get_thread_default());
     bool ok = SpawnDetached({kGvfsdFuse, mountPoint, "-f"}, env);
     if (ok) {
@@ -446,8 +501,10 @@ bool StartFuse(const std::string& runtime, const std::vector<std::string>& env) 
 bool StartGvfs(GDBusConnection* bus, const std::string& address, const std::string& runtime) {
     const std::vector<std::string> env = {"DBUS_SESSION_BUS_ADDRESS=" + address,
                                           "XDG_RUNTIME_DIR=" + runtime};
-    if (!SpawnDetached({kGvfsd, "--no-fuse"}, env)) return false;
-    if (!WaitForGvfs(bus)) return false;
+    if (!SpawnDetached({kGvfsd, "--no-fuse"}, env))
+        return false;
+    if (!WaitForGvfs(bus))
+        return false;
     // Without FUSE the shares mount all the same but have no local path; the
     // drive calls then report that they cannot link a letter.
     StartFuse(runtime, env);
@@ -459,34 +516,41 @@ bool StartGvfs(GDBusConnection* bus, const std::string& address, const std::stri
 // private bus with gvfsd and gvfsd-fuse, recorded for later runs.
 bool EnsureGvfsSession() {
     static bool ready = false;
-    if (ready) return true;
+    if (ready)
+        return true;
 
     if (const char* a = std::getenv("DBUS_SESSION_BUS_ADDRESS"); a && *a) {
         ObjPtr<GDBusConnection> bus(ConnectBus(a));
-        if (bus && (GvfsRunning(bus.get()) || GvfsActivatable(bus.get()))) return ready = true;
+        if (bus && (GvfsRunning(bus.get()) || GvfsActivatable(bus.get())))
+            return ready = true;
     }
 
     const std::string runtime = RuntimeFolder();
-    if (runtime.empty()) return false;
+    if (runtime.empty())
+        return false;
     const std::string sessionFile = runtime + "/" + kSessionFileName;
 
     std::string address;
-    if (auto text = ReadFile(sessionFile)) address = text->substr(0, text->find('\n'));
+    if (auto text = ReadFile(sessionFile))
+        address = text->substr(0, text->find('\n'));
     ObjPtr<GDBusConnection> bus(ConnectBus(address));
     if (!bus) {
-        auto out = SpawnOutput({"dbus-daemon", "--session", "--fork", "--print-address=1",
-                                "--print-pid=1"},
-                               {"XDG_RUNTIME_DIR=" + runtime});
-        if (!out) return false;
+        auto out = SpawnOutput(
+            {"dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"},
+            {"XDG_RUNTIME_DIR=" + runtime});
+        if (!out)
+            return false;
         // Two lines: the address, then the daemon's process id.
         address = out->substr(0, out->find('\n'));
         bus.p = ConnectBus(address);
-        if (!bus || !WriteFileAtomically(sessionFile, *out)) return false;
+        if (!bus || !WriteFileAtomically(sessionFile, *out))
+            return false;
     }
     // Before anything of GIO runs: its first file object picks the VFS for
     // the whole process, and only one with a session bus is gvfs.
     ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-    if (!GvfsRunning(bus.get()) && !StartGvfs(bus.get(), address, runtime)) return false;
+    if (!GvfsRunning(bus.get()) && !StartGvfs(bus.get(), address, runtime))
+        return false;
     return ready = true;
 }
 
@@ -497,9 +561,7 @@ struct Credentials {
     std::string user;
     std::string domain;
     std::string password;
-    ~Credentials() {
-        std::fill(password.begin(), password.end(), '\0');
-    }
+    ~Credentials() { std::fill(password.begin(), password.end(), '\0'); }
 };
 
 struct MountCall {
@@ -508,7 +570,8 @@ struct MountCall {
     bool done = false;
     GError* error = nullptr;
     ~MountCall() {
-        if (error) g_error_free(error);
+        if (error)
+            g_error_free(error);
     }
 };
 
@@ -524,8 +587,10 @@ void AnswerPassword(GMountOperation* op, const gchar*, const gchar*, const gchar
     if (c.user.empty() && c.password.empty() && (flags & G_ASK_PASSWORD_ANONYMOUS_SUPPORTED)) {
         g_mount_operation_set_anonymous(op, TRUE);
     } else {
-        if (!c.user.empty()) g_mount_operation_set_username(op, c.user.c_str());
-        if (!c.domain.empty()) g_mount_operation_set_domain(op, c.domain.c_str());
+        if (!c.user.empty())
+            g_mount_operation_set_username(op, c.user.c_str());
+        if (!c.domain.empty())
+            g_mount_operation_set_domain(op, c.domain.c_str());
         g_mount_operation_set_password(op, c.password.c_str());
     }
     g_mount_operation_set_password_save(op, G_PASSWORD_SAVE_NEVER);
@@ -537,18 +602,23 @@ void RefuseQuestion(GMountOperation* op, const gchar*, const gchar**, gpointer) 
 }
 
 DWORD MountErrorCode(const GError* e) {
-    if (e->domain != G_IO_ERROR) return ERROR_BAD_NET_NAME;
+    if (e->domain != G_IO_ERROR)
+        return ERROR_BAD_NET_NAME;
     switch (e->code) {
         case G_IO_ERROR_FAILED_HANDLED:
-        case G_IO_ERROR_PERMISSION_DENIED: return ERROR_INVALID_PASSWORD;
+        case G_IO_ERROR_PERMISSION_DENIED:
+            return ERROR_INVALID_PASSWORD;
         case G_IO_ERROR_CANCELLED:
         case G_IO_ERROR_TIMED_OUT:
         case G_IO_ERROR_HOST_NOT_FOUND:
         case G_IO_ERROR_HOST_UNREACHABLE:
         case G_IO_ERROR_NETWORK_UNREACHABLE:
-        case G_IO_ERROR_CONNECTION_REFUSED: return ERROR_BAD_NETPATH;
-        case G_IO_ERROR_NOT_SUPPORTED: return ERROR_NO_NETWORK;
-        default: return ERROR_BAD_NET_NAME;
+        case G_IO_ERROR_CONNECTION_REFUSED:
+            return ERROR_BAD_NETPATH;
+        case G_IO_ERROR_NOT_SUPPORTED:
+            return ERROR_NO_NETWORK;
+        default:
+            return ERROR_BAD_NET_NAME;
     }
 }
 
@@ -593,13 +663,95 @@ std::string LocalPathOf(const std::string& uri) {
     return path ? std::string(path.get()) : std::string();
 }
 
+// Whether the location is a folder, asked of gvfs itself (its FUSE view of a
+// new mount may lag behind). Synchronous: like the enclosing-mount lookup, the
+// asynchronous form never comes back in a process that made the mount; the
+// server has just answered the mount, and D-Bus bounds the wait.
+bool IsRemoteFolder(const std::string& uri) {
+    ObjPtr<GFile> file(g_file_new_for_uri(uri.c_str()));
+    return g_file_query_file_type(file.get(), G_FILE_QUERY_INFO_NONE, nullptr) ==
+           G_FILE_TYPE_DIRECTORY;
+}
+
+// Whether any process we can see has a file, a folder or its working folder
+// open below root: gvfs does not count what is open through FUSE.
+bool AnyOpenBelow(const std::string& root) {
+    const std::string prefix = root + "/";
+    auto below = [&](const std::string& link) {
+        char buf[4096];
+        const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
+        if (n <= 0 || n == static_cast<ssize_t>(sizeof buf))
+            return false;
+        const std::string target(buf, static_cast<size_t>(n));
+        return target == root || target.compare(0, prefix.size(), prefix) == 0;
+    };
+    GDir* proc = g_dir_open("/proc", 0, nullptr);
+    if (!proc)
+        return false;
+    bool open = false;
+    while (const char* pid = g_dir_read_name(proc)) {
+        if (!std::isdigit(static_cast<unsigned char>(pid[0])))
+            continue;
+        const std::string base = std::string("/proc/") + pid;
+        if (below(base + "/cwd"))
+            open = true;
+        if (GDir* fds = g_dir_open((base + "/fd").c_str(), 0, nullptr)) {
+            while (const char* fd = g_dir_read_name(fds))
+                if (below(base + "/fd/" + fd))
+                    open = true;
+            g_dir_close(fds);
+        }
+        if (open)
+            break;
+    }
+    g_dir_close(proc);
+    return open;
+}
+
+// Waits until the mount's FUSE folder can be reached (present) or has gone.
+// gvfsd-fuse learns of mounts and unmounts from D-Bus signals of gvfsd, some
+// moments after the call has returned, and nothing lets another process
+// observe that it has: so this looks again every few milliseconds, for a
+// bounded time.
+bool WaitForLocalPath(const std::string& path, bool present) {
+    struct Probe {
+        const std::string* path;
+        bool present;
+        bool settled = false;
+        void Look() {
+            struct stat st {};
+            settled = (::stat(path->c_str(), &st) == 0) == present;
+        }
+    } probe{&path, present};
+    probe.Look();
+    if (probe.settled)
+        return true;
+    PrivateContext ctx;
+    GSource* timer = g_timeout_source_new(kLocalPathProbeMs);
+    g_source_set_callback(
+        timer,
+        [](gpointer data) -> gboolean {
+            auto* p = static_cast<Probe*>(data);
+            p->Look();
+            return p->settled ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+        },
+        &probe, nullptr);
+    g_source_attach(timer, g_main_context_get_thread_default());
+    ctx.Wait(probe.settled, kLocalPathTimeoutMs);
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    return probe.settled;
+}
+
 struct UnmountCall {
     bool done = false;
     GError* error = nullptr;
     GMount* mount = nullptr;
     ~UnmountCall() {
-        if (error) g_error_free(error);
-        if (mount) g_object_unref(mount);
+        if (error)
+            g_error_free(error);
+        if (mount)
+            g_object_unref(mount);
     }
 };
 
@@ -608,35 +760,40 @@ struct UnmountCall {
 // (it would wait out the SMB client's own time-outs). gvfsd notices the
 // backend's end and drops the mount. True once the backend is gone.
 bool EndBackendOf(const std::string& root) {
-    if (root.empty()) return false;
+    if (root.empty())
+        return false;
     ObjPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-    if (!bus) return false;
+    if (!bus)
+        return false;
     GVariant* mounts = g_dbus_connection_call_sync(
         bus.get(), kGvfsDaemonName, "/org/gtk/vfs/mounttracker", "org.gtk.vfs.MountTracker",
         "ListMounts", nullptr, G_VARIANT_TYPE("(a(sossssssbay(aya{sv})ay))"),
         G_DBUS_CALL_FLAGS_NONE, static_cast<int>(kLookupTimeoutMs), nullptr, nullptr);
-    if (!mounts) return false;
+    if (!mounts)
+        return false;
     std::string backend;
     GVariant* list = g_variant_get_child_value(mounts, 0);
     for (gsize i = 0; i < g_variant_n_children(list) && backend.empty(); ++i) {
         GVariant* info = g_variant_get_child_value(list, i);
         GVariant* id = g_variant_get_child_value(info, 0);
         GVariant* fuse = g_variant_get_child_value(info, 9);
-        if (root == g_variant_get_bytestring(fuse)) backend = g_variant_get_string(id, nullptr);
+        if (root == g_variant_get_bytestring(fuse))
+            backend = g_variant_get_string(id, nullptr);
         g_variant_unref(fuse);
         g_variant_unref(id);
         g_variant_unref(info);
     }
     g_variant_unref(list);
     g_variant_unref(mounts);
-    if (backend.empty()) return false;
+    if (backend.empty())
+        return false;
 
     GVariant* reply = g_dbus_connection_call_sync(
         bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "GetConnectionUnixProcessID", g_variant_new("(s)", backend.c_str()),
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, static_cast<int>(kLookupTimeoutMs),
-        nullptr, nullptr);
-    if (!reply) return false;
+        "GetConnectionUnixProcessID", g_variant_new("(s)", backend.c_str()), G_VARIANT_TYPE("(u)"),
+        G_DBUS_CALL_FLAGS_NONE, static_cast<int>(kLookupTimeoutMs), nullptr, nullptr);
+    if (!reply)
+        return false;
     guint32 pid = 0;
     g_variant_get(reply, "(u)", &pid);
     g_variant_unref(reply);
@@ -647,7 +804,8 @@ bool EndBackendOf(const std::string& root) {
         bus.get(), backend.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
         [](GDBusConnection*, const gchar*, gpointer flag) { *static_cast<bool*>(flag) = true; },
         &gone, nullptr);
-    if (pid > 1 && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0) ctx.Wait(gone, kStartTimeoutMs);
+    if (pid > 1 && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0)
+        ctx.Wait(gone, kStartTimeoutMs);
     g_bus_unwatch_name(watch);
     return gone;
 }
@@ -657,22 +815,18 @@ DWORD UnmountShare(const std::string& uri, bool force) {
     PrivateContext ctx;
     auto* call = new UnmountCall;
     ObjPtr<GFile> file(g_file_new_for_uri(uri.c_str()));
-    ObjPtr<GCancellable> cancel(g_cancellable_new());
-    g_file_find_enclosing_mount_async(
-        file.get(), G_PRIORITY_DEFAULT, cancel.get(),
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* c = static_cast<UnmountCall*>(data);
-            c->mount = g_file_find_enclosing_mount_finish(G_FILE(source), result, nullptr);
-            c->done = true;
-        },
-        call);
-    if (!ctx.WaitOrCancel(call->done, cancel.get(), kLookupTimeoutMs)) return ERROR_BAD_NETPATH;
+    // Asked of gvfsd alone, which always answers; the asynchronous form of
+    // this call never comes back once this process has mounted the share.
+    call->mount = g_file_find_enclosing_mount(file.get(), nullptr, nullptr);
     if (!call->mount) {
         delete call;
         return NO_ERROR;
     }
     const std::string root = LocalPathOf(uri);
-    call->done = false;
+    if (!force && AnyOpenBelow(root)) {
+        delete call;
+        return ERROR_OPEN_FILES;
+    }
     ObjPtr<GCancellable> cancelUnmount(g_cancellable_new());
     ObjPtr<GMountOperation> op(g_mount_operation_new());
     // Open files are our caller's decision (force), never a question.
@@ -697,7 +851,10 @@ DWORD UnmountShare(const std::string& uri, bool force) {
         if (!ctx.WaitOrCancel(call->done, cancelUnmount.get(), kCancelGraceMs)) {
             // gvfs still holds the call: leave its state to it rather than free it.
             g_object_ref(op.get());
-            return ended ? NO_ERROR : ERROR_BAD_NETPATH;
+            if (!ended)
+                return ERROR_BAD_NETPATH;
+            WaitForLocalPath(root, false);
+            return NO_ERROR;
         }
     }
     DWORD code = NO_ERROR;
@@ -708,6 +865,9 @@ DWORD UnmountShare(const std::string& uri, bool force) {
                    : ERROR_BAD_NETPATH;
     }
     delete call;
+    // Done means done for whoever looks next: the share's folder is gone.
+    if (code == NO_ERROR && !root.empty())
+        WaitForLocalPath(root, false);
     return code;
 }
 
@@ -733,52 +893,63 @@ std::string NetDrivesFolder() {
         folder = d;
     } else {
         const std::string home = HomeFolder();
-        if (home.empty()) return {};
+        if (home.empty())
+            return {};
         folder = home + "/Drives";
     }
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    if (g_mkdir_with_parents(folder.c_str(), 0700) != 0) return {};
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (g_mkdir_with_parents(folder.c_str(), 0700) != 0)
+        return {};
     return folder;
 }
 
 std::string LocalPathForWindowsPath(const std::string& path) {
     if (path.size() < 2 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':')
         return path;
-    std::string local = NetDrivesFolder() + "/" +
-                        std::string(1, static_cast<char>(std::toupper(
-                                           static_cast<unsigned char>(path[0]))));
-    for (size_t i = 2; i < path.size(); ++i) local += path[i] == '\\' ? '/' : path[i];
+    std::string local =
+        NetDrivesFolder() + "/" +
+        std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))));
+    for (size_t i = 2; i < path.size(); ++i)
+        local += path[i] == '\\' ? '/' : path[i];
     return local;
 }
 
-DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword,
-                          LPCSTR lpUserName, DWORD /*dwFlags*/) {
+DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword, LPCSTR lpUserName,
+                          DWORD /*dwFlags*/) {
     auto fail = [](DWORD code) {
         SetLastError(code);
         return code;
     };
-    if (!lpNetResource) return fail(ERROR_INVALID_PARAMETER);
+    if (!lpNetResource)
+        return fail(ERROR_INVALID_PARAMETER);
     if (lpNetResource->dwType != RESOURCETYPE_DISK && lpNetResource->dwType != RESOURCETYPE_ANY)
         return fail(ERROR_BAD_DEV_TYPE);
-    if (lpNetResource->lpProvider && *lpNetResource->lpProvider) return fail(ERROR_BAD_PROVIDER);
+    if (lpNetResource->lpProvider && *lpNetResource->lpProvider)
+        return fail(ERROR_BAD_PROVIDER);
     const auto remote = ParseRemoteName(lpNetResource->lpRemoteName);
-    if (!remote) return fail(ERROR_BAD_NET_NAME);
+    if (!remote)
+        return fail(ERROR_BAD_NET_NAME);
     std::optional<char> letter;
     if (lpNetResource->lpLocalName && *lpNetResource->lpLocalName) {
         letter = ParseDriveName(lpNetResource->lpLocalName);
-        if (!letter) return fail(ERROR_BAD_DEVICE);
+        if (!letter)
+            return fail(ERROR_BAD_DEVICE);
     }
 
     std::lock_guard guard(g_netLock);
     const std::string drives = NetDrivesFolder();
-    if (drives.empty() || !EnsurePrivateFolder(MetaFolder(drives))) return fail(ERROR_BAD_DEVICE);
+    if (drives.empty() || !EnsurePrivateFolder(MetaFolder(drives)))
+        return fail(ERROR_BAD_DEVICE);
     DrivesFolderLock lock(MetaFolder(drives));
-    if (!lock.Held()) return fail(ERROR_BAD_DEVICE);
+    if (!lock.Held())
+        return fail(ERROR_BAD_DEVICE);
 
-    struct stat st{};
+    struct stat st {};
     if (letter && ::lstat(EntryPath(drives, *letter).c_str(), &st) == 0)
         return fail(ERROR_ALREADY_ASSIGNED);
-    if (!EnsureGvfsSession()) return fail(ERROR_NO_NETWORK);
+    if (!EnsureGvfsSession())
+        return fail(ERROR_NO_NETWORK);
 
     const std::string uri = ShareUri(*remote);
     bool mountedNow = false;
@@ -787,28 +958,41 @@ DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword,
 
     // Undoes this call's mount when the letter cannot be made after all.
     auto undo = [&](DWORD code) {
-        if (mountedNow) UnmountShare(uri, true);
+        if (mountedNow)
+            UnmountShare(uri, true);
         return fail(code);
     };
     const std::string root = LocalPathOf(uri);
-    if (root.empty()) return undo(ERROR_NOT_SUPPORTED);
+    if (root.empty())
+        return undo(ERROR_NOT_SUPPORTED);
     std::string target = root;
-    for (const auto& f : remote->folders) target += "/" + f;
-    if (::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        if (!OtherLetterUses(drives, root, letter.value_or(0))) return undo(ERROR_BAD_NET_NAME);
+    std::string folderUri = uri;
+    for (const auto& f : remote->folders) {
+        target += "/" + f;
+        CharPtr escaped(g_uri_escape_string(f.c_str(), nullptr, FALSE));
+        folderUri += std::string("/") + escaped.get();
+    }
+    if (!remote->folders.empty() && !IsRemoteFolder(folderUri)) {
+        if (!OtherLetterUses(drives, root, letter.value_or(0)))
+            return undo(ERROR_BAD_NET_NAME);
         return fail(ERROR_BAD_NET_NAME);
     }
-    if (!letter) return NO_ERROR;
+    if (!WaitForLocalPath(root, true))
+        return undo(ERROR_NOT_SUPPORTED);
+    if (!letter)
+        return NO_ERROR;
 
     const std::string entry = EntryPath(drives, *letter);
     if (::symlink(target.c_str(), entry.c_str()) != 0) {
         const DWORD code = errno == EEXIST ? ERROR_ALREADY_ASSIGNED : ERROR_BAD_DEVICE;
-        if (!OtherLetterUses(drives, root, *letter)) return undo(code);
+        if (!OtherLetterUses(drives, root, *letter))
+            return undo(code);
         return fail(code);
     }
     if (!WriteRecord(drives, *letter, {lpNetResource->lpRemoteName, uri, root, target})) {
         ::unlink(entry.c_str());
-        if (!OtherLetterUses(drives, root, *letter)) return undo(ERROR_BAD_DEVICE);
+        if (!OtherLetterUses(drives, root, *letter))
+            return undo(ERROR_BAD_DEVICE);
         return fail(ERROR_BAD_DEVICE);
     }
     return NO_ERROR;
@@ -821,7 +1005,8 @@ DWORD WNetCancelConnection2A(LPCSTR lpName, DWORD /*dwFlags*/, BOOL fForce) {
     };
     const auto letter = ParseDriveName(lpName);
     const auto remote = letter ? std::nullopt : ParseRemoteName(lpName);
-    if (!letter && !remote) return result(ERROR_NOT_CONNECTED);
+    if (!letter && !remote)
+        return result(ERROR_NOT_CONNECTED);
 
     std::lock_guard guard(g_netLock);
     const std::string drives = NetDrivesFolder();
@@ -831,19 +1016,23 @@ DWORD WNetCancelConnection2A(LPCSTR lpName, DWORD /*dwFlags*/, BOOL fForce) {
 
     if (remote) {
         // A connection without a letter: the share's mount that no letter uses.
-        if (!EnsureGvfsSession()) return result(ERROR_NOT_CONNECTED);
+        if (!EnsureGvfsSession())
+            return result(ERROR_NOT_CONNECTED);
         const std::string uri = ShareUri(*remote);
         const std::string root = LocalPathOf(uri);
-        if (root.empty() || OtherLetterUses(drives, root, 0)) return result(ERROR_NOT_CONNECTED);
+        if (root.empty() || OtherLetterUses(drives, root, 0))
+            return result(ERROR_NOT_CONNECTED);
         return result(UnmountShare(uri, fForce));
     }
 
     const auto record = OurDrive(drives, *letter);
-    if (!record) return result(ERROR_NOT_CONNECTED);
+    if (!record)
+        return result(ERROR_NOT_CONNECTED);
     if (!OtherLetterUses(drives, record->root, *letter) && EnsureGvfsSession()) {
         const DWORD rc = UnmountShare(record->uri, fForce);
         // Forced, the letter goes whatever the share's server says.
-        if (rc != NO_ERROR && !fForce) return result(rc);
+        if (rc != NO_ERROR && !fForce)
+            return result(rc);
     }
     ::unlink(EntryPath(drives, *letter).c_str());
     ::unlink(RecordPath(drives, *letter).c_str());
@@ -855,15 +1044,19 @@ DWORD WNetGetConnectionA(LPCSTR lpLocalName, LPSTR lpRemoteName, DWORD* lpnLengt
         SetLastError(code);
         return code;
     };
-    if (!lpnLength) return result(ERROR_INVALID_PARAMETER);
+    if (!lpnLength)
+        return result(ERROR_INVALID_PARAMETER);
     const auto letter = ParseDriveName(lpLocalName);
-    if (!letter) return result(ERROR_BAD_DEVICE);
+    if (!letter)
+        return result(ERROR_BAD_DEVICE);
 
     std::lock_guard guard(g_netLock);
     const std::string drives = NetDrivesFolder();
-    if (drives.empty()) return result(ERROR_NOT_CONNECTED);
+    if (drives.empty())
+        return result(ERROR_NOT_CONNECTED);
     const auto record = OurDrive(drives, *letter);
-    if (!record) return result(ERROR_NOT_CONNECTED);
+    if (!record)
+        return result(ERROR_NOT_CONNECTED);
     const DWORD needed = static_cast<DWORD>(record->remote.size() + 1);
     if (!lpRemoteName || *lpnLength < needed) {
         *lpnLength = needed;

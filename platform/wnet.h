@@ -22,6 +22,7 @@
 
 #include <string>
 
+#include "platform/kernel.h"
 #include "platform/types.h"
 
 namespace win {
@@ -71,8 +72,8 @@ using LPNETRESOURCEA = NETRESOURCEA*;
 // ERROR_BAD_NETPATH (server unreachable or too slow), ERROR_NO_NETWORK (gvfs
 // cannot be reached or started), ERROR_BAD_DEV_TYPE, ERROR_BAD_PROVIDER,
 // ERROR_INVALID_PARAMETER.
-DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword,
-                          LPCSTR lpUserName, DWORD dwFlags);
+DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword, LPCSTR lpUserName,
+                          DWORD dwFlags);
 
 // Removes the letter's link (lpName "Y:") or a connection without a letter
 // (lpName "\\host\share"), and unmounts the share when no other letter still

@@ -1,0 +1,99 @@
+#pragma once
+// The drive tests' surroundings: a HOME and XDG_RUNTIME_DIR of their own and no
+// session bus, so the drive layer starts (and these tests end) a private
+// session bus with gvfs; the real user's files and session are never touched.
+// Each test gets a drives folder of its own (NewDrivesFolder).
+//
+// SmbDriveTest: a fixture with a drives folder of its own and an SMB host
+// (share "data" for user "qvtest", whose password has a blank in it) with the
+// folder Projects/2026 and the files top.txt and Projects/2026/plan.txt.
+//
+// A child process started with QUILVANE_DRIVES_CHILD=1 inherits its parent's
+// surroundings instead of making its own.
+//
+// Threads: the test thread.
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "tests/support/smb_host.h"
+
+namespace quilvane_test {
+
+class DrivesEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (const char* child = std::getenv("QUILVANE_DRIVES_CHILD"); child && *child)
+            return;
+        char templ[] = "/tmp/quilvane-drives-test-XXXXXX";
+        if (!::mkdtemp(templ))
+            return;
+        root_ = templ;
+        std::filesystem::create_directory(root_ + "/home");
+        std::filesystem::create_directory(root_ + "/runtime");
+        std::filesystem::permissions(root_ + "/runtime", std::filesystem::perms::owner_all);
+        ::setenv("HOME", (root_ + "/home").c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        ::unsetenv("QUILVANE_DRIVES");
+    }
+
+    void TearDown() override {
+        if (root_.empty())
+            return;
+        // The private bus's end takes gvfsd, its backends and gvfsd-fuse along.
+        std::ifstream session(root_ + "/runtime/quilvane-session-bus");
+        std::string address, pid;
+        if (std::getline(session, address) && std::getline(session, pid) && !pid.empty())
+            ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
+        ::umount2((root_ + "/runtime/gvfs").c_str(), MNT_DETACH);
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    // A new, empty drives folder, made the layer's through QUILVANE_DRIVES.
+    static std::string NewDrivesFolder() {
+        static int count = 0;
+        const char* home = std::getenv("HOME");
+        const std::string folder =
+            std::string(home ? home : "/tmp") + "/drives-" + std::to_string(++count);
+        std::filesystem::create_directories(folder);
+        ::setenv("QUILVANE_DRIVES", folder.c_str(), 1);
+        return folder;
+    }
+
+private:
+    std::string root_;
+};
+
+class SmbDriveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string why = SmbHost::Unavailable(); !why.empty())
+            QUILVANE_SKIP_OR_FAIL(why);
+        if (::access("/dev/fuse", R_OK | W_OK) != 0)
+            QUILVANE_SKIP_OR_FAIL("needs FUSE (/dev/fuse) for the shares' local paths");
+        drives_ = DrivesEnvironment::NewDrivesFolder();
+        smb_ = std::make_unique<SmbHost>("drives", 40, "qvtest", "s3cret word");
+        if (!smb_->Ok())
+            QUILVANE_SKIP_OR_FAIL(smb_->Error());
+        std::filesystem::create_directories(smb_->SharePath() + "/Projects/2026");
+        std::ofstream(smb_->SharePath() + "/Projects/2026/plan.txt") << "plan";
+        std::ofstream(smb_->SharePath() + "/top.txt") << "top";
+    }
+
+    std::string Entry(char letter) const { return drives_ + "/" + std::string(1, letter); }
+
+    std::string drives_;
+    std::unique_ptr<SmbHost> smb_;
+};
+
+}  // namespace quilvane_test
