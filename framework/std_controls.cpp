@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcutEvent>
 
 #include "framework/application.h"
 #include "framework/form.h"
@@ -48,12 +49,32 @@ protected:
     }
 };
 
+// A button's accelerator presses it at once, as a click would, and leaves
+// the focus where it was; Qt's own handling presses it only after a pause,
+// and keys typed meanwhile would reach the control that had the focus. A
+// letter shared by several buttons keeps Qt's handling: it only moves the
+// focus between them.
+class AcceleratorFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Shortcut && !static_cast<QShortcutEvent*>(e)->isAmbiguous()) {
+            static_cast<QPushButton*>(watched)->click();
+            return true;
+        }
+        return QObject::eventFilter(watched, e);
+    }
+};
+
 }  // namespace
 
 TButton::TButton(TComponent* AOwner) : TControl(AOwner, new QPushButton) {
     // Enter on a focused button presses that button; otherwise the key goes on
     // to the form, which presses its default button.
     Button()->setAutoDefault(true);
+    Button()->installEventFilter(new AcceleratorFilter(Button()));
     QObject::connect(Button(), &QPushButton::clicked, Button(),
                      [this] { CallGuarded(this, [this] { Click(); }); });
 }
