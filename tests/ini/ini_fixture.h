@@ -39,6 +39,7 @@ public:
             return 0xFFFF;
         return st.st_mode & 07777;
     }
+
 protected:
     // Names in the folder other than the settings file (left-over temporaries).
     std::string Strays() const {
