@@ -30,11 +30,12 @@ double CpuSeconds() {
 
 // iputils' average round trip in microseconds, or a negative number.
 double IputilsAverageUs(const std::string& host, int count) {
-    quilvane_test::CommandResult r = RunCommand({"ping", "-n", "-q", "-c", std::to_string(count), "-i", "0.002",
-                                  "-W", "1", host});
+    quilvane_test::CommandResult r = RunCommand(
+        {"ping", "-n", "-q", "-c", std::to_string(count), "-i", "0.002", "-W", "1", host});
     std::smatch m;
     static const std::regex rtt(R"(= ([0-9.]+)/([0-9.]+)/([0-9.]+)/)");
-    if (r.exitCode != 0 || !std::regex_search(r.output, m, rtt)) return -1;
+    if (r.exitCode != 0 || !std::regex_search(r.output, m, rtt))
+        return -1;
     return std::stod(m[2]) * 1000.0;
 }
 
@@ -53,7 +54,8 @@ Row Measure(TPing& ping, const std::string& name, const std::string& address, in
     ping.Ping();  // resolves the address and warms the neighbour cache
     const double cpu0 = CpuSeconds();
     const auto wall0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < calls; ++i) row.answered += ping.Ping();
+    for (int i = 0; i < calls; ++i)
+        row.answered += ping.Ping();
     const auto wall = std::chrono::steady_clock::now() - wall0;
     row.cpuUs = (CpuSeconds() - cpu0) * 1e6 / calls;
     row.wallUs = std::chrono::duration<double, std::micro>(wall).count() / calls;
@@ -62,17 +64,16 @@ Row Measure(TPing& ping, const std::string& name, const std::string& address, in
 }
 
 void Print(const Row& r) {
-    std::printf("%-16s %6d %8d %12.1f %12.1f", r.name.c_str(), r.calls, r.answered, r.wallUs, r.cpuUs);
+    std::printf("%-16s %6d %8d %12.1f %12.1f", r.name.c_str(), r.calls, r.answered, r.wallUs,
+                r.cpuUs);
     if (r.iputilsUs > 0)
         std::printf(" %14.1f %9.2f %s %s\n", r.iputilsUs, r.wallUs / r.iputilsUs,
-                    r.wallUs <= 2 * r.iputilsUs ? "ok" : "OVER",
-                    r.cpuUs < 100 ? "ok" : "OVER");
+                    r.wallUs <= 2 * r.iputilsUs ? "ok" : "OVER", r.cpuUs < 100 ? "ok" : "OVER");
     else
         std::printf(" %14s %9s\n", "n/a", "n/a");
 }
 
 }  // namespace
-
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -23,7 +23,9 @@ namespace {
 std::mutex g_windowClassLock;
 int g_hiddenWindowCount = 0;
 
-void Trace(const std::string& line) { qCDebug(lcIcs).noquote() << QString::fromStdString(line); }
+void Trace(const std::string& line) {
+    qCDebug(lcIcs).noquote() << QString::fromStdString(line);
+}
 
 std::string ClassName(const fw::TObject* object) {
     const char* mangled = typeid(*object).name();
@@ -43,7 +45,8 @@ std::string Identity(const void* p) {
 win::LRESULT HiddenWindowProc(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
                               win::LPARAM lParam) {
     auto* handler = reinterpret_cast<TIcsWndHandler*>(win::GetWindowLongPtrA(hwnd, 0));
-    if (!handler) return win::DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (!handler)
+        return win::DefWindowProcA(hwnd, msg, wParam, lParam);
     fw::TMessage message{msg, wParam, lParam, 0};
     handler->RouteMessage(message);
     return message.Result;
@@ -55,36 +58,48 @@ win::LRESULT HiddenWindowProc(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
 
 TIcsWndHandler::TIcsWndHandler(TIcsWndHandlerList* ownerList) : FOwnerList(ownerList) {}
 
-TIcsWndHandler::~TIcsWndHandler() { DestroyHiddenWindow(); }
+TIcsWndHandler::~TIcsWndHandler() {
+    DestroyHiddenWindow();
+}
 
 TIcsWndControl* TIcsWndHandler::MsgOwner(win::UINT msg) const {
-    if (msg < FMsgLow || msg >= FMsgLow + WH_MAX_MSG) return nullptr;
+    if (msg < FMsgLow || msg >= FMsgLow + WH_MAX_MSG)
+        return nullptr;
     return FMsgMap[msg - FMsgLow];
 }
 
 win::UINT TIcsWndHandler::AllocateMessage(TIcsWndControl* component) {
-    if (FMsgLow < win::WM_USER) throw EIcsException("MsgLow not defined");
-    if (FMsgCount >= WH_MAX_MSG) throw EIcsException("No more free message");
+    if (FMsgLow < win::WM_USER)
+        throw EIcsException("MsgLow not defined");
+    if (FMsgCount >= WH_MAX_MSG)
+        throw EIcsException("No more free message");
     auto free = std::find(FMsgMap.begin(), FMsgMap.end(), nullptr);
     *free = component;
     ++FMsgCount;
-    if (!FHandle) CreateHiddenWindow();
+    if (!FHandle)
+        CreateHiddenWindow();
     return FMsgLow + static_cast<win::UINT>(free - FMsgMap.begin());
 }
 
 void TIcsWndHandler::FreeMessage(win::UINT& msg) {
-    if (msg == 0) return;
-    if (FMsgLow < win::WM_USER) throw EIcsException("MsgLow not defined");
-    if (msg < FMsgLow || msg >= FMsgLow + WH_MAX_MSG) throw EIcsException("Msg value out of bound");
-    if (!FMsgMap[msg - FMsgLow]) throw EIcsException("Msg not registered");
+    if (msg == 0)
+        return;
+    if (FMsgLow < win::WM_USER)
+        throw EIcsException("MsgLow not defined");
+    if (msg < FMsgLow || msg >= FMsgLow + WH_MAX_MSG)
+        throw EIcsException("Msg value out of bound");
+    if (!FMsgMap[msg - FMsgLow])
+        throw EIcsException("Msg not registered");
     FMsgMap[msg - FMsgLow] = nullptr;
     --FMsgCount;
     msg = 0;
-    if (FMsgCount == 0) DestroyHiddenWindow();
+    if (FMsgCount == 0)
+        DestroyHiddenWindow();
 }
 
 void TIcsWndHandler::CreateHiddenWindow() {
-    if (FHandle) return;
+    if (FHandle)
+        return;
     win::HINSTANCE instance = win::GetModuleHandleA(nullptr);
     std::lock_guard classLock(g_windowClassLock);
     win::WNDCLASSA existing;
@@ -97,9 +112,8 @@ void TIcsWndHandler::CreateHiddenWindow() {
         wc.hInstance = instance;
         wc.lpszClassName = IcsWndControlWindowClassName;
         if (!win::RegisterClassA(&wc))
-            throw EIcsException(
-                "Unable to register TIcsWndControl hidden window class. Error #" +
-                std::to_string(win::GetLastError()) + ".");
+            throw EIcsException("Unable to register TIcsWndControl hidden window class. Error #" +
+                                std::to_string(win::GetLastError()) + ".");
     }
     FHandle = win::CreateWindowExA(win::WS_EX_TOOLWINDOW, IcsWndControlWindowClassName, "",
                                    win::WS_POPUP, 0, 0, 0, 0, 0, nullptr, instance, nullptr);
@@ -111,7 +125,8 @@ void TIcsWndHandler::CreateHiddenWindow() {
 }
 
 void TIcsWndHandler::DestroyHiddenWindow() {
-    if (!FHandle) return;
+    if (!FHandle)
+        return;
     FMsgMap.fill(nullptr);
     win::SetWindowLongPtrA(FHandle, 0, 0);
     win::DestroyWindow(FHandle);
@@ -123,7 +138,8 @@ void TIcsWndHandler::DestroyHiddenWindow() {
 
 void TIcsWndHandler::RouteMessage(fw::TMessage& msg) {
     auto report = [this](const std::exception& E) {
-        if (!OnBgException) return;
+        if (!OnBgException)
+            return;
         bool canAbort = true;
         try {
             OnBgException(this, E, canAbort);
@@ -146,11 +162,13 @@ void TIcsWndHandler::RouteMessage(fw::TMessage& msg) {
 // --- TIcsWndHandlerList and TIcsWndHandlerPool -------------------------------
 
 TIcsWndHandlerList::~TIcsWndHandlerList() {
-    for (TIcsWndHandler* handler : Handlers) delete handler;
+    for (TIcsWndHandler* handler : Handlers)
+        delete handler;
 }
 
 TIcsWndHandlerPool::~TIcsWndHandlerPool() {
-    for (TIcsWndHandlerList* list : FLists) delete list;
+    for (TIcsWndHandlerList* list : FLists)
+        delete list;
 }
 
 TIcsWndHandler* TIcsWndHandlerPool::AcquireHandler(int count, win::DWORD threadId) {
@@ -166,7 +184,8 @@ TIcsWndHandler* TIcsWndHandlerPool::AcquireHandler(int count, win::DWORD threadI
         list = FLists.back();
     }
     for (TIcsWndHandler* handler : list->Handlers)
-        if (TIcsWndHandler::WH_MAX_MSG - handler->MsgCount() >= count) return handler;
+        if (TIcsWndHandler::WH_MAX_MSG - handler->MsgCount() >= count)
+            return handler;
     auto* handler = new TIcsWndHandler(list);
     list->Handlers.push_back(handler);
     Trace("TIcsWndHandler.Create OwnerList = " + Identity(list));
@@ -176,7 +195,8 @@ TIcsWndHandler* TIcsWndHandlerPool::AcquireHandler(int count, win::DWORD threadI
 void TIcsWndHandlerPool::ReleaseHandler(TIcsWndHandler*& handler) {
     TIcsWndHandlerList* list = handler->OwnerList();
     auto it = std::find(list->Handlers.begin(), list->Handlers.end(), handler);
-    if (it == list->Handlers.end()) return;
+    if (it == list->Handlers.end())
+        return;
     list->Handlers.erase(it);
     if (list->Handlers.empty()) {
         std::erase(FLists, list);
@@ -209,14 +229,17 @@ TIcsWndControl::~TIcsWndControl() {
 }
 
 win::HWND TIcsWndControl::GetHandle() {
-    if (!FHandle) AllocateWindow();
+    if (!FHandle)
+        AllocateWindow();
     return FHandle;
 }
 
 void TIcsWndControl::Dispose(bool Disposing) {
     Trace("Dispose " + ClassName(this) + " ThreadID=" + std::to_string(win::GetCurrentThreadId()));
-    if (FDisposed) return;
-    if (Disposing) Trace("Free managed resources");
+    if (FDisposed)
+        return;
+    if (Disposing)
+        Trace("Free managed resources");
     Trace("Free unmanaged resources");
     ReleaseWindow();
     FDisposed = true;
@@ -250,44 +273,60 @@ void TIcsWndControl::HandleBackgroundError(const std::exception& E) {
 }
 
 void TIcsWndControl::FireBackgroundError(const std::exception& E, bool& CanAbort) {
-    if (OnBackgroundError) OnBackgroundError(this, E, CanAbort);
+    if (OnBackgroundError)
+        OnBackgroundError(this, E, CanAbort);
 }
 
-void TIcsWndControl::WMRelease(fw::TMessage&) { delete this; }
+void TIcsWndControl::WMRelease(fw::TMessage&) {
+    delete this;
+}
 
-void TIcsWndControl::PostRelease() { win::PostMessageA(FHandle, FMsgRelease, 0, 0); }
+void TIcsWndControl::PostRelease() {
+    win::PostMessageA(FHandle, FMsgRelease, 0, 0);
+}
 
 void TIcsWndControl::AbortOperation() {}
 
 void TIcsWndControl::AllocateWindow() {
-    if (FHandle) return;
+    if (FHandle)
+        return;
     FThreadId = win::GetCurrentThreadId();
     TIcsWndHandlerPool& pool = GWndHandlerPool();
     std::lock_guard lock(pool.Lock);
-    if (!FWndHandler) FWndHandler = pool.AcquireHandler(MessageSlotCount(), FThreadId);
+    if (!FWndHandler)
+        FWndHandler = pool.AcquireHandler(MessageSlotCount(), FThreadId);
     FWndHandler->CreateHiddenWindow();
     FHandle = FWndHandler->Handle();
     AllocateMessageSlots();
 }
 
 void TIcsWndControl::ReleaseWindow() {
-    if (!FHandle) return;
+    if (!FHandle)
+        return;
     TIcsWndHandlerPool& pool = GWndHandlerPool();
     std::lock_guard lock(pool.Lock);
     FreeMessageSlots();
-    if (FWndHandler->MsgCount() <= 0) pool.ReleaseHandler(FWndHandler);
+    if (FWndHandler->MsgCount() <= 0)
+        pool.ReleaseHandler(FWndHandler);
     FHandle = 0;
     FWndHandler = nullptr;
 }
 
-int TIcsWndControl::MessageSlotCount() { return 1; }
+int TIcsWndControl::MessageSlotCount() {
+    return 1;
+}
 
-void TIcsWndControl::AllocateMessageSlots() { FMsgRelease = FWndHandler->AllocateMessage(this); }
+void TIcsWndControl::AllocateMessageSlots() {
+    FMsgRelease = FWndHandler->AllocateMessage(this);
+}
 
-void TIcsWndControl::FreeMessageSlots() { FWndHandler->FreeMessage(FMsgRelease); }
+void TIcsWndControl::FreeMessageSlots() {
+    FWndHandler->FreeMessage(FMsgRelease);
+}
 
 void TIcsWndControl::AttachToThread() {
-    if (FHandle) throw EIcsException("Cannot attach when not detached");
+    if (FHandle)
+        throw EIcsException("Cannot attach when not detached");
     AllocateWindow();
 }
 
@@ -308,7 +347,8 @@ void TIcsWndControl::RunMessageLoop() {
 
 bool TIcsWndControl::ProcessOneMessage() {
     win::MSG msg;
-    if (!win::PeekMessageA(&msg, 0, 0, 0, win::PM_REMOVE)) return false;
+    if (!win::PeekMessageA(&msg, 0, 0, 0, win::PM_REMOVE))
+        return false;
     if (msg.message == win::WM_QUIT) {
         Terminated = true;
     } else {

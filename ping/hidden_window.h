@@ -10,7 +10,9 @@
 // number, on the thread that created the window.
 //
 // A component holds MessageSlotCount() numbers: the first is always its
-// release message (PostRelease), a derived class's own follow.
+// release message (PostRelease), a derived class's own follow. A derived
+// class that takes numbers of its own calls Dispose(true) in its destructor,
+// so that its FreeMessageSlots still runs while the object is of its class.
 //
 // Exceptions raised while a component handles a routed message never reach
 // the message loop: they go to HandleBackgroundError (component) or to the

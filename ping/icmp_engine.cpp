@@ -36,7 +36,9 @@ TICMP::TICMP() {
     }
 }
 
-TICMP::~TICMP() { Cleanup(); }
+TICMP::~TICMP() {
+    Cleanup();
+}
 
 void TICMP::Cleanup() {
     if (hICMP != win::INVALID_HANDLE_VALUE) {
@@ -56,7 +58,8 @@ void TICMP::Cleanup() {
 }
 
 void TICMP::SetAddress(const std::string& value) {
-    if (value == FAddress) return;
+    if (value == FAddress)
+        return;
     FAddress = value;
     FAddressResolved = false;
 }
@@ -67,7 +70,8 @@ void TICMP::ResolveAddress() {
         win::hostent* entry = win::gethostbyname(FAddress.c_str());
         if (!entry) {
             FLastError = win::GetLastError();
-            if (OnDisplay) OnDisplay(this, "Unable to resolve " + FAddress);
+            if (OnDisplay)
+                OnDisplay(this, "Unable to resolve " + FAddress);
             return;
         }
         std::memcpy(&FIPAddress, entry->h_addr_list[0], sizeof FIPAddress);
@@ -82,10 +86,12 @@ void TICMP::ResolveAddress() {
 int TICMP::Ping() {
     int result = 0;
     FLastError = 0;
-    if (!FAddressResolved) ResolveAddress();
+    if (!FAddressResolved)
+        ResolveAddress();
     if (FIPAddress == INADDR_NONE) {
         FLastError = win::IP_BAD_DESTINATION;
-        if (OnDisplay) OnDisplay(this, "Invalid host address");
+        if (OnDisplay)
+            OnDisplay(this, "Invalid host address");
         return 0;
     }
 
@@ -93,14 +99,15 @@ int TICMP::Ping() {
     // allocates nothing rather than wrapping around.
     const size_t size = static_cast<size_t>(std::max(Size, 0));
     std::vector<char> request(size, ' ');
-    if (size) std::memcpy(request.data(), EchoSignature, std::min<size_t>(size, EchoSignatureLength));
+    if (size)
+        std::memcpy(request.data(), EchoSignature, std::min<size_t>(size, EchoSignatureLength));
     std::vector<char> reply(size + sizeof(win::ICMP_ECHO_REPLY));
     std::memset(reply.data(), 0, sizeof(win::ICMP_ECHO_REPLY));
 
-    if (OnEchoRequest) OnEchoRequest(this);
+    if (OnEchoRequest)
+        OnEchoRequest(this);
 
-    if (TTL < 0 || TTL > 255 || Flags < 0 || Flags > 255 || Timeout < 0 || Size < 0 ||
-        Size > 65535)
+    if (TTL < 0 || TTL > 255 || Flags < 0 || Flags > 255 || Timeout < 0 || Size < 0 || Size > 65535)
         throw ERangeError();
     win::IP_OPTION_INFORMATION options;
     options.Ttl = static_cast<win::UCHAR>(TTL);
@@ -109,12 +116,12 @@ int TICMP::Ping() {
     options.OptionsSize = 0;
     options.OptionsData = nullptr;
 
-    result = static_cast<int>(IcmpSendEcho(hICMP, FIPAddress, request.data(),
-                                           static_cast<win::WORD>(size), &options, reply.data(),
-                                           static_cast<win::DWORD>(reply.size()),
-                                           static_cast<win::DWORD>(Timeout)));
+    result = static_cast<int>(IcmpSendEcho(
+        hICMP, FIPAddress, request.data(), static_cast<win::WORD>(size), &options, reply.data(),
+        static_cast<win::DWORD>(reply.size()), static_cast<win::DWORD>(Timeout)));
     FLastError = win::GetLastError();
     std::memcpy(&FReply, reply.data(), sizeof FReply);
-    if (OnEchoReply) OnEchoReply(this, result);
+    if (OnEchoReply)
+        OnEchoReply(this, result);
     return result;
 }

@@ -13,13 +13,16 @@ TPing::TPing(fw::TComponent* AOwner) : TIcsWndControl(AOwner) {
         throw;
     }
     FIcmp->OnDisplay = [this](fw::TObject*, const std::string& Msg) {
-        if (OnDisplay) OnDisplay(this, FIcmp.get(), Msg);
+        if (OnDisplay)
+            OnDisplay(this, FIcmp.get(), Msg);
     };
     FIcmp->OnEchoRequest = [this](fw::TObject*) {
-        if (OnEchoRequest) OnEchoRequest(this, FIcmp.get());
+        if (OnEchoRequest)
+            OnEchoRequest(this, FIcmp.get());
     };
     FIcmp->OnEchoReply = [this](fw::TObject*, int Status) {
-        if (OnEchoReply) OnEchoReply(this, FIcmp.get(), Status);
+        if (OnEchoReply)
+            OnEchoReply(this, FIcmp.get(), Status);
     };
 }
 
@@ -35,7 +38,9 @@ TPing::~TPing() {
     Dispose(true);
 }
 
-int TPing::MessageSlotCount() { return TIcsWndControl::MessageSlotCount() + 1; }
+int TPing::MessageSlotCount() {
+    return TIcsWndControl::MessageSlotCount() + 1;
+}
 
 void TPing::AllocateMessageSlots() {
     TIcsWndControl::AllocateMessageSlots();
@@ -56,13 +61,16 @@ void TPing::WindowProc(fw::TMessage& Msg) {
     });
 }
 
-int TPing::Ping() { return FIcmp ? FIcmp->Ping() : 0; }
+int TPing::Ping() {
+    return FIcmp ? FIcmp->Ping() : 0;
+}
 
 namespace {
 
 // Digits and dots that parse as an address.
 bool IsDottedAddress(const std::string& name) {
-    if (name.find_first_not_of("0123456789.") != std::string::npos) return false;
+    if (name.find_first_not_of("0123456789.") != std::string::npos)
+        return false;
     return win::inet_addr(name.c_str()) != INADDR_NONE;
 }
 
@@ -84,10 +92,12 @@ void TPing::DnsLookup(const std::string& HostName) {
         FDnsLookupHandle = nullptr;
     }
     FDnsResult.clear();
-    if (HostName.empty()) throw ERangeError();
+    if (HostName.empty())
+        throw ERangeError();
     if (IsDottedAddress(HostName)) {
         FDnsResult = win::inet_ntoa(in_addr{win::inet_addr(HostName.c_str())});
-        if (OnDnsLookupDone) OnDnsLookupDone(this, 0);
+        if (OnDnsLookupDone)
+            OnDnsLookupDone(this, 0);
         return;
     }
     FDnsLookupHandle =
@@ -99,16 +109,19 @@ void TPing::DnsLookup(const std::string& HostName) {
 }
 
 void TPing::CancelDnsLookup() {
-    if (!FDnsLookupHandle) return;
+    if (!FDnsLookupHandle)
+        return;
     if (win::WSACancelAsyncRequest(FDnsLookupHandle) != 0)
         throw fw::Exception(
             Format("WSACancelAsyncRequest failed, error #%d", win::WSAGetLastError()));
     FDnsLookupHandle = nullptr;
-    if (OnDnsLookupDone) OnDnsLookupDone(this, win::WSAEINTR);
+    if (OnDnsLookupDone)
+        OnDnsLookupDone(this, win::WSAEINTR);
 }
 
 void TPing::WMAsyncGetHostByName(fw::TMessage& Msg) {
-    if (reinterpret_cast<win::HANDLE>(Msg.WParam) != FDnsLookupHandle) return;
+    if (reinterpret_cast<win::HANDLE>(Msg.WParam) != FDnsLookupHandle)
+        return;
     FDnsLookupHandle = nullptr;
     const win::WORD error = win::WSAGETASYNCERROR(Msg.LParam);
     if (error == 0) {
@@ -117,26 +130,42 @@ void TPing::WMAsyncGetHostByName(fw::TMessage& Msg) {
         std::memcpy(&address.s_addr, entry->h_addr_list[0], sizeof address.s_addr);
         FDnsResult = win::inet_ntoa(address);
     }
-    if (OnDnsLookupDone) OnDnsLookupDone(this, error);
+    if (OnDnsLookupDone)
+        OnDnsLookupDone(this, error);
 }
 
-std::string TPing::Address() const { return FIcmp ? FIcmp->Address() : std::string(); }
+std::string TPing::Address() const {
+    return FIcmp ? FIcmp->Address() : std::string();
+}
 void TPing::SetAddress(const std::string& value) {
-    if (FIcmp) FIcmp->SetAddress(value);
+    if (FIcmp)
+        FIcmp->SetAddress(value);
 }
-int TPing::Size() const { return FIcmp ? FIcmp->Size : 0; }
+int TPing::Size() const {
+    return FIcmp ? FIcmp->Size : 0;
+}
 void TPing::SetSize(int value) {
-    if (FIcmp) FIcmp->Size = value;
+    if (FIcmp)
+        FIcmp->Size = value;
 }
-int TPing::Timeout() const { return FIcmp ? FIcmp->Timeout : 0; }
+int TPing::Timeout() const {
+    return FIcmp ? FIcmp->Timeout : 0;
+}
 void TPing::SetTimeout(int value) {
-    if (FIcmp) FIcmp->Timeout = value;
+    if (FIcmp)
+        FIcmp->Timeout = value;
 }
-int TPing::TTL() const { return FIcmp ? FIcmp->TTL : 0; }
+int TPing::TTL() const {
+    return FIcmp ? FIcmp->TTL : 0;
+}
 void TPing::SetTTL(int value) {
-    if (FIcmp) FIcmp->TTL = value;
+    if (FIcmp)
+        FIcmp->TTL = value;
 }
-int TPing::Flags() const { return FIcmp ? FIcmp->Flags : 0; }
+int TPing::Flags() const {
+    return FIcmp ? FIcmp->Flags : 0;
+}
 void TPing::SetFlags(int value) {
-    if (FIcmp) FIcmp->Flags = value;
+    if (FIcmp)
+        FIcmp->Flags = value;
 }

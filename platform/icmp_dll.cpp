@@ -2,9 +2,13 @@
 // IcmpCloseHandle and IcmpSendEcho over Linux ICMP sockets. See
 // platform/icmp.h for the contract.
 
-#include <errno.h>
+// linux/errqueue.h uses struct timespec without declaring it.
 #include <time.h>
+// clang-format off
 #include <linux/errqueue.h>
+// clang-format on
+
+#include <errno.h>
 #include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -40,10 +44,14 @@ constexpr WORD kMaxRequestSize = 65500;
 
 // Our own last error until the program attaches us.
 thread_local DWORD t_ownLastError = 0;
-void OwnSetLastError(DWORD code) { t_ownLastError = code; }
+void OwnSetLastError(DWORD code) {
+    t_ownLastError = code;
+}
 std::atomic<void (*)(DWORD)> g_setLastError{&OwnSetLastError};
 
-void SetError(DWORD code) { g_setLastError.load()(code); }
+void SetError(DWORD code) {
+    g_setLastError.load()(code);
+}
 
 constexpr std::uint32_t kHandleMagic = 0x49434D50;  // "ICMP"
 
@@ -68,7 +76,8 @@ struct IcmpHandle {
     AppliedOptions applied;
 
     ~IcmpHandle() {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
 };
 
@@ -79,7 +88,8 @@ pid_t ThisThread() {
 
 IcmpHandle* FromHandle(HANDLE h) {
     auto* handle = static_cast<IcmpHandle*>(h);
-    if (!handle || h == INVALID_HANDLE_VALUE || handle->magic != kHandleMagic) return nullptr;
+    if (!handle || h == INVALID_HANDLE_VALUE || handle->magic != kHandleMagic)
+        return nullptr;
     return handle;
 }
 
@@ -95,7 +105,8 @@ public:
     Socket() = default;
     explicit Socket(int fd) : fd_(fd) {}
     ~Socket() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     Socket(const Socket&) = delete;
     Socket& operator=(Socket&& other) noexcept {
@@ -111,15 +122,21 @@ private:
 
 ULONG StatusForErrno(int error) {
     switch (error) {
-    case ENETUNREACH:
-    case ENETDOWN: return IP_DEST_NET_UNREACHABLE;
-    case EHOSTUNREACH:
-    case EHOSTDOWN: return IP_DEST_HOST_UNREACHABLE;
-    case EMSGSIZE: return IP_PACKET_TOO_BIG;
-    case EACCES: return IP_BAD_DESTINATION;  // broadcast
-    case ENOBUFS:
-    case ENOMEM: return IP_NO_RESOURCES;
-    default: return IP_GENERAL_FAILURE;
+        case ENETUNREACH:
+        case ENETDOWN:
+            return IP_DEST_NET_UNREACHABLE;
+        case EHOSTUNREACH:
+        case EHOSTDOWN:
+            return IP_DEST_HOST_UNREACHABLE;
+        case EMSGSIZE:
+            return IP_PACKET_TOO_BIG;
+        case EACCES:
+            return IP_BAD_DESTINATION;  // broadcast
+        case ENOBUFS:
+        case ENOMEM:
+            return IP_NO_RESOURCES;
+        default:
+            return IP_GENERAL_FAILURE;
     }
 }
 
@@ -128,8 +145,13 @@ class Exchange {
 public:
     Exchange(bool datagram, int fd, const icmp::Request& request, ICMP_ECHO_REPLY* record,
              std::uint8_t* replyData, std::size_t replyRoom, Clock::time_point sent)
-        : datagram_(datagram), fd_(fd), request_(request), record_(record),
-          replyData_(replyData), replyRoom_(replyRoom), sent_(sent) {}
+        : datagram_(datagram),
+          fd_(fd),
+          request_(request),
+          record_(record),
+          replyData_(replyData),
+          replyRoom_(replyRoom),
+          sent_(sent) {}
 
     // Reads everything waiting on the socket; true once the answer is in.
     bool Drain() {
@@ -147,17 +169,21 @@ public:
             msg.msg_controllen = sizeof control;
             ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 // An ICMP error on a datagram socket is reported here first.
-                if (datagram_ && errno != EAGAIN && errno != EWOULDBLOCK) return DrainErrors();
+                if (datagram_ && errno != EAGAIN && errno != EWOULDBLOCK)
+                    return DrainErrors();
                 return datagram_ && DrainErrors();
             }
             const auto size = static_cast<std::size_t>(n);
             icmp::Answer answer =
                 datagram_ ? icmp::FromDatagram(buffer, size, from.sin_addr.s_addr, request_)
                           : icmp::FromRawPacket(buffer, size, request_);
-            if (!answer.matches) continue;
-            if (datagram_) ReadReceivedOptions(msg, &answer);
+            if (!answer.matches)
+                continue;
+            if (datagram_)
+                ReadReceivedOptions(msg, &answer);
             Complete(answer);
             return true;
         }
@@ -182,14 +208,16 @@ private:
             msg.msg_controllen = sizeof control;
             ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 return false;
             }
             const sock_extended_err* err = nullptr;
             for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
                 if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
                     err = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
-            if (!err) continue;
+            if (!err)
+                continue;
             // The quoted request: its sequence says whether it is ours.
             if (n < static_cast<ssize_t>(icmp::kHeaderSize) || quoted[0] != icmp::kEchoRequest ||
                 ((quoted[6] << 8) | quoted[7]) != request_.seq ||
@@ -201,10 +229,11 @@ private:
             } else if (err->ee_origin == SO_EE_ORIGIN_LOCAL) {
                 answer.status = StatusForErrno(static_cast<int>(err->ee_errno));
             }
-            if (answer.status == IP_SUCCESS) continue;
+            if (answer.status == IP_SUCCESS)
+                continue;
             const auto* offender = reinterpret_cast<const sockaddr_in*>(SO_EE_OFFENDER(err));
-            answer.from = offender->sin_family == AF_INET ? offender->sin_addr.s_addr
-                                                           : request_.destination;
+            answer.from =
+                offender->sin_family == AF_INET ? offender->sin_addr.s_addr : request_.destination;
             answer.matches = true;
             Complete(answer);
             return true;
@@ -213,7 +242,8 @@ private:
 
     static void ReadReceivedOptions(msghdr& msg, icmp::Answer* answer) {
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != SOL_IP) continue;
+            if (c->cmsg_level != SOL_IP)
+                continue;
             if (c->cmsg_type == IP_TTL) {
                 int ttl;
                 std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
@@ -227,7 +257,8 @@ private:
     void Complete(const icmp::Answer& answer) {
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent_);
         std::size_t copied = std::min(answer.dataSize, replyRoom_);
-        if (copied) std::memcpy(replyData_, answer.data, copied);
+        if (copied)
+            std::memcpy(replyData_, answer.data, copied);
         record_->Address = answer.from;
         record_->Status = answer.status;
         record_->RoundTripTime = static_cast<ULONG>(elapsed.count());
@@ -271,21 +302,24 @@ bool ConfigureOnce(int fd, bool datagram) {
     // A raw socket sees every ICMP packet of the host; let only the types that
     // can answer an echo request through.
     icmp_filter filter{};
-    filter.data = ~((1U << icmp::kEchoReply) | (1U << icmp::kDestUnreachable) |
-                    (1U << icmp::kSourceQuench) | (1U << icmp::kTimeExceeded) |
-                    (1U << icmp::kParameterProblem));
+    filter.data =
+        ~((1U << icmp::kEchoReply) | (1U << icmp::kDestUnreachable) | (1U << icmp::kSourceQuench) |
+          (1U << icmp::kTimeExceeded) | (1U << icmp::kParameterProblem));
     return ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter) == 0;
 }
 
 bool SetOption(int fd, int name, int value, int* applied) {
-    if (*applied == value) return true;
-    if (::setsockopt(fd, SOL_IP, name, &value, sizeof value) != 0) return false;
+    if (*applied == value)
+        return true;
+    if (::setsockopt(fd, SOL_IP, name, &value, sizeof value) != 0)
+        return false;
     *applied = value;
     return true;
 }
 
 bool ApplyOptions(int fd, const IP_OPTION_INFORMATION* options, AppliedOptions* applied) {
-    if (!options) return true;
+    if (!options)
+        return true;
     return SetOption(fd, IP_TTL, options->Ttl, &applied->ttl) &&
            SetOption(fd, IP_TOS, options->Tos, &applied->tos) &&
            SetOption(fd, IP_MTU_DISCOVER,
@@ -298,10 +332,12 @@ bool ApplyOptions(int fd, const IP_OPTION_INFORMATION* options, AppliedOptions* 
 void DiscardWaiting(int fd, bool datagram) {
     std::uint8_t byte;
     for (int i = 0; i < 100000; ++i) {
-        if (::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) < 0 &&
+            (errno == EAGAIN || errno == EWOULDBLOCK))
             break;
     }
-    if (!datagram) return;
+    if (!datagram)
+        return;
     for (int i = 0; i < 100000; ++i) {
         std::uint8_t control[256];
         iovec iov{&byte, 1};
@@ -310,13 +346,13 @@ void DiscardWaiting(int fd, bool datagram) {
         msg.msg_iovlen = 1;
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
-        if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) break;
+        if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            break;
     }
 }
 
 DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD requestSize,
-               IP_OPTION_INFORMATION* options, LPVOID replyBuffer, DWORD replySize,
-               DWORD timeout) {
+               IP_OPTION_INFORMATION* options, LPVOID replyBuffer, DWORD replySize, DWORD timeout) {
     if (!replyBuffer || replySize < sizeof(ICMP_ECHO_REPLY)) {
         SetError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -338,7 +374,8 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
     // uses it, else a socket for this call only.
     std::unique_lock keep(handle->lock, std::try_to_lock);
     const bool kept = keep.owns_lock() && (handle->fd < 0 || handle->owner == ThisThread());
-    if (!kept && keep.owns_lock()) keep.unlock();
+    if (!kept && keep.owns_lock())
+        keep.unlock();
     Socket temporary;
     AppliedOptions temporaryOptions;
     int fd;
@@ -372,15 +409,15 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
     }
 
     icmp::Request request{destination, handle->id, handle->seq.fetch_add(1)};
-    std::vector<std::uint8_t> packet = icmp::EchoRequest(request.id, request.seq, requestData,
-                                                         requestSize);
+    std::vector<std::uint8_t> packet =
+        icmp::EchoRequest(request.id, request.seq, requestData, requestSize);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
     const Clock::time_point sent = Clock::now();
     const Clock::time_point deadline = sent + std::chrono::milliseconds(timeout);
-    if (::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                 sizeof to) < 0) {
+    if (::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) <
+        0) {
         *record = ICMP_ECHO_REPLY{};
         record->Address = destination;
         record->Status = StatusForErrno(errno);
@@ -396,7 +433,8 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
             socklen_t length = sizeof local;
             if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0)
                 request.id = ntohs(local.sin_port);
-            if (kept) handle->boundId = request.id;
+            if (kept)
+                handle->boundId = request.id;
         }
     }
 
@@ -408,11 +446,14 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
             return result;
         }
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
+        if (left <= 0)
+            break;
         pollfd pfd{fd, POLLIN, 0};
         int ready = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
-        if (ready < 0 && errno != EINTR) break;
-        if (ready == 0 && Clock::now() >= deadline) break;
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready == 0 && Clock::now() >= deadline)
+            break;
     }
     *record = ICMP_ECHO_REPLY{};
     record->Status = IP_REQ_TIMED_OUT;
@@ -424,9 +465,9 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
 
 extern "C" {
 
-__attribute__((visibility("default"))) void QuilvaneAttachModule(
-    const KernelServices* services) {
-    if (services && services->SetLastError) g_setLastError.store(services->SetLastError);
+__attribute__((visibility("default"))) void QuilvaneAttachModule(const KernelServices* services) {
+    if (services && services->SetLastError)
+        g_setLastError.store(services->SetLastError);
 }
 
 __attribute__((visibility("default"))) HANDLE IcmpCreateFile() {

@@ -20,7 +20,8 @@ IPAddr ReadAddr(const std::uint8_t* p) {
 
 // Length of a well-formed IPv4 header at `p`, or 0.
 std::size_t IpHeaderLength(const std::uint8_t* p, std::size_t size) {
-    if (size < kMinIpHeader || (p[0] >> 4) != 4) return 0;
+    if (size < kMinIpHeader || (p[0] >> 4) != 4)
+        return 0;
     std::size_t length = static_cast<std::size_t>(p[0] & 0x0F) * 4;
     return length >= kMinIpHeader && length <= size ? length : 0;
 }
@@ -30,8 +31,10 @@ std::size_t IpHeaderLength(const std::uint8_t* p, std::size_t size) {
 // carried our echo request.
 bool QuotesRequest(const std::uint8_t* quoted, std::size_t size, const Request& request) {
     std::size_t ipLength = IpHeaderLength(quoted, size);
-    if (!ipLength || size < ipLength + kHeaderSize) return false;
-    if (quoted[9] != kProtocolIcmp || ReadAddr(quoted + 16) != request.destination) return false;
+    if (!ipLength || size < ipLength + kHeaderSize)
+        return false;
+    if (quoted[9] != kProtocolIcmp || ReadAddr(quoted + 16) != request.destination)
+        return false;
     const std::uint8_t* echo = quoted + ipLength;
     return echo[0] == kEchoRequest && Read16(echo + 4) == request.id &&
            Read16(echo + 6) == request.seq;
@@ -41,9 +44,12 @@ bool QuotesRequest(const std::uint8_t* quoted, std::size_t size, const Request& 
 
 std::uint16_t Checksum(const std::uint8_t* data, std::size_t size) {
     std::uint32_t sum = 0;
-    for (; size > 1; data += 2, size -= 2) sum += Read16(data);
-    if (size) sum += static_cast<std::uint32_t>(data[0]) << 8;
-    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    for (; size > 1; data += 2, size -= 2)
+        sum += Read16(data);
+    if (size)
+        sum += static_cast<std::uint32_t>(data[0]) << 8;
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint16_t>(~sum);
 }
 
@@ -55,7 +61,8 @@ std::vector<std::uint8_t> EchoRequest(std::uint16_t id, std::uint16_t seq, const
     packet[5] = static_cast<std::uint8_t>(id);
     packet[6] = static_cast<std::uint8_t>(seq >> 8);
     packet[7] = static_cast<std::uint8_t>(seq);
-    if (size) std::memcpy(packet.data() + kHeaderSize, data, size);
+    if (size)
+        std::memcpy(packet.data() + kHeaderSize, data, size);
     std::uint16_t sum = Checksum(packet.data(), packet.size());
     packet[2] = static_cast<std::uint8_t>(sum >> 8);
     packet[3] = static_cast<std::uint8_t>(sum);
@@ -64,32 +71,43 @@ std::vector<std::uint8_t> EchoRequest(std::uint16_t id, std::uint16_t seq, const
 
 ULONG ErrorStatus(std::uint8_t type, std::uint8_t code) {
     switch (type) {
-    case kDestUnreachable:
-        switch (code) {
-        case 0:   // network
-        case 6:   // network unknown
-        case 9:   // network prohibited
-        case 11:  // network for this type of service
-            return IP_DEST_NET_UNREACHABLE;
-        case 2: return IP_DEST_PROT_UNREACHABLE;
-        case 3: return IP_DEST_PORT_UNREACHABLE;
-        case 4: return IP_PACKET_TOO_BIG;
-        case 5: return IP_BAD_ROUTE;
-        default: return IP_DEST_HOST_UNREACHABLE;  // host, unknown, prohibited, ...
-        }
-    case kTimeExceeded: return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
-    case kParameterProblem: return IP_PARAM_PROBLEM;
-    case kSourceQuench: return IP_SOURCE_QUENCH;
-    default: return IP_SUCCESS;
+        case kDestUnreachable:
+            switch (code) {
+                case 0:   // network
+                case 6:   // network unknown
+                case 9:   // network prohibited
+                case 11:  // network for this type of service
+                    return IP_DEST_NET_UNREACHABLE;
+                case 2:
+                    return IP_DEST_PROT_UNREACHABLE;
+                case 3:
+                    return IP_DEST_PORT_UNREACHABLE;
+                case 4:
+                    return IP_PACKET_TOO_BIG;
+                case 5:
+                    return IP_BAD_ROUTE;
+                default:
+                    return IP_DEST_HOST_UNREACHABLE;  // host, unknown, prohibited, ...
+            }
+        case kTimeExceeded:
+            return code == 1 ? IP_TTL_EXPIRED_REASSEM : IP_TTL_EXPIRED_TRANSIT;
+        case kParameterProblem:
+            return IP_PARAM_PROBLEM;
+        case kSourceQuench:
+            return IP_SOURCE_QUENCH;
+        default:
+            return IP_SUCCESS;
     }
 }
 
 Answer FromRawPacket(const std::uint8_t* packet, std::size_t size, const Request& request) {
     Answer answer;
     std::size_t ipLength = IpHeaderLength(packet, size);
-    if (!ipLength || packet[9] != kProtocolIcmp || size < ipLength + kHeaderSize) return answer;
+    if (!ipLength || packet[9] != kProtocolIcmp || size < ipLength + kHeaderSize)
+        return answer;
     std::size_t totalLength = Read16(packet + 2);
-    if (totalLength >= ipLength + kHeaderSize && totalLength < size) size = totalLength;
+    if (totalLength >= ipLength + kHeaderSize && totalLength < size)
+        size = totalLength;
     const std::uint8_t* icmp = packet + ipLength;
     const std::size_t icmpSize = size - ipLength;
     const IPAddr from = ReadAddr(packet + 12);
@@ -106,7 +124,8 @@ Answer FromRawPacket(const std::uint8_t* packet, std::size_t size, const Request
         answer.dataSize = icmpSize - kHeaderSize;
     } else {
         ULONG status = ErrorStatus(icmp[0], icmp[1]);
-        if (status == IP_SUCCESS || !QuotesRequest(icmp + kHeaderSize, icmpSize - kHeaderSize, request))
+        if (status == IP_SUCCESS ||
+            !QuotesRequest(icmp + kHeaderSize, icmpSize - kHeaderSize, request))
             return answer;
         answer.matches = true;
         answer.status = status;
@@ -121,7 +140,8 @@ Answer FromRawPacket(const std::uint8_t* packet, std::size_t size, const Request
 Answer FromDatagram(const std::uint8_t* message, std::size_t size, IPAddr from,
                     const Request& request) {
     Answer answer;
-    if (size < kHeaderSize || message[0] != kEchoReply || message[1] != 0) return answer;
+    if (size < kHeaderSize || message[0] != kEchoReply || message[1] != 0)
+        return answer;
     if (from != request.destination || Read16(message + 4) != request.id ||
         Read16(message + 6) != request.seq)
         return answer;

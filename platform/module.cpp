@@ -27,18 +27,23 @@ const KernelServices kServices = {&SetLastError, &GetLastError};
 std::string LibraryFolder() {
     std::string exe = ExecutablePath();
     auto slash = exe.rfind('/');
-    if (slash == std::string::npos) return "../lib/";
+    if (slash == std::string::npos)
+        return "../lib/";
     return exe.substr(0, slash) + "/../lib/";
 }
 
 }  // namespace
 
 std::string LibraryPath(LPCSTR fileName) {
-    if (!fileName) return {};
-    if (std::strchr(fileName, '/')) return fileName;
+    if (!fileName)
+        return {};
+    if (std::strchr(fileName, '/'))
+        return fileName;
     for (const auto& lib : kLibraries) {
-        if (::strcasecmp(fileName, lib.windowsName) != 0) continue;
-        if (const char* path = std::getenv(lib.overrideVariable); path && *path) return path;
+        if (::strcasecmp(fileName, lib.windowsName) != 0)
+            continue;
+        if (const char* path = std::getenv(lib.overrideVariable); path && *path)
+            return path;
         return LibraryFolder() + lib.fileName;
     }
     return {};

@@ -51,12 +51,17 @@ bool Started() {
 
 int ResolverError(int eai) {
     switch (eai) {
-    case EAI_NONAME: return WSAHOST_NOT_FOUND;
-    case EAI_AGAIN: return WSATRY_AGAIN;
-    case EAI_NODATA:
-    case EAI_ADDRFAMILY: return WSANO_DATA;
-    case EAI_MEMORY: return WSAENOBUFS;
-    default: return WSANO_RECOVERY;
+        case EAI_NONAME:
+            return WSAHOST_NOT_FOUND;
+        case EAI_AGAIN:
+            return WSATRY_AGAIN;
+        case EAI_NODATA:
+        case EAI_ADDRFAMILY:
+            return WSANO_DATA;
+        case EAI_MEMORY:
+            return WSAENOBUFS;
+        default:
+            return WSANO_RECOVERY;
     }
 }
 
@@ -73,10 +78,12 @@ int Resolve(const char* name, Resolved* out) {
     hints.ai_flags = AI_CANONNAME;
     addrinfo* list = nullptr;
     int rc = ::getaddrinfo(name, nullptr, &hints, &list);
-    if (rc != 0) return ResolverError(rc);
+    if (rc != 0)
+        return ResolverError(rc);
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(list, ::freeaddrinfo);
     for (addrinfo* ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET) continue;
+        if (ai->ai_family != AF_INET)
+            continue;
         out->address = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
         out->name = list->ai_canonname ? list->ai_canonname : name;
         return 0;
@@ -130,21 +137,25 @@ void RunLookup(UINT_PTR handle, std::shared_ptr<AsyncRequest> request) {
     auto& state = State();
     std::lock_guard l(state.lock);
     auto it = state.running.find(handle);
-    if (it == state.running.end()) return;  // cancelled: the buffer may be gone
+    if (it == state.running.end())
+        return;  // cancelled: the buffer may be gone
     state.running.erase(it);
-    if (!block.empty()) std::memcpy(request->buffer, block.data(), block.size());
-    PostMessageA(request->hwnd, request->msg, static_cast<WPARAM>(handle),
-                 MAKELONG(static_cast<WORD>(std::min<size_t>(needed, 0xFFFF)),
-                          static_cast<WORD>(error)));
+    if (!block.empty())
+        std::memcpy(request->buffer, block.data(), block.size());
+    PostMessageA(
+        request->hwnd, request->msg, static_cast<WPARAM>(handle),
+        MAKELONG(static_cast<WORD>(std::min<size_t>(needed, 0xFFFF)), static_cast<WORD>(error)));
 }
 
 }  // namespace
 
 int WSAStartup(WORD versionRequested, WSADATA* data) {
-    if (!data) return WSAEFAULT;
+    if (!data)
+        return WSAEFAULT;
     const BYTE major = versionRequested & 0xFF;
     const BYTE minor = versionRequested >> 8;
-    if (major == 0) return WSAVERNOTSUPPORTED;
+    if (major == 0)
+        return WSAVERNOTSUPPORTED;
     *data = WSADATA{};
     data->wVersion = (major > 1 || minor >= 1) ? MAKEWORD(1, 1) : MAKEWORD(1, 0);
     data->wHighVersion = MAKEWORD(1, 1);
@@ -164,15 +175,21 @@ int WSACleanup() {
         SetLastError(WSANOTINITIALISED);
         return SOCKET_ERROR;
     }
-    if (--state.startups == 0) state.running.clear();
+    if (--state.startups == 0)
+        state.running.clear();
     return 0;
 }
 
-int WSAGetLastError() { return static_cast<int>(GetLastError()); }
-void WSASetLastError(int error) { SetLastError(static_cast<DWORD>(error)); }
+int WSAGetLastError() {
+    return static_cast<int>(GetLastError());
+}
+void WSASetLastError(int error) {
+    SetLastError(static_cast<DWORD>(error));
+}
 
 ULONG inet_addr(const char* text) {
-    if (!text || !*text) return INADDR_NONE;
+    if (!text || !*text)
+        return INADDR_NONE;
     return ::inet_addr(text);
 }
 
@@ -205,7 +222,8 @@ hostent* gethostbyname(const char* name) {
     return reinterpret_cast<hostent*>(storage.data());
 }
 
-HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buffer, int bufferLength) {
+HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buffer,
+                             int bufferLength) {
     if (!name || !buffer || bufferLength <= 0) {
         WSASetLastError(WSAEFAULT);
         return nullptr;
@@ -214,7 +232,8 @@ HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT msg, const char* name, char* buffer
         WSASetLastError(WSAEINVAL);
         return nullptr;
     }
-    auto request = std::make_shared<AsyncRequest>(AsyncRequest{hwnd, msg, name, buffer, bufferLength});
+    auto request =
+        std::make_shared<AsyncRequest>(AsyncRequest{hwnd, msg, name, buffer, bufferLength});
     UINT_PTR handle;
     {
         auto& state = State();
@@ -241,7 +260,8 @@ int WSACancelAsyncRequest(HANDLE asyncTask) {
     const auto handle = reinterpret_cast<UINT_PTR>(asyncTask);
     auto& state = State();
     std::lock_guard l(state.lock);
-    if (state.running.erase(handle)) return 0;
+    if (state.running.erase(handle))
+        return 0;
     WSASetLastError(handle != 0 && handle <= state.lastHandle ? WSAEALREADY : WSAEINVAL);
     return SOCKET_ERROR;
 }

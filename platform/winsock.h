@@ -37,12 +37,18 @@ constexpr int WSATRY_AGAIN = 11002;
 constexpr int WSANO_RECOVERY = 11003;
 constexpr int WSANO_DATA = 11004;
 
-constexpr WORD MAKEWORD(BYTE lo, BYTE hi) { return static_cast<WORD>(lo | (hi << 8)); }
+constexpr WORD MAKEWORD(BYTE lo, BYTE hi) {
+    return static_cast<WORD>(lo | (hi << 8));
+}
 
 // Reply parameter of WSAAsyncGetHostByName's message: the buffer length the
 // entry needs in the low word, the error in the high word.
-constexpr WORD WSAGETASYNCBUFLEN(LPARAM lParam) { return LOWORD(static_cast<DWORD_PTR>(lParam)); }
-constexpr WORD WSAGETASYNCERROR(LPARAM lParam) { return HIWORD(static_cast<DWORD_PTR>(lParam)); }
+constexpr WORD WSAGETASYNCBUFLEN(LPARAM lParam) {
+    return LOWORD(static_cast<DWORD_PTR>(lParam));
+}
+constexpr WORD WSAGETASYNCERROR(LPARAM lParam) {
+    return HIWORD(static_cast<DWORD_PTR>(lParam));
+}
 
 struct WSADATA {
     WORD wVersion = 0;

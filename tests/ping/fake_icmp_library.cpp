@@ -14,12 +14,16 @@ __attribute__((visibility("default"))) win::HANDLE IcmpCreateFile() {
 #endif
 }
 
-__attribute__((visibility("default"))) win::BOOL IcmpCloseHandle(win::HANDLE) { return win::TRUE; }
+__attribute__((visibility("default"))) win::BOOL IcmpCloseHandle(win::HANDLE) {
+    return win::TRUE;
+}
 
 #ifndef FAKE_ICMP_NO_SEND_ECHO
-__attribute__((visibility("default"))) win::DWORD IcmpSendEcho(win::HANDLE, win::IPAddr, win::LPVOID,
-                                                               win::WORD, win::IP_OPTION_INFORMATION*,
-                                                               win::LPVOID, win::DWORD, win::DWORD) {
+__attribute__((visibility("default"))) win::DWORD IcmpSendEcho(win::HANDLE, win::IPAddr,
+                                                               win::LPVOID, win::WORD,
+                                                               win::IP_OPTION_INFORMATION*,
+                                                               win::LPVOID, win::DWORD,
+                                                               win::DWORD) {
     return 0;
 }
 #endif

@@ -22,7 +22,8 @@ public:
         : TIcsWndControl(owner), extra_(extra) {}
     ~Probe() override {
         Dispose(true);
-        if (destroyed) *destroyed = true;
+        if (destroyed)
+            *destroyed = true;
     }
 
     using TIcsWndControl::AllocateWindow;
@@ -36,14 +37,17 @@ public:
             }
             seen.push_back(m.Msg);
             seenOnThread = win::GetCurrentThreadId();
-            if (quitOnMessage) win::PostQuitMessage(0);
-            if (throwOnMessage) throw std::runtime_error("handler failed");
+            if (quitOnMessage)
+                win::PostQuitMessage(0);
+            if (throwOnMessage)
+                throw std::runtime_error("handler failed");
             m.Result = 42;
         });
     }
     void AbortOperation() override {
         ++aborts;
-        if (throwInAbort) throw std::runtime_error("abort failed");
+        if (throwInAbort)
+            throw std::runtime_error("abort failed");
     }
 
     std::vector<win::UINT> own;
@@ -59,10 +63,12 @@ protected:
     int MessageSlotCount() override { return TIcsWndControl::MessageSlotCount() + extra_; }
     void AllocateMessageSlots() override {
         TIcsWndControl::AllocateMessageSlots();
-        for (int i = 0; i < extra_; ++i) own.push_back(WndHandler()->AllocateMessage(this));
+        for (int i = 0; i < extra_; ++i)
+            own.push_back(WndHandler()->AllocateMessage(this));
     }
     void FreeMessageSlots() override {
-        for (win::UINT& m : own) WndHandler()->FreeMessage(m);
+        for (win::UINT& m : own)
+            WndHandler()->FreeMessage(m);
         own.clear();
         TIcsWndControl::FreeMessageSlots();
     }
@@ -85,7 +91,8 @@ bool ClassRegistered() {
 }
 
 void Pump() {
-    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents();
 }
 
 class HiddenWindowTest : public testing::Test {
@@ -201,7 +208,8 @@ TEST_F(HiddenWindowTest, NumberBookkeepingErrors) {
     EXPECT_EQ(taken, 0u);
     EXPECT_EQ(handler.Handle(), 0u);
 
-    for (int i = 0; i < TIcsWndHandler::WH_MAX_MSG; ++i) handler.AllocateMessage(&p);
+    for (int i = 0; i < TIcsWndHandler::WH_MAX_MSG; ++i)
+        handler.AllocateMessage(&p);
     try {
         handler.AllocateMessage(&p);
         ADD_FAILURE() << "101st number handed out";
@@ -309,7 +317,9 @@ TEST_F(HiddenWindowTest, AttachAndDetachRules) {
     EXPECT_NE(p.Handle(), 0u);
 }
 
-void QuitTimer(win::HWND, win::UINT, win::UINT_PTR, win::DWORD) { win::PostQuitMessage(1); }
+void QuitTimer(win::HWND, win::UINT, win::UINT_PTR, win::DWORD) {
+    win::PostQuitMessage(1);
+}
 
 TEST_F(HiddenWindowTest, WorkerThreadGetsItsOwnWindowAndRunsItsLoop) {
     Probe mainProbe;

@@ -25,7 +25,8 @@ public:
 
 // No socket layer start is left over by an engine that is gone.
 bool SocketLayerIdle() {
-    if (win::WSACleanup() == 0) return false;
+    if (win::WSACleanup() == 0)
+        return false;
     return win::WSAGetLastError() == win::WSANOTINITIALISED;
 }
 

@@ -37,7 +37,8 @@ Bytes Ip(IPAddr from, IPAddr to, const Bytes& payload, int optionWords = 0, std:
     b[9] = 1;  // ICMP
     std::memcpy(&b[12], &from, 4);
     std::memcpy(&b[16], &to, 4);
-    for (size_t i = 20; i < hl; ++i) b[i] = 1;  // NOP options
+    for (size_t i = 20; i < hl; ++i)
+        b[i] = 1;  // NOP options
     b.insert(b.end(), payload.begin(), payload.end());
     return b;
 }

@@ -7,6 +7,7 @@
 //   datagram  ping_group_range widened there, CAP_NET_RAW dropped from the thread
 // Needs root; skipped with the reason outside CI, failed inside.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,8 +15,6 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -55,13 +54,16 @@ long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-win::IPAddr Addr(const char* text) { return ::inet_addr(text); }
+win::IPAddr Addr(const char* text) {
+    return ::inet_addr(text);
+}
 
 // Drops CAP_NET_RAW from the calling thread only.
 bool DropNetRaw() {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[2];
-    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
     data[0].effective &= ~(1u << CAP_NET_RAW);
     return ::syscall(SYS_capset, &header, data) == 0;
 }
@@ -69,7 +71,8 @@ bool DropNetRaw() {
 struct Fd {
     explicit Fd(int f = -1) : fd(f) {}
     ~Fd() {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -87,9 +90,11 @@ struct Seen {
 };
 
 bool ParseRequest(const Bytes& p, Seen* out) {
-    if (p.size() < 28 || (p[0] >> 4) != 4) return false;
+    if (p.size() < 28 || (p[0] >> 4) != 4)
+        return false;
     size_t hl = (p[0] & 0x0F) * 4u;
-    if (p.size() < hl + 8 || p[9] != 1 || p[hl] != win::icmp::kEchoRequest) return false;
+    if (p.size() < hl + 8 || p[9] != 1 || p[hl] != win::icmp::kEchoRequest)
+        return false;
     out->ip = p;
     std::memcpy(&out->src, &p[12], 4);
     std::memcpy(&out->dst, &p[16], 4);
@@ -124,7 +129,8 @@ Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t
     b[7] = static_cast<std::uint8_t>(seq);
     b.insert(b.end(), data.begin(), data.end());
     std::uint16_t sum = win::icmp::Checksum(b.data(), b.size());
-    if (corrupt) sum ^= 0x0101;
+    if (corrupt)
+        sum ^= 0x0101;
     b[2] = static_cast<std::uint8_t>(sum >> 8);
     b[3] = static_cast<std::uint8_t>(sum);
     return b;
@@ -167,20 +173,25 @@ struct HostSockets {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         std::memcpy(&to.sin_addr.s_addr, &packet[16], 4);
-        ::sendto(out.fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::sendto(out.fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
     }
     // The next echo request to `dst` that arrives within `ms`.
     bool Next(win::IPAddr dst, int ms, Seen* seen) const {
         auto deadline = Clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             pollfd p{in.fd, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0) return false;
+            if (::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0)
+                return false;
             Bytes buf(70000);
             ssize_t n = ::recv(in.fd, buf.data(), buf.size(), 0);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             buf.resize(static_cast<size_t>(n));
-            if (ParseRequest(buf, seen) && seen->dst == dst) return true;
+            if (ParseRequest(buf, seen) && seen->dst == dst)
+                return true;
         }
     }
     Fd in, out;
@@ -190,7 +201,8 @@ struct HostSockets {
 // host's own answers are switched off meanwhile.
 class Responder {
 public:
-    using Script = std::function<std::vector<Bytes>(const Seen& request, const std::vector<Seen>& earlier)>;
+    using Script =
+        std::function<std::vector<Bytes>(const Seen& request, const std::vector<Seen>& earlier)>;
 
     Responder(TestHost& host, win::IPAddr target, Script script)
         : host_(host), sockets_(host), stop_(::eventfd(0, EFD_CLOEXEC)) {
@@ -200,11 +212,15 @@ public:
             auto deadline = Clock::now() + std::chrono::seconds(30);
             while (Clock::now() < deadline) {
                 pollfd p[2] = {{sockets_.in.fd, POLLIN, 0}, {stop_.fd, POLLIN, 0}};
-                if (::poll(p, 2, 1000) < 0 || (p[1].revents & POLLIN)) return;
-                if (!(p[0].revents & POLLIN)) continue;
+                if (::poll(p, 2, 1000) < 0 || (p[1].revents & POLLIN))
+                    return;
+                if (!(p[0].revents & POLLIN))
+                    continue;
                 Seen seen;
-                if (!sockets_.Next(target, 0, &seen)) continue;
-                for (const Bytes& packet : script(seen, earlier)) sockets_.Send(packet);
+                if (!sockets_.Next(target, 0, &seen))
+                    continue;
+                for (const Bytes& packet : script(seen, earlier))
+                    sockets_.Send(packet);
                 earlier.push_back(seen);
             }
         });
@@ -269,8 +285,10 @@ struct Net {
     TestHost client{"pc", kClientIndex};
     bool linked = host.Ok() && client.Ok() && client.LinkTo(host, kLinkIndex);
     std::string Error() const {
-        if (!host.Ok()) return host.Error();
-        if (!client.Ok()) return client.Error();
+        if (!host.Ok())
+            return host.Error();
+        if (!client.Ok())
+            return client.Error();
         return linked ? "" : "could not link the client namespace to the host";
     }
 };
@@ -278,14 +296,17 @@ struct Net {
 class IcmpSystemTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (TestHost::Unavailable().empty()) net_ = std::make_unique<Net>();
+        if (TestHost::Unavailable().empty())
+            net_ = std::make_unique<Net>();
     }
     static void TearDownTestSuite() { net_.reset(); }
 
     void SetUp() override {
         std::string why = TestHost::Unavailable();
-        if (why.empty() && net_) why = net_->Error();
-        if (!why.empty()) QUILVANE_SKIP_OR_FAIL(why);
+        if (why.empty() && net_)
+            why = net_->Error();
+        if (!why.empty())
+            QUILVANE_SKIP_OR_FAIL(why);
         ASSERT_TRUE(net_->host.SetMode("answer"));
     }
 
@@ -347,7 +368,8 @@ protected:
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Kinds, SocketKindTest, testing::Values(Kind::Raw, Kind::Datagram), KindName);
+INSTANTIATE_TEST_SUITE_P(Kinds, SocketKindTest, testing::Values(Kind::Raw, Kind::Datagram),
+                         KindName);
 
 TEST_P(SocketKindTest, AnsweringHostGivesOneReplyWithItsFields) {
     Outcome o = PingTarget(2000);
@@ -365,8 +387,10 @@ TEST_P(SocketKindTest, EchoedDataComesBackAfterTheRecord) {
     RunClient([&] {
         win::HMODULE lib = win::LoadLibraryA("icmp.dll");
         ASSERT_NE(lib, nullptr);
-        auto create = reinterpret_cast<win::PIcmpCreateFile>(win::GetProcAddress(lib, "IcmpCreateFile"));
-        auto close = reinterpret_cast<win::PIcmpCloseHandle>(win::GetProcAddress(lib, "IcmpCloseHandle"));
+        auto create =
+            reinterpret_cast<win::PIcmpCreateFile>(win::GetProcAddress(lib, "IcmpCreateFile"));
+        auto close =
+            reinterpret_cast<win::PIcmpCloseHandle>(win::GetProcAddress(lib, "IcmpCloseHandle"));
         auto send = reinterpret_cast<win::PIcmpSendEcho>(win::GetProcAddress(lib, "IcmpSendEcho"));
         win::HANDLE h = create();
         char data[] = "abcdefghij";
@@ -379,10 +403,11 @@ TEST_P(SocketKindTest, EchoedDataComesBackAfterTheRecord) {
         std::memcpy(&record, buffer.data(), sizeof record);
         EXPECT_EQ(record.DataSize, 10);
         EXPECT_EQ(record.Data, sizeof(win::ICMP_ECHO_REPLY));
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()) + record.Data, 10), "abcdefghij");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()) + record.Data, 10),
+                  "abcdefghij");
         // A buffer with room for the record only still counts the reply.
-        n = send(h, Addr(kLinkTarget), data, 10, &options, buffer.data(), sizeof(win::ICMP_ECHO_REPLY),
-                 2000);
+        n = send(h, Addr(kLinkTarget), data, 10, &options, buffer.data(),
+                 sizeof(win::ICMP_ECHO_REPLY), 2000);
         EXPECT_EQ(n, 1u);
         std::memcpy(&record, buffer.data(), sizeof record);
         EXPECT_EQ(record.DataSize, 0);
@@ -431,18 +456,19 @@ TEST_P(SocketKindTest, OnlyAReplyToThisVeryRequestCounts) {
     // identifier, another sequence, another sender, a broken checksum, and
     // the reply to the request before. From the third request on, the real
     // reply follows them.
-    Responder responder(Host(), Addr(kLinkTarget), [](const Seen& r, const std::vector<Seen>& earlier) {
-        std::vector<Bytes> out = {
-            ReplyTo(r, {.idDelta = 1}),
-            ReplyTo(r, {.seqDelta = 1}),
-            ReplyTo(r, {.seqDelta = -1}),
-            ReplyTo(r, {.from = Addr(kElsewhere)}),
-            ReplyTo(r, {.corrupt = true}),
-        };
-        if (!earlier.empty()) out.push_back(ReplyTo(earlier.back()));
-        if (earlier.size() >= 2) out.push_back(ReplyTo(r));
-        return out;
-    });
+    Responder responder(
+        Host(), Addr(kLinkTarget), [](const Seen& r, const std::vector<Seen>& earlier) {
+            std::vector<Bytes> out = {
+                ReplyTo(r, {.idDelta = 1}),    ReplyTo(r, {.seqDelta = 1}),
+                ReplyTo(r, {.seqDelta = -1}),  ReplyTo(r, {.from = Addr(kElsewhere)}),
+                ReplyTo(r, {.corrupt = true}),
+            };
+            if (!earlier.empty())
+                out.push_back(ReplyTo(earlier.back()));
+            if (earlier.size() >= 2)
+                out.push_back(ReplyTo(r));
+            return out;
+        });
     ASSERT_TRUE(responder.Ok());
     // One engine for all three, as the monitor keeps one: its socket and
     // identifier stay, so the late reply reaches it and must not count.
@@ -569,7 +595,8 @@ class MonitorUseTest : public IcmpSystemTest {
 protected:
     void SetUp() override {
         IcmpSystemTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
+        if (IsSkipped() || HasFatalFailure())
+            return;
         ping_ = std::make_unique<TPing>(nullptr);
         ping_->SetSize(1);
         ping_->SetTimeout(1000);
@@ -580,7 +607,9 @@ protected:
             EXPECT_EQ(icmp, ping_->Icmp());
             events_.push_back(-1);
         };
-        ping_->OnEchoReply = [this](fw::TObject*, TICMP*, int status) { events_.push_back(status); };
+        ping_->OnEchoReply = [this](fw::TObject*, TICMP*, int status) {
+            events_.push_back(status);
+        };
     }
     int PingHost(const std::string& address) {
         ping_->SetAddress(address);

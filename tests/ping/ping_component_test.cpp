@@ -235,7 +235,8 @@ TEST(PingComponent, PostReleaseDestroysTheComponent) {
     auto* ping = new TPing(&owner);
     ping->PostRelease();
     EXPECT_EQ(owner.ComponentCount(), 1);
-    for (int i = 0; i < 10 && owner.ComponentCount(); ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < 10 && owner.ComponentCount(); ++i)
+        QCoreApplication::processEvents();
     EXPECT_EQ(owner.ComponentCount(), 0);
     EXPECT_EQ(IcsHiddenWindowCount(), 0);
 }

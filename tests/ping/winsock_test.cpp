@@ -52,11 +52,12 @@ TEST(Winsock, AddressTexts) {
     auto bytes = [](unsigned a, unsigned b, unsigned c, unsigned d) {
         return static_cast<ULONG>(a | (b << 8) | (c << 16) | (d << 24));
     };
-    for (Case c : {Case{"127.0.0.1", bytes(127, 0, 0, 1)}, Case{"10.231.10.2", bytes(10, 231, 10, 2)},
-                   Case{"127.1", bytes(127, 0, 0, 1)},  // the short BSD form
-                   Case{"0.0.0.0", 0}, Case{"255.255.255.255", INADDR_NONE}, Case{"", INADDR_NONE},
-                   Case{"localhost", INADDR_NONE}, Case{"1.2.3.256", INADDR_NONE},
-                   Case{"1.2.3.4.5", INADDR_NONE}}) {
+    for (Case c :
+         {Case{"127.0.0.1", bytes(127, 0, 0, 1)}, Case{"10.231.10.2", bytes(10, 231, 10, 2)},
+          Case{"127.1", bytes(127, 0, 0, 1)},  // the short BSD form
+          Case{"0.0.0.0", 0}, Case{"255.255.255.255", INADDR_NONE}, Case{"", INADDR_NONE},
+          Case{"localhost", INADDR_NONE}, Case{"1.2.3.256", INADDR_NONE},
+          Case{"1.2.3.4.5", INADDR_NONE}}) {
         EXPECT_EQ(inet_addr(c.text), c.address) << '"' << c.text << '"';
     }
     EXPECT_EQ(inet_addr(nullptr), INADDR_NONE);
@@ -131,7 +132,8 @@ TEST(Winsock, AsyncLookupFillsTheBufferThenPostsHandleAndError) {
     HANDLE ok = WSAAsyncGetHostByName(window.hwnd, kReplyMsg, "localhost", buffer, sizeof buffer);
     ASSERT_NE(ok, nullptr);
     alignas(hostent) char badBuffer[MAXGETHOSTSTRUCT];
-    HANDLE bad = WSAAsyncGetHostByName(window.hwnd, kReplyMsg, kBadName, badBuffer, sizeof badBuffer);
+    HANDLE bad =
+        WSAAsyncGetHostByName(window.hwnd, kReplyMsg, kBadName, badBuffer, sizeof badBuffer);
     ASSERT_NE(bad, nullptr);
     EXPECT_NE(ok, bad);
     ASSERT_TRUE(window.WaitFor(2));
@@ -162,19 +164,22 @@ TEST(Winsock, CancelledLookupNeitherWritesNorPosts) {
     ReplyWindow window;
     alignas(hostent) char cancelled[MAXGETHOSTSTRUCT];
     std::memset(cancelled, 0x5A, sizeof cancelled);
-    HANDLE first = WSAAsyncGetHostByName(window.hwnd, kReplyMsg, "localhost", cancelled, sizeof cancelled);
+    HANDLE first =
+        WSAAsyncGetHostByName(window.hwnd, kReplyMsg, "localhost", cancelled, sizeof cancelled);
     ASSERT_NE(first, nullptr);
     // The lookup may finish before the cancel; only a cancel that succeeded
     // promises silence.
     const bool won = WSACancelAsyncRequest(first) == 0;
     alignas(hostent) char buffer[MAXGETHOSTSTRUCT];
-    HANDLE second = WSAAsyncGetHostByName(window.hwnd, kReplyMsg, "localhost", buffer, sizeof buffer);
+    HANDLE second =
+        WSAAsyncGetHostByName(window.hwnd, kReplyMsg, "localhost", buffer, sizeof buffer);
     ASSERT_TRUE(window.WaitFor(won ? 1 : 2));
     QCoreApplication::processEvents();
     if (won) {
         ASSERT_EQ(window.replies.size(), 1u);
         EXPECT_EQ(window.replies[0].handle, reinterpret_cast<WPARAM>(second));
-        for (char c : cancelled) ASSERT_EQ(c, 0x5A);
+        for (char c : cancelled)
+            ASSERT_EQ(c, 0x5A);
     }
 }
 
@@ -188,13 +193,15 @@ TEST(Winsock, AsyncLookupThatDoesNotFitReportsNoBuffers) {
     ASSERT_TRUE(window.WaitFor(1));
     EXPECT_EQ(window.replies[0].error, WSAENOBUFS);
     EXPECT_GT(window.replies[0].length, sizeof small);  // what it would need
-    for (char c : small) EXPECT_EQ(c, 0x5A);
+    for (char c : small)
+        EXPECT_EQ(c, 0x5A);
 }
 
 TEST(Winsock, AsyncLookupRefusedWithoutWindowOrStart) {
     char buffer[64];
     ReplyWindow window;
-    EXPECT_EQ(WSAAsyncGetHostByName(window.hwnd, kReplyMsg, "localhost", buffer, sizeof buffer), nullptr);
+    EXPECT_EQ(WSAAsyncGetHostByName(window.hwnd, kReplyMsg, "localhost", buffer, sizeof buffer),
+              nullptr);
     EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
     Started s;
     EXPECT_EQ(WSAAsyncGetHostByName(0, kReplyMsg, "localhost", buffer, sizeof buffer), nullptr);

@@ -29,13 +29,13 @@
 
 extern char** environ;
 
-#define QUILVANE_SKIP_OR_FAIL(reason)                                    \
-    do {                                                                 \
-        const std::string quilvaneReason_ = (reason);                    \
-        if (::quilvane_test::InCi())                                     \
-            FAIL() << "cannot run in CI: " << quilvaneReason_;           \
-        else                                                             \
-            GTEST_SKIP() << quilvaneReason_;                             \
+#define QUILVANE_SKIP_OR_FAIL(reason)                          \
+    do {                                                       \
+        const std::string quilvaneReason_ = (reason);          \
+        if (::quilvane_test::InCi())                           \
+            FAIL() << "cannot run in CI: " << quilvaneReason_; \
+        else                                                   \
+            GTEST_SKIP() << quilvaneReason_;                   \
     } while (0)
 
 namespace quilvane_test {
@@ -54,13 +54,15 @@ struct CommandResult {
 inline CommandResult RunCommand(const std::vector<std::string>& args) {
     CommandResult result;
     int fds[2];
-    if (args.empty() || ::pipe2(fds, O_CLOEXEC) != 0) return result;
+    if (args.empty() || ::pipe2(fds, O_CLOEXEC) != 0)
+        return result;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
     int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
@@ -69,9 +71,11 @@ inline CommandResult RunCommand(const std::vector<std::string>& args) {
     if (rc == 0) {
         char buf[4096];
         ssize_t n;
-        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) result.output.append(buf, static_cast<size_t>(n));
+        while ((n = ::read(fds[0], buf, sizeof buf)) > 0)
+            result.output.append(buf, static_cast<size_t>(n));
         int status = 0;
-        if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+        if (::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+            result.exitCode = WEXITSTATUS(status);
     } else {
         result.output = std::string("cannot start ") + args[0];
     }
@@ -80,7 +84,8 @@ inline CommandResult RunCommand(const std::vector<std::string>& args) {
 }
 
 inline std::string SourceDir() {
-    if (const char* dir = std::getenv("QUILVANE_SOURCE_DIR"); dir && *dir) return dir;
+    if (const char* dir = std::getenv("QUILVANE_SOURCE_DIR"); dir && *dir)
+        return dir;
 #ifdef QUILVANE_SOURCE_DIR_DEFAULT
     return QUILVANE_SOURCE_DIR_DEFAULT;
 #else
@@ -95,10 +100,12 @@ inline bool RunInNamespace(const std::string& ns, const std::function<void()>& f
     bool joined = false;
     std::thread worker([&] {
         int fd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0)
+            return;
         joined = ::setns(fd, CLONE_NEWNET) == 0;
         ::close(fd);
-        if (joined) fn();
+        if (joined)
+            fn();
     });
     worker.join();
     return joined;
@@ -121,7 +128,8 @@ public:
         up_ = true;
     }
     ~TestHost() {
-        if (up_) Script({"down", name_});
+        if (up_)
+            Script({"down", name_});
     }
     TestHost(const TestHost&) = delete;
     TestHost& operator=(const TestHost&) = delete;
@@ -145,7 +153,9 @@ public:
     bool LinkTo(const TestHost& other, int index) const {
         return Script({"link", name_, other.name_, std::to_string(index)}).exitCode == 0;
     }
-    bool RunInside(const std::function<void()>& fn) const { return RunInNamespace(Namespace(), fn); }
+    bool RunInside(const std::function<void()>& fn) const {
+        return RunInNamespace(Namespace(), fn);
+    }
 
     static CommandResult Script(std::vector<std::string> args) {
         args.insert(args.begin(), SourceDir() + "/tools/testhost.sh");
@@ -154,9 +164,12 @@ public:
 
     // Why namespace hosts cannot be made here, or "" when they can.
     static std::string Unavailable() {
-        if (::geteuid() != 0) return "needs root for network namespaces";
-        if (RunCommand({"ip", "-V"}).exitCode != 0) return "needs iproute2 (ip)";
-        if (RunCommand({"nft", "--version"}).exitCode != 0) return "needs nftables (nft)";
+        if (::geteuid() != 0)
+            return "needs root for network namespaces";
+        if (RunCommand({"ip", "-V"}).exitCode != 0)
+            return "needs iproute2 (ip)";
+        if (RunCommand({"nft", "--version"}).exitCode != 0)
+            return "needs nftables (nft)";
         if (::access((SourceDir() + "/tools/testhost.sh").c_str(), X_OK) != 0)
             return "tools/testhost.sh not found (set QUILVANE_SOURCE_DIR)";
         return {};
