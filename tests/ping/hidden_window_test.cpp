@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QStringList>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -371,6 +374,45 @@ TEST_F(HiddenWindowTest, ProcessOneMessageDispatchesAndStopsAtQuit) {
         EXPECT_TRUE(p.Terminated);
         EXPECT_EQ(p.seen.size(), 2u);
     }).join();
+}
+
+QStringList g_trace;
+void CollectTrace(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    if (QString(context.category) == "quilvane.ping.ics")
+        g_trace << text;
+}
+
+TEST_F(HiddenWindowTest, TraceLinesAreOffUntilTheirCategoryIsEnabled) {
+    QtMessageHandler previous = qInstallMessageHandler(&CollectTrace);
+    g_trace.clear();
+    {
+        Probe p;
+        p.AllocateWindow();
+    }
+    EXPECT_TRUE(g_trace.isEmpty()) << g_trace.join('|').toStdString();
+
+    QLoggingCategory::setFilterRules("quilvane.ping.ics.debug=true");
+    {
+        Probe p;
+        p.AllocateWindow();
+    }
+    QLoggingCategory::setFilterRules("");
+    qInstallMessageHandler(previous);
+
+    const QString tid = QString::number(win::GetCurrentThreadId());
+    ASSERT_EQ(g_trace.size(), 8) << g_trace.join('|').toStdString();
+    EXPECT_EQ(g_trace[0], "Create TIcsWndControl ThreadID=" + tid);
+    EXPECT_TRUE(QRegularExpression("^TIcsWndHandler.Create OwnerList = [0-9A-F]{8}$")
+                    .match(g_trace[1])
+                    .hasMatch())
+        << g_trace[1].toStdString();
+    // The derived destructor disposes first, the base's Dispose finds it done.
+    EXPECT_EQ(g_trace[2], "Dispose (anonymous namespace)::Probe ThreadID=" + tid);
+    EXPECT_EQ(g_trace[3], "Free managed resources");
+    EXPECT_EQ(g_trace[4], "Free unmanaged resources");
+    EXPECT_TRUE(g_trace[5].startsWith("Free OwnerList = ")) << g_trace[5].toStdString();
+    EXPECT_EQ(g_trace[6], "Destroy");
+    EXPECT_EQ(g_trace[7], "Dispose TIcsWndControl ThreadID=" + tid);
 }
 
 }  // namespace
