@@ -186,7 +186,13 @@ std::shared_ptr<ThreadQueue> CurrentQueueWithPump() {
     auto q = CurrentQueue();
     if (!q->pump && IsQtLoopThread()) {
         auto* pump = new QueuePump(q.get());
-        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [pump] {
+        // Without the Qt loop the queue goes back to waiting on its condition.
+        std::weak_ptr<ThreadQueue> weak = q;
+        QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [pump, weak] {
+            if (auto queue = weak.lock()) {
+                std::lock_guard l(queue->lock);
+                queue->pump = nullptr;
+            }
             delete pump;
         });
         std::lock_guard l(q->lock);
