@@ -16,6 +16,10 @@ DWORD GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
+    if (!NetDriveMounted(lpFileName)) {
+        SetLastError(ERROR_BAD_NETPATH);
+        return INVALID_FILE_ATTRIBUTES;
+    }
     const std::string path = LocalPathForWindowsPath(lpFileName);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

@@ -708,7 +708,30 @@ bool AnyOpenBelow(const std::string& root) {
     return open;
 }
 
-// Waits until the mount's FUSE folder can be reached (present) or has gone.
+// Whether gvfsd-fuse lists the mount folder (the last part of path) in its
+// root. Read from the listing, which FUSE never caches, rather than looked
+// up: a lookup that misses is remembered by the kernel for a while and would
+// hide the folder when it does appear.
+bool FuseLists(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return false;
+    const std::string name = path.substr(slash + 1);
+    GDir* dir = g_dir_open(path.substr(0, slash).c_str(), 0, nullptr);
+    if (!dir)
+        return false;
+    bool listed = false;
+    while (const char* entry = g_dir_read_name(dir)) {
+        if (name == entry) {
+            listed = true;
+            break;
+        }
+    }
+    g_dir_close(dir);
+    return listed;
+}
+
+// Waits until the mount's FUSE folder is listed (present) or has gone.
 // gvfsd-fuse learns of mounts and unmounts from D-Bus signals of gvfsd, some
 // moments after the call has returned, and nothing lets another process
 // observe that it has: so this looks again every few milliseconds, for a
@@ -718,9 +741,12 @@ bool WaitForLocalPath(const std::string& path, bool present) {
         const std::string* path;
         bool present;
         bool settled = false;
+        // Present also means reachable: a miss that the kernel still
+        // remembers from before the mount is waited out.
         void Look() {
             struct stat st {};
-            settled = (::stat(path->c_str(), &st) == 0) == present;
+            settled =
+                present ? FuseLists(*path) && ::stat(path->c_str(), &st) == 0 : !FuseLists(*path);
         }
     } probe{&path, present};
     probe.Look();
@@ -913,6 +939,20 @@ std::string LocalPathForWindowsPath(const std::string& path) {
     for (size_t i = 2; i < path.size(); ++i)
         local += path[i] == '\\' ? '/' : path[i];
     return local;
+}
+
+bool NetDriveMounted(const std::string& path) {
+    if (path.size() < 2 || path[1] != ':')
+        return true;
+    const auto letter = ParseDriveName(path.substr(0, 2).c_str());
+    if (!letter)
+        return true;
+    std::lock_guard guard(g_netLock);
+    const std::string drives = NetDrivesFolder();
+    if (drives.empty())
+        return true;
+    const auto record = OurDrive(drives, *letter);
+    return !record || FuseLists(record->root);
 }
 
 DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword, LPCSTR lpUserName,

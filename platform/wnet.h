@@ -99,4 +99,9 @@ std::string NetDrivesFolder();
 // folder's "Y/a/b"; any other path is returned unchanged.
 std::string LocalPathForWindowsPath(const std::string& path);
 
+// False for a path on a drive ("Y:\...") that this layer connected and whose
+// share is no longer mounted (a stale drive), whatever the kernel may still
+// remember of the share's folder; true for every other path.
+bool NetDriveMounted(const std::string& path);
+
 }  // namespace win

@@ -105,7 +105,7 @@ EOF
         -s "$dir/smb.conf" </dev/null >/dev/null 2>&1 &
     if ! grep -q -m1 'ready to serve connections' <&"$log_fd"; then
         kill "$follower" 2>/dev/null || true
-        [[ -n ${SMBHOST_KEEP:-} ]] || host_down "$name"
+        host_down "$name"
         die "smbd did not start"
     fi
     kill "$follower" 2>/dev/null || true

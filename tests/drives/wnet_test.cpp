@@ -42,6 +42,16 @@ DWORD Add(const char* local, const std::string& remote, const char* password, co
     return WNetAddConnection2A(&r, password, user, 0);
 }
 
+// Whether gvfsd-fuse still shows the share's mount folder, read from its
+// listing: looking the folder up would leave a miss in the kernel's cache.
+bool Mounted(const std::string& mountRoot) {
+    const fs::path root(mountRoot);
+    for (const auto& e : fs::directory_iterator(root.parent_path()))
+        if (e.path().filename() == root.filename())
+            return true;
+    return false;
+}
+
 std::string Connection(const char* local, DWORD* rc = nullptr) {
     char buf[1024] = {};
     DWORD length = sizeof buf;
@@ -97,7 +107,7 @@ TEST_F(WNetTest, LettersShareOneMountUntilTheLastIsCancelled) {
     EXPECT_EQ(ReadAll(Entry('Y') + "/top.txt"), "top") << "Y: lost its share with Z:";
 
     ASSERT_EQ(WNetCancelConnection2A("Y:", 0, TRUE), NO_ERROR);
-    EXPECT_FALSE(fs::exists(mountRoot)) << "the share stayed mounted";
+    EXPECT_FALSE(Mounted(mountRoot)) << "the share stayed mounted";
 }
 
 TEST_F(WNetTest, WrongPasswordFailsWithoutPromptAndLeavesNothing) {
@@ -175,7 +185,7 @@ TEST_F(WNetTest, ForcedCancelWithOpenFiles) {
 
     EXPECT_EQ(WNetCancelConnection2A("Y:", CONNECT_UPDATE_PROFILE, TRUE), NO_ERROR);
     EXPECT_EQ(Connection("Y:"), "");
-    EXPECT_FALSE(fs::exists(mountRoot));
+    EXPECT_FALSE(Mounted(mountRoot));
     ::close(reading);
     ::close(writing);
     EXPECT_EQ(MapY(smb_->Unc()), NO_ERROR);
@@ -191,7 +201,7 @@ TEST_F(WNetTest, ForcedCancelWhenServerHasGoneSilent) {
     EXPECT_EQ(WNetCancelConnection2A("Y:", CONNECT_UPDATE_PROFILE, TRUE), NO_ERROR);
     EXPECT_FALSE(fs::exists(fs::symlink_status(Entry('Y'))));
     ::close(reading);
-    EXPECT_FALSE(fs::exists(mountRoot)) << "the silent server's share stayed mounted";
+    EXPECT_FALSE(Mounted(mountRoot)) << "the silent server's share stayed mounted";
 
     ASSERT_TRUE(smb_->SetSilent(false));
     EXPECT_EQ(MapY(smb_->Unc()), NO_ERROR);
