@@ -85,6 +85,9 @@ struct ThreadQueue {
     // > 0 while GetMessageA or WaitMessage waits on this thread, so that the Qt
     // pump leaves posted messages for them to take.
     int waitDepth = 0;
+    // Posted messages whose Qt event came while such a wait ran; their events
+    // are posted again when it ends, so no message is left without one.
+    std::vector<std::uint64_t> skipped;
 };
 
 // Each posted message has its own Qt event, which delivers exactly that message
@@ -356,7 +359,10 @@ bool QueuePump::event(QEvent* e) {
     MSG m;
     {
         std::lock_guard l(queue_->lock);
-        if (queue_->waitDepth > 0) return true;
+        if (queue_->waitDepth > 0) {
+            if (seq) queue_->skipped.push_back(seq);
+            return true;
+        }
         if (seq) {
             auto it = std::find_if(queue_->posted.begin(), queue_->posted.end(),
                                    [seq](const Posted& p) { return p.seq == seq; });
@@ -424,6 +430,8 @@ void WaitLocked(ThreadQueue* q, std::unique_lock<std::mutex>& lk) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         lk.lock();
         --q->waitDepth;
+        for (std::uint64_t seq : std::exchange(q->skipped, {}))
+            QCoreApplication::postEvent(q->pump, new WakeEvent(seq));
         return;
     }
     auto next = NextDueLocked(q);

@@ -345,3 +345,26 @@ TEST_F(UserTest, WindowsCreatedByThisProcessCarryItsId) {
     EXPECT_LE(h, 0xFFFFFFFFu);  // fits a 32-bit registry value
     DestroyWindow(h);
 }
+
+TEST_F(UserTest, MessageSkippedByAFilteredWaitIsStillDeliveredByTheQtLoop) {
+    HWND h = NewWindow();
+    // B is posted by a Qt event handled while GetMessageA waits for it; A's own
+    // Qt event is handled during that wait too, and must not be used up.
+    struct Poster : QObject {
+        HWND target = 0;
+        bool event(QEvent* e) override {
+            if (e->type() != QEvent::User) return QObject::event(e);
+            PostMessageA(target, kMsgB, 5, 0);
+            return true;
+        }
+    } poster;
+    poster.target = h;
+    PostMessageA(h, kMsgA, 4, 0);
+    QCoreApplication::postEvent(&poster, new QEvent(QEvent::User));
+    MSG m;
+    ASSERT_GT(GetMessageA(&m, h, kMsgB, kMsgB), 0);
+    DispatchMessageA(&m);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(g_log.Take(), (std::vector<std::string>{"B5", "A4"}));
+    DestroyWindow(h);
+}
