@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/wnet.h"
 #include "tests/support/smb_host.h"
 
 namespace quilvane_test {
@@ -88,6 +89,16 @@ protected:
         std::filesystem::create_directories(smb_->SharePath() + "/Projects/2026");
         std::ofstream(smb_->SharePath() + "/Projects/2026/plan.txt") << "plan";
         std::ofstream(smb_->SharePath() + "/top.txt") << "top";
+    }
+
+    // What a test left mapped goes before its server does.
+    void TearDown() override {
+        if (!smb_ || !smb_->Ok()) return;
+        for (char letter = 'A'; letter <= 'Z'; ++letter) {
+            const char name[] = {letter, ':', '\0'};
+            win::WNetCancelConnection2A(name, 0, win::TRUE);
+        }
+        win::WNetCancelConnection2A(smb_->Unc().c_str(), 0, win::TRUE);
     }
 
     std::string Entry(char letter) const { return drives_ + "/" + std::string(1, letter); }

@@ -8,8 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 
 #include "platform/file.h"
@@ -237,6 +239,45 @@ TEST_F(WNetTest, ShortBufferGetsSizeNeeded) {
     std::string exact(length, '\xff');
     EXPECT_EQ(WNetGetConnectionA("Y:", exact.data(), &length), NO_ERROR);
     EXPECT_EQ(exact, remote + '\0');
+}
+
+// Run by the test below in a child process: maps Y: to QUILVANE_CHILD_REMOTE
+// for QUILVANE_CHILD_USER with the password on standard input, and ends.
+TEST(WNetChild, DISABLED_MapsYAndEnds) {
+    std::string password;
+    std::getline(std::cin, password);
+    const char* remote = std::getenv("QUILVANE_CHILD_REMOTE");
+    const char* user = std::getenv("QUILVANE_CHILD_USER");
+    ASSERT_TRUE(remote && user);
+    ASSERT_EQ(Add("Y:", remote, password.c_str(), user), NO_ERROR);
+}
+
+TEST_F(WNetTest, DriveOutlivesTheProgramThatMappedIt) {
+    ::setenv("QUILVANE_DRIVES_CHILD", "1", 1);
+    ::setenv("QUILVANE_CHILD_REMOTE", smb_->Unc().c_str(), 1);
+    ::setenv("QUILVANE_CHILD_USER", smb_->User().c_str(), 1);
+    const auto child =
+        quilvane_test::RunCommandWithInput({"/proc/self/exe", "--gtest_also_run_disabled_tests",
+                                            "--gtest_filter=WNetChild.DISABLED_MapsYAndEnds"},
+                                           smb_->Password() + "\n");
+    ::unsetenv("QUILVANE_DRIVES_CHILD");
+    ::unsetenv("QUILVANE_CHILD_REMOTE");
+    ::unsetenv("QUILVANE_CHILD_USER");
+    ASSERT_EQ(child.exitCode, 0) << child.output;
+
+    // The gvfs session the child found or started is still there, and so is
+    // its drive.
+    std::ifstream session(std::string(std::getenv("XDG_RUNTIME_DIR")) + "/quilvane-session-bus");
+    std::string address, pid;
+    ASSERT_TRUE(std::getline(session, address) && std::getline(session, pid));
+    EXPECT_EQ(::kill(static_cast<pid_t>(std::stol(pid)), 0), 0) << "the session bus ended";
+    EXPECT_EQ(Connection("Y:"), smb_->Unc());
+    EXPECT_EQ(ReadAll(Entry('Y') + "/top.txt"), "top");
+
+    // This process reaches the same session: its cancel unmounts the share.
+    const std::string mountRoot = fs::read_symlink(Entry('Y'));
+    EXPECT_EQ(WNetCancelConnection2A("Y:", CONNECT_UPDATE_PROFILE, TRUE), NO_ERROR);
+    EXPECT_FALSE(Mounted(mountRoot));
 }
 
 // Names refused before anything is mounted: no server needed.
