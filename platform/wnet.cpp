@@ -161,7 +161,7 @@ bool EnsurePrivateFolder(const std::string& path) {
 
 std::string RuntimeFolder() {
     if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x)
-        return x;
+        return g_mkdir_with_parents(x, 0700) == 0 ? std::string(x) : std::string();
     std::string dir = "/tmp/quilvane-" + std::to_string(::getuid());
     return EnsurePrivateFolder(dir) ? dir : std::string();
 }

@@ -96,6 +96,22 @@ TEST_F(WNetTest, MapsLetterToShareAndKeepsRemoteNameAsGiven) {
     EXPECT_EQ(WNetCancelConnection2A("Y:", CONNECT_UPDATE_PROFILE, TRUE), ERROR_NOT_CONNECTED);
 }
 
+TEST_F(WNetTest, PasswordAppearsInNoCommandLineOrEnvironment) {
+    ASSERT_EQ(MapY(smb_->Unc()), NO_ERROR);
+    // Every process of the session (dbus-daemon, gvfsd, its SMB backend,
+    // gvfsd-fuse) is running now.
+    for (const auto& proc : fs::directory_iterator("/proc")) {
+        const std::string pid = proc.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        for (const char* part : {"/cmdline", "/environ"}) {
+            const std::string text = ReadAll(proc.path().string() + part);
+            EXPECT_EQ(text.find(smb_->Password()), std::string::npos)
+                << "process " << pid << ": " << part;
+        }
+    }
+}
+
 TEST_F(WNetTest, LettersShareOneMountUntilTheLastIsCancelled) {
     const std::string share = smb_->Unc();
     const std::string folder = share + "\\Projects\\2026";
