@@ -68,7 +68,6 @@ template <typename T>
 void UnrefAny(T* o) {
     g_object_unref(o);
 }
-using ErrorPtr = GPtr<GError, g_error_free>;
 void FreeChars(char* p) {
     g_free(p);
 }
