@@ -65,7 +65,10 @@ using LPNETRESOURCEA = NETRESOURCEA*;
 // Mounts lpRemoteName ("\\host\share" or "\\host\share\folders") and, when
 // lpLocalName is a drive ("Y:"), links the letter to it. A null or empty local
 // name connects without a letter. lpUserName may be "DOMAIN\user". Null
-// password or user name: none given. Only the null provider is known.
+// password or user name: none given. Only the null provider is known. A share
+// that is mounted already (for another letter) is used as it is, without its
+// credentials being checked again. Names with "." or ".." parts, control bytes
+// or "/" are refused, so a letter never leads outside its share.
 // Returns NO_ERROR, ERROR_ALREADY_ASSIGNED (the letter's entry exists),
 // ERROR_BAD_DEVICE (not a drive name), ERROR_BAD_NET_NAME (malformed name, no
 // such share or folder), ERROR_INVALID_PASSWORD (credentials refused),
@@ -78,8 +81,9 @@ DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword, 
 // Removes the letter's link (lpName "Y:") or a connection without a letter
 // (lpName "\\host\share"), and unmounts the share when no other letter still
 // links into it. With fForce the share is unmounted even with files open and
-// even when its server no longer answers (bounded time); the letter is freed
-// whatever the unmount reports. Without fForce open files keep the connection:
+// even when its server no longer answers: a gvfs backend that cannot finish
+// the unmount within seconds is ended, and the letter is freed whatever the
+// unmount reports. Without fForce open files keep the connection:
 // ERROR_OPEN_FILES. A name that is not connected: ERROR_NOT_CONNECTED.
 DWORD WNetCancelConnection2A(LPCSTR lpName, DWORD dwFlags, BOOL fForce);
 
