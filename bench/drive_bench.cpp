@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/net_drive.h"
+#include "tests/support/private_session.h"
 #include "tests/support/smb_host.h"
 
 namespace {
@@ -86,38 +87,6 @@ double Mean(const std::vector<double>& v) {
     return sum / static_cast<double>(v.size());
 }
 
-class Surroundings {
-public:
-    Surroundings() {
-        char templ[] = "/tmp/quilvane-drive-bench-XXXXXX";
-        if (!::mkdtemp(templ))
-            return;
-        root_ = templ;
-        std::filesystem::create_directories(root_ + "/home/Drives");
-        std::filesystem::create_directory(root_ + "/runtime");
-        std::filesystem::permissions(root_ + "/runtime", std::filesystem::perms::owner_all);
-        ::setenv("HOME", (root_ + "/home").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
-        ::setenv("QUILVANE_DRIVES", (root_ + "/home/Drives").c_str(), 1);
-        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    }
-    ~Surroundings() {
-        if (root_.empty())
-            return;
-        std::ifstream session(root_ + "/runtime/quilvane-session-bus");
-        std::string address, pid;
-        if (std::getline(session, address) && std::getline(session, pid) && !pid.empty())
-            ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
-        ::umount2((root_ + "/runtime/gvfs").c_str(), MNT_DETACH);
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-    bool Ok() const { return !root_.empty(); }
-
-private:
-    std::string root_;
-};
-
 }  // namespace
 
 int main() {
@@ -129,9 +98,10 @@ int main() {
         std::printf("drive_bench: skipped: needs FUSE (/dev/fuse)\n");
         return 0;
     }
-    Surroundings surroundings;
-    if (!surroundings.Ok())
+    quilvane_test::PrivateSession session("quilvane-drive-bench");
+    if (!session.Ok())
         return 1;
+    session.Enter();
     quilvane_test::SmbHost smb("drivebench", 41, "qvbench", "bench pass");
     if (!smb.Ok()) {
         std::printf("drive_bench: no SMB host: %s\n", smb.Error().c_str());

@@ -41,41 +41,6 @@ double CpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// HOME, XDG_RUNTIME_DIR and drives folder of the benchmark's own; the drive
-// layer's private session bus goes with it.
-class Surroundings {
-public:
-    Surroundings() {
-        char templ[] = "/tmp/quilvane-monitor-bench-XXXXXX";
-        if (!::mkdtemp(templ))
-            return;
-        root_ = templ;
-        for (const char* dir : {"home", "runtime", "drives"})
-            fs::create_directory(root_ + "/" + dir);
-        fs::permissions(root_ + "/runtime", fs::perms::owner_all);
-        ::setenv("HOME", (root_ + "/home").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
-        ::setenv("QUILVANE_DRIVES", Drives().c_str(), 1);
-        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    }
-    ~Surroundings() {
-        if (root_.empty())
-            return;
-        std::ifstream session(root_ + "/runtime/quilvane-session-bus");
-        std::string address, pid;
-        if (std::getline(session, address) && std::getline(session, pid) && !pid.empty() &&
-            pid.find_first_not_of("0123456789") == std::string::npos)
-            ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
-        ::umount2((root_ + "/runtime/gvfs").c_str(), MNT_DETACH);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    std::string Drives() const { return root_ + "/drives"; }
-
-private:
-    std::string root_;
-};
-
 struct Record {
     std::string host, drive, unc, user, password;
     int maxPing;
@@ -138,7 +103,7 @@ PassCost Measure(Monitor& monitor, int passes) {
             (CpuSeconds() - cpu0) * 1e3 / passes};
 }
 
-void Answering(const Surroundings& env, int passes) {
+void Answering(const quilvane_test::PrivateSession& env, int passes) {
     std::printf("\n20 answering records, one pass (mean of %d):\n", passes);
     // Loopback, each letter held by a local folder: ping, remote-name query and
     // a refused NetUse per record, no SMB.
@@ -245,7 +210,8 @@ void IdleMemory() {
 
 int main(int argc, char** argv) {
     const int passes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    Surroundings env;
+    quilvane_test::PrivateSession env("quilvane-monitor-bench");
+    env.Enter();
     QCoreApplication app(argc, argv);
     try {
         Answering(env, passes);

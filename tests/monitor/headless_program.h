@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +27,7 @@
 #include "app/connection_table.h"
 #include "app/settings_file.h"
 #include "ini/ini_store.h"
+#include "tests/support/private_session.h"
 
 extern char** environ;
 
@@ -41,14 +41,9 @@ struct SettingsRecord {
 class HeadlessProgram {
 public:
     HeadlessProgram() {
-        char templ[] = "/tmp/quilvane-monitor-test-XXXXXX";
-        if (!::mkdtemp(templ))
+        if (!session_.Ok())
             return;
-        root_ = templ;
         namespace fs = std::filesystem;
-        for (const char* dir : {"bin", "lib", "home", "runtime", "drives"})
-            fs::create_directory(root_ + "/" + dir);
-        fs::permissions(root_ + "/runtime", fs::perms::owner_all);
         std::error_code error;
         fs::copy_file(QUILVANE_BINARY, root_ + "/bin/quilvane", error);
         if (!error)
@@ -56,27 +51,14 @@ public:
         ready_ = !error;
     }
 
-    ~HeadlessProgram() {
-        Stop(SIGKILL);
-        if (root_.empty())
-            return;
-        // The private bus's end takes gvfsd, its backends and gvfsd-fuse along.
-        std::ifstream session(root_ + "/runtime/quilvane-session-bus");
-        std::string address, pid;
-        if (std::getline(session, address) && std::getline(session, pid) && !pid.empty() &&
-            pid.find_first_not_of("0123456789") == std::string::npos)
-            ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
-        ::umount2((root_ + "/runtime/gvfs").c_str(), MNT_DETACH);
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    ~HeadlessProgram() { Stop(SIGKILL); }
 
     HeadlessProgram(const HeadlessProgram&) = delete;
     HeadlessProgram& operator=(const HeadlessProgram&) = delete;
 
     bool Ready() const { return ready_; }
     pid_t Pid() const { return pid_; }
-    std::string Drives() const { return root_ + "/drives"; }
+    std::string Drives() const { return session_.Drives(); }
     std::string SettingsFile() const { return quilvane::SettingsFilePath(root_ + "/bin"); }
 
     // Writes the settings file with the program's own writer.
@@ -120,8 +102,8 @@ public:
                 continue;
             env.push_back(entry);
         }
-        env.push_back("HOME=" + root_ + "/home");
-        env.push_back("XDG_RUNTIME_DIR=" + root_ + "/runtime");
+        env.push_back("HOME=" + session_.Home());
+        env.push_back("XDG_RUNTIME_DIR=" + session_.Runtime());
         env.push_back("QUILVANE_DRIVES=" + Drives());
         std::vector<char*> envp;
         for (auto& e : env)
@@ -199,7 +181,9 @@ public:
     }
 
 private:
-    std::string root_;
+    // The program's folders; it goes after the program has been stopped.
+    PrivateSession session_{"quilvane-monitor-test", {"bin", "lib"}};
+    const std::string root_ = session_.Root();
     bool ready_ = false;
     pid_t pid_ = -1;
     int out_ = -1;
