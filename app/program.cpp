@@ -46,7 +46,10 @@ int RunProgram(int argc, char** argv) {
         return RunHeadless(argc, argv);
 
     if (const std::string missing = MissingDisplay(); !missing.empty()) {
-        std::fprintf(stderr, "Quilvane cannot start: %s.\n", missing.c_str());
+        std::fprintf(stderr,
+                     "Quilvane cannot start: %s.\n"
+                     "To run without a window, start it as: quilvane --headless\n",
+                     missing.c_str());
         return 2;
     }
     QApplication qt(argc, argv);
