@@ -377,24 +377,34 @@ void TzIni::LoadFormPlacement() {
     OwnerForm->SetBounds(left, top, width, height);
 }
 
+template <class Change>
+void TzIni::InRound(Change change) {
+    const bool opened = Edit();
+    try {
+        change();
+        if (!opened)
+            Post();
+    } catch (...) {
+        // A round this call opened must not leave a working copy behind:
+        // later writes would change only that copy and never reach the file.
+        if (!opened)
+            Working.reset();
+        throw;
+    }
+}
+
 void TzIni::SaveFormPlacement() {
     if (!OwnerForm || FFormSave == fsfNone || FFileName.empty())
         return;
     const QWidget* window = OwnerForm->Widget();
     if (window && (window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)))
         return;
-    const bool opened = Edit();
-    try {
+    InRound([&] {
         WriteString(OwnerClassName(),
                     ZeroPad4(OwnerForm->Left()) + ZeroPad4(OwnerForm->Top()) +
                         ZeroPad4(OwnerForm->Width()) + ZeroPad4(OwnerForm->Height()),
                     false);
-        if (!opened)
-            Post();
-    } catch (...) {
-        RoundFailed(opened);
-        throw;
-    }
+    });
 }
 
 bool TzIni::Edit() {
@@ -471,20 +481,13 @@ std::size_t TzIni::FindInWorking(const std::string& name) const {
     return std::string::npos;
 }
 
-void TzIni::RoundFailed(bool opened) {
-    // A round this call opened must not leave a working copy behind: later
-    // writes would change only that copy and never reach the file.
-    if (!opened)
-        Working.reset();
-}
 
 void TzIni::WriteString(const std::string& name, const std::string& value, bool encrypt) {
     const std::string stored = (encrypt || FEncryptValues) ? EncryptValue(value) : value;
     if (BreaksLine(name) || BreaksLine(stored)) {
         throw EzIniError("Value can't be stored in a line:\r" + name);
     }
-    const bool opened = Edit();
-    try {
+    InRound([&] {
         const std::size_t i = FindInWorking(name);
         if (i == std::string::npos) {
             Working->push_back(name + "=" + stored);
@@ -495,12 +498,7 @@ void TzIni::WriteString(const std::string& name, const std::string& value, bool 
         } else {
             Working->erase(Working->begin() + static_cast<std::ptrdiff_t>(i));
         }
-        if (!opened)
-            Post();
-    } catch (...) {
-        RoundFailed(opened);
-        throw;
-    }
+    });
 }
 
 void TzIni::WriteInteger(const std::string& name, std::int32_t value, bool encrypt) {
@@ -508,17 +506,11 @@ void TzIni::WriteInteger(const std::string& name, std::int32_t value, bool encry
 }
 
 void TzIni::DeleteKey(const std::string& name) {
-    const bool opened = Edit();
-    try {
+    InRound([&] {
         const std::size_t i = FindInWorking(name);
         if (i != std::string::npos)
             Working->erase(Working->begin() + static_cast<std::ptrdiff_t>(i));
-        if (!opened)
-            Post();
-    } catch (...) {
-        RoundFailed(opened);
-        throw;
-    }
+    });
 }
 
 std::string TzIni::EncryptValue(const std::string& value) {

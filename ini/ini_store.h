@@ -136,7 +136,10 @@ private:
     void UnhookOwner();
     std::string OwnerClassName();
     std::size_t FindInWorking(const std::string& name) const;
-    void RoundFailed(bool opened);
+    // Runs `change` on the working copy inside an edit round of its own,
+    // unless the caller has one open: Edit, change, Post.
+    template <class Change>
+    void InRound(Change change);
 
     std::string FFileName;
     TFormSaveFormat FFormSave = fsfBoth;
