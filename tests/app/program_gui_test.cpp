@@ -55,22 +55,10 @@ TEST(ProgramOnXvfb, MainWindowHasListViewGeometryAndAltXEndsWithStatusZero) {
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(QUILVANE_BINARY, {});
     ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
-    struct Stop {
-        QProcess& p;
-        ~Stop() {
-            if (p.state() != QProcess::NotRunning) {
-                p.kill();
-                p.waitForFinished(5000);
-            }
-        }
-    } stop{program};
+    XvfbDisplay::KillOnExit stop{program};
 
-    // --sync waits until the window is mapped; the run is bounded by Run's time-out.
-    const auto search = display.Run(
-        "xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quilvane$"}, 20000);
-    ASSERT_TRUE(search.finished && search.exitCode == 0) << search.output.toStdString();
-    const QString window = search.output.split('\n', Qt::SkipEmptyParts).value(0).trimmed();
-    ASSERT_FALSE(window.isEmpty());
+    const QString window = display.FindWindow("^Quilvane$");
+    ASSERT_FALSE(window.isEmpty()) << "no window titled Quilvane appeared";
 
     const auto geometry = display.Run("xdotool", {"getwindowgeometry", "--shell", window});
     ASSERT_EQ(geometry.exitCode, 0) << geometry.output.toStdString();

@@ -116,21 +116,10 @@ TEST(RecordEditorOnXvfb, KeyboardAloneAddsARecordThatOkStoresInTheSettingsFile) 
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start("unshare", isolate + QStringList{exe});
     ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
-    struct Stop {
-        QProcess& p;
-        ~Stop() {
-            if (p.state() != QProcess::NotRunning) {
-                p.kill();
-                p.waitForFinished(5000);
-            }
-        }
-    } stop{program};
+    XvfbDisplay::KillOnExit stop{program};
 
-    const auto search = display.Run(
-        "xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quilvane$"}, 20000);
-    ASSERT_TRUE(search.finished && search.exitCode == 0) << search.output.toStdString();
-    const QString window = search.output.split('\n', Qt::SkipEmptyParts).value(0).trimmed();
-    ASSERT_FALSE(window.isEmpty());
+    const QString window = display.FindWindow("^Quilvane$");
+    ASSERT_FALSE(window.isEmpty()) << "no window titled Quilvane appeared";
     XWindowWatch watch(display.Display().toStdString(), window.toStdString());
     ASSERT_TRUE(watch.Ok());
     ASSERT_TRUE(watch.WaitForHeight(265, 10000)) << "height " << watch.Height();

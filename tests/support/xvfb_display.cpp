@@ -81,3 +81,12 @@ XvfbDisplay::Result XvfbDisplay::Run(const QString& program, const QStringList& 
 bool XvfbDisplay::HaveProgram(const QString& program) {
     return !QStandardPaths::findExecutable(program).isEmpty();
 }
+
+QString XvfbDisplay::FindWindow(const QString& title, int timeoutMs) const {
+    // --sync waits until the window is mapped; Run bounds the wait.
+    const Result search =
+        Run("xdotool", {"search", "--sync", "--onlyvisible", "--name", title}, timeoutMs);
+    if (!search.finished || search.exitCode != 0)
+        return {};
+    return search.output.split('\n', Qt::SkipEmptyParts).value(0).trimmed();
+}

@@ -35,8 +35,24 @@ public:
     // Runs `program` with `arguments` on this display, waiting at most `timeoutMs`.
     Result Run(const QString& program, const QStringList& arguments, int timeoutMs = 10000) const;
 
+    // Waits at most `timeoutMs` for a visible window whose title matches the
+    // regular expression `title`; its X id, or "" when none appeared.
+    QString FindWindow(const QString& title, int timeoutMs = 20000) const;
+
     // Whether `program` can be found on PATH.
     static bool HaveProgram(const QString& program);
+
+    // Kills a program that a test started, if it still runs, when the test
+    // leaves its scope (also on a failed assertion).
+    struct KillOnExit {
+        QProcess& process;
+        ~KillOnExit() {
+            if (process.state() != QProcess::NotRunning) {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        }
+    };
 
 private:
     std::unique_ptr<QProcess> server_;
