@@ -26,6 +26,7 @@
 #include "app/net_drive.h"
 #include "framework/application.h"
 #include "tests/app/settings_file_guard.h"
+#include "tests/support/connection_record.h"
 
 namespace quilvane {
 namespace {
@@ -46,10 +47,7 @@ public:
     bool FolderExists(const std::string&) override { return false; }
 };
 
-struct Rec {
-    std::string host, user, password, unc, drive;
-    int maxPing;
-};
+using Rec = quilvane_test::ConnectionRecord;
 
 class RecordEditor : public ::testing::Test {
 protected:
@@ -78,16 +76,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(Form->Widget()));
     }
 
-    void Add(const Rec& r) {
-        Table->Append();
-        Table->FieldByName("HostName").SetAsString(r.host);
-        Table->FieldByName("UserName").SetAsString(r.user);
-        Table->FieldByName("Password").SetAsString(r.password);
-        Table->FieldByName("UNC").SetAsString(r.unc);
-        Table->FieldByName("Drive").SetAsString(r.drive);
-        Table->FieldByName("MaxPing").SetAsInteger(r.maxPing);
-        Table->Post();
-    }
+    void Add(const Rec& r) { quilvane_test::AppendRecord(*Table, r); }
 
     void AddThree() {
         Add({"alpha", "ua", "pa", "sa", "A:", 1});

@@ -13,6 +13,7 @@
 #include "platform/kernel.h"
 #include "tests/app/settings_file_guard.h"
 #include "tests/ini/ini_fixture.h"
+#include "tests/support/connection_record.h"
 
 namespace quilvane {
 namespace {
@@ -21,10 +22,7 @@ using namespace std::string_literals;
 
 const std::string kUrl = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
 
-struct Rec {
-    std::string host, user, password, unc, drive;
-    int maxPing;
-};
+using Rec = quilvane_test::ConnectionRecord;
 
 // One settings line as the main window's store writes it.
 std::string L(const std::string& name, const std::string& plain) {
@@ -51,16 +49,7 @@ protected:
         return std::make_unique<fw::TRxMemoryData>(nullptr, ConnectionFields());
     }
 
-    void Add(const Rec& r) {
-        Table->Append();
-        Table->FieldByName("HostName").SetAsString(r.host);
-        Table->FieldByName("UserName").SetAsString(r.user);
-        Table->FieldByName("Password").SetAsString(r.password);
-        Table->FieldByName("UNC").SetAsString(r.unc);
-        Table->FieldByName("Drive").SetAsString(r.drive);
-        Table->FieldByName("MaxPing").SetAsInteger(r.maxPing);
-        Table->Post();
-    }
+    void Add(const Rec& r) { quilvane_test::AppendRecord(*Table, r); }
 
     // Loads the file into a fresh table and returns its records.
     std::vector<Rec> Reload(std::string& url) {
@@ -93,11 +82,6 @@ protected:
     const Rec B{"10.0.0.7", "bob", "p", "media", "M:", 12};
     const Rec C{"nas", "", "", "backup", "B:", 0};
 };
-
-bool operator==(const Rec& a, const Rec& b) {
-    return a.host == b.host && a.user == b.user && a.password == b.password && a.unc == b.unc &&
-           a.drive == b.drive && a.maxPing == b.maxPing;
-}
 
 TEST_F(SettingsFile, FirstRunCreatesEmptyOwnerOnlyFileAndFirstSaveWritesTwoLines) {
     Load();
