@@ -1,5 +1,6 @@
 #include "platform/wnet.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gio/gio.h>
 #include <gio/gunixmounts.h>
@@ -40,6 +41,8 @@ constexpr guint kLocalPathTimeoutMs = 3000;
 constexpr guint kLocalPathProbeMs = 5;
 // After a cancel, how long we still wait for gvfs to hand the call back.
 constexpr guint kCancelGraceMs = 3000;
+// How long the backend of an unmounted share may take to end by itself.
+constexpr guint kBackendExitMs = 2000;
 
 constexpr const char* kGvfsDaemonName = "org.gtk.vfs.Daemon";
 constexpr const char* kGvfsd = "/usr/libexec/gvfsd";
@@ -730,6 +733,19 @@ bool FuseLists(const std::string& path) {
     return listed;
 }
 
+// Whether the folder's listing can be read through FUSE.
+bool Answers(const std::string& path) {
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return false;
+    errno = 0;
+    while (::readdir(dir)) {
+    }
+    const bool read = errno == 0;
+    ::closedir(dir);
+    return read;
+}
+
 // Waits until the mount's FUSE folder is listed (present) or has gone.
 // gvfsd-fuse learns of mounts and unmounts from D-Bus signals of gvfsd, some
 // moments after the call has returned, and nothing lets another process
@@ -740,13 +756,11 @@ bool WaitForLocalPath(const std::string& path, bool present) {
         const std::string* path;
         bool present;
         bool settled = false;
-        // Present also means reachable: a miss that the kernel still
-        // remembers from before the mount is waited out.
-        void Look() {
-            struct stat st {};
-            settled =
-                present ? FuseLists(*path) && ::stat(path->c_str(), &st) == 0 : !FuseLists(*path);
-        }
+        // Present also means answering: a miss that the kernel still
+        // remembers from before the mount is waited out, and so are the
+        // errors that gvfsd-fuse gives while it still holds a connection to
+        // an earlier mount's backend.
+        void Look() { settled = present ? FuseLists(*path) && Answers(*path) : !FuseLists(*path); }
     } probe{&path, present};
     probe.Look();
     if (probe.settled)
@@ -780,59 +794,86 @@ struct UnmountCall {
     }
 };
 
-// Ends the gvfs backend process that serves the mount at root, for a forced
-// unmount that the backend cannot finish because the server has gone silent
-// (it would wait out the SMB client's own time-outs). gvfsd notices the
-// backend's end and drops the mount. True once the backend is gone.
-bool EndBackendOf(const std::string& root) {
-    if (root.empty())
-        return false;
-    ObjPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
-    if (!bus)
-        return false;
+// The bus names of the gvfs backends that serve mounts, each with the local
+// (FUSE) root of its mount; empty when gvfsd cannot be asked.
+std::vector<std::pair<std::string, std::string>> ListBackends(GDBusConnection* bus) {
+    std::vector<std::pair<std::string, std::string>> backends;
     GVariant* mounts = g_dbus_connection_call_sync(
-        bus.get(), kGvfsDaemonName, "/org/gtk/vfs/mounttracker", "org.gtk.vfs.MountTracker",
-        "ListMounts", nullptr, G_VARIANT_TYPE("(a(sossssssbay(aya{sv})ay))"),
-        G_DBUS_CALL_FLAGS_NONE, static_cast<int>(kLookupTimeoutMs), nullptr, nullptr);
+        bus, kGvfsDaemonName, "/org/gtk/vfs/mounttracker", "org.gtk.vfs.MountTracker", "ListMounts",
+        nullptr, G_VARIANT_TYPE("(a(sossssssbay(aya{sv})ay))"), G_DBUS_CALL_FLAGS_NONE,
+        static_cast<int>(kLookupTimeoutMs), nullptr, nullptr);
     if (!mounts)
-        return false;
-    std::string backend;
+        return backends;
     GVariant* list = g_variant_get_child_value(mounts, 0);
-    for (gsize i = 0; i < g_variant_n_children(list) && backend.empty(); ++i) {
+    for (gsize i = 0; i < g_variant_n_children(list); ++i) {
         GVariant* info = g_variant_get_child_value(list, i);
         GVariant* id = g_variant_get_child_value(info, 0);
         GVariant* fuse = g_variant_get_child_value(info, 9);
-        if (root == g_variant_get_bytestring(fuse))
-            backend = g_variant_get_string(id, nullptr);
+        backends.emplace_back(g_variant_get_string(id, nullptr), g_variant_get_bytestring(fuse));
         g_variant_unref(fuse);
         g_variant_unref(id);
         g_variant_unref(info);
     }
     g_variant_unref(list);
     g_variant_unref(mounts);
-    if (backend.empty())
-        return false;
+    return backends;
+}
 
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "GetConnectionUnixProcessID", g_variant_new("(s)", backend.c_str()), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, static_cast<int>(kLookupTimeoutMs), nullptr, nullptr);
-    if (!reply)
-        return false;
-    guint32 pid = 0;
-    g_variant_get(reply, "(u)", &pid);
-    g_variant_unref(reply);
+// The bus name of the backend that serves the mount at root, or "".
+std::string BackendOf(GDBusConnection* bus, const std::string& root) {
+    if (root.empty())
+        return {};
+    for (const auto& [id, fuse] : ListBackends(bus)) {
+        if (fuse == root)
+            return id;
+    }
+    return {};
+}
 
+// Waits until the backend's bus name has no owner (its process has ended),
+// first ending the process when `end`. True once it has gone.
+bool BackendGone(GDBusConnection* bus, const std::string& backend, bool end, guint timeoutMs) {
     PrivateContext ctx;
     bool gone = false;
     const guint watch = g_bus_watch_name_on_connection(
-        bus.get(), backend.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
+        bus, backend.c_str(), G_BUS_NAME_WATCHER_FLAGS_NONE, nullptr,
         [](GDBusConnection*, const gchar*, gpointer flag) { *static_cast<bool*>(flag) = true; },
         &gone, nullptr);
-    if (pid > 1 && ::kill(static_cast<pid_t>(pid), SIGKILL) == 0)
-        ctx.Wait(gone, kStartTimeoutMs);
+    if (end) {
+        GVariant* reply = g_dbus_connection_call_sync(
+            bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "GetConnectionUnixProcessID", g_variant_new("(s)", backend.c_str()),
+            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, static_cast<int>(kLookupTimeoutMs),
+            nullptr, nullptr);
+        // No reply: the name has no owner any more, which the watch reports.
+        if (reply) {
+            guint32 pid = 0;
+            g_variant_get(reply, "(u)", &pid);
+            g_variant_unref(reply);
+            if (pid > 1)
+                ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+    }
+    ctx.Wait(gone, timeoutMs);
     g_bus_unwatch_name(watch);
     return gone;
+}
+
+// Sees the backend of an unmounted share out. gvfsd-fuse keeps using the
+// connection it had to a share's backend for as long as that process lives,
+// also after the unmount, and a new mount of the same share is then answered
+// with errors (EIO) through FUSE until the old process ends, which a backend
+// whose server has gone silent may not do for a long time. So the backend is
+// given a moment to end by itself and is ended otherwise, unless it still
+// serves another mount.
+void RetireBackend(GDBusConnection* bus, const std::string& backend) {
+    if (BackendGone(bus, backend, false, kBackendExitMs))
+        return;
+    for (const auto& entry : ListBackends(bus)) {
+        if (entry.first == backend)
+            return;
+    }
+    BackendGone(bus, backend, true, kStartTimeoutMs);
 }
 
 // Unmounts the share. NO_ERROR also when it was not mounted.
@@ -852,6 +893,8 @@ DWORD UnmountShare(const std::string& uri, bool force) {
         delete call;
         return ERROR_OPEN_FILES;
     }
+    ObjPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    const std::string backend = bus ? BackendOf(bus.get(), root) : std::string();
     ObjPtr<GCancellable> cancelUnmount(g_cancellable_new());
     ObjPtr<GMountOperation> op(g_mount_operation_new());
     // Open files are our caller's decision (force), never a question.
@@ -872,7 +915,10 @@ DWORD UnmountShare(const std::string& uri, bool force) {
         call);
     bool ended = false;
     if (!ctx.Wait(call->done, kUnmountTimeoutMs)) {
-        ended = force && EndBackendOf(root);
+        // The backend cannot finish (its server has gone silent, and it would
+        // wait out the SMB client's own time-outs): a forced unmount ends it,
+        // and gvfsd drops the mount when it sees the process go.
+        ended = force && !backend.empty() && BackendGone(bus.get(), backend, true, kStartTimeoutMs);
         if (!ctx.WaitOrCancel(call->done, cancelUnmount.get(), kCancelGraceMs)) {
             // gvfs still holds the call: leave its state to it rather than free it.
             g_object_ref(op.get());
@@ -890,9 +936,13 @@ DWORD UnmountShare(const std::string& uri, bool force) {
                    : ERROR_BAD_NETPATH;
     }
     delete call;
-    // Done means done for whoever looks next: the share's folder is gone.
-    if (code == NO_ERROR && !root.empty())
-        WaitForLocalPath(root, false);
+    if (code == NO_ERROR) {
+        if (!ended && !backend.empty())
+            RetireBackend(bus.get(), backend);
+        // Done means done for whoever looks next: the share's folder is gone.
+        if (!root.empty())
+            WaitForLocalPath(root, false);
+    }
     return code;
 }
 

@@ -68,7 +68,8 @@ using LPNETRESOURCEA = NETRESOURCEA*;
 // password or user name: none given. Only the null provider is known. A share
 // that is mounted already (for another letter) is used as it is, without its
 // credentials being checked again. Names with "." or ".." parts, control bytes
-// or "/" are refused, so a letter never leads outside its share.
+// or "/" are refused, so a letter never leads outside its share. On success the
+// share's folder answers through its local path already.
 // Returns NO_ERROR, ERROR_ALREADY_ASSIGNED (the letter's entry exists),
 // ERROR_BAD_DEVICE (not a drive name), ERROR_BAD_NET_NAME (malformed name, no
 // such share or folder), ERROR_INVALID_PASSWORD (credentials refused),
@@ -83,8 +84,11 @@ DWORD WNetAddConnection2A(const NETRESOURCEA* lpNetResource, LPCSTR lpPassword, 
 // links into it. With fForce the share is unmounted even with files open and
 // even when its server no longer answers: a gvfs backend that cannot finish
 // the unmount within seconds is ended, and the letter is freed whatever the
-// unmount reports. Without fForce open files keep the connection:
-// ERROR_OPEN_FILES. A name that is not connected: ERROR_NOT_CONNECTED.
+// unmount reports. Once unmounted, the share's gvfs backend process is given a
+// moment to end and is ended otherwise, so that a new mount of the share is
+// never answered through the old one. Without fForce open files keep the
+// connection: ERROR_OPEN_FILES. A name that is not connected:
+// ERROR_NOT_CONNECTED.
 DWORD WNetCancelConnection2A(LPCSTR lpName, DWORD dwFlags, BOOL fForce);
 
 // The remote name the drive lpLocalName ("Y:") was connected with, byte for
