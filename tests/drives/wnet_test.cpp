@@ -226,6 +226,38 @@ TEST_F(WNetTest, ForcedCancelWhenServerHasGoneSilent) {
     EXPECT_EQ(ReadAll(Entry('Y') + "/top.txt"), "top");
 }
 
+// A share mapped again right after its cancel is read at once through the
+// letter: gvfsd-fuse must not still be talking to the backend of the earlier
+// mount (that gave EIO, and sometimes a failed map). As the monitor does it:
+// cancelled and mapped again, whether its server answered or had gone silent;
+// the second time to a folder of the share, which is looked up before linking.
+TEST_F(WNetTest, ShareMappedAgainRightAfterCancelIsReadable) {
+    struct Round {
+        std::string remote;
+        std::string file;
+        std::string text;
+    };
+    const Round rounds[] = {{smb_->Unc(), "top.txt", "top"},
+                            {smb_->Unc() + "\\Projects\\2026", "plan.txt", "plan"}};
+    for (const bool silentAtCancel : {false, true}) {
+        for (const Round& r : rounds) {
+            SCOPED_TRACE(std::string(silentAtCancel ? "silent" : "answering") + " server, " +
+                         r.remote);
+            ASSERT_EQ(MapY(r.remote), NO_ERROR);
+            ASSERT_EQ(ReadAll(Entry('Y') + "/" + r.file), r.text);
+            ASSERT_TRUE(smb_->SetSilent(silentAtCancel));
+            ASSERT_EQ(WNetCancelConnection2A("Y:", CONNECT_UPDATE_PROFILE, TRUE), NO_ERROR);
+            ASSERT_TRUE(smb_->SetSilent(false));
+
+            ASSERT_EQ(MapY(r.remote), NO_ERROR);
+            std::error_code error;
+            EXPECT_TRUE(fs::is_regular_file(Entry('Y') + "/" + r.file, error)) << error.message();
+            EXPECT_EQ(ReadAll(Entry('Y') + "/" + r.file), r.text);
+            ASSERT_EQ(WNetCancelConnection2A("Y:", CONNECT_UPDATE_PROFILE, TRUE), NO_ERROR);
+        }
+    }
+}
+
 TEST_F(WNetTest, ConnectionWithoutLetter) {
     for (const char* local : {static_cast<const char*>(nullptr), ""}) {
         ASSERT_EQ(Add(local, smb_->Unc(), smb_->Password().c_str(), smb_->User().c_str()),
