@@ -52,7 +52,8 @@ QFont ControlFont() {
     return font;
 }
 
-QColor CaptionColor(bool active) { return active ? QColor(0x24, 0x4c, 0xa8) : QColor(0x7d, 0x93, 0xc2); }
+// The inactive bar stays dark enough for the white caption to read.
+QColor CaptionColor(bool active) { return active ? QColor(0x24, 0x4c, 0xa8) : QColor(0x5a, 0x6e, 0x9c); }
 QColor CaptionTextColor() { return QColor(Qt::white); }
 QColor FaceColor() { return QColor(0xdc, 0xe4, 0xf2); }
 
@@ -101,9 +102,13 @@ void PaintFormFrame(QPainter& painter, int width, int height, const QString& cap
     QFont font = ControlFont();
     font.setBold(true);
     painter.setFont(font);
+    const QString text = painter.fontMetrics().elidedText(caption, Qt::ElideRight, textRect.width());
+    // A dark shadow keeps the caption legible on the glass's light top half.
+    painter.setPen(base.darker(220));
+    painter.drawText(textRect.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     text);
     painter.setPen(CaptionTextColor());
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                     painter.fontMetrics().elidedText(caption, Qt::ElideRight, textRect.width()));
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     painter.restore();
 }
 
