@@ -14,7 +14,6 @@
 // Threads: the test thread.
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -25,6 +24,7 @@
 #include <string>
 
 #include "platform/wnet.h"
+#include "tests/support/private_session.h"
 #include "tests/support/smb_host.h"
 
 namespace quilvane_test {
@@ -34,31 +34,16 @@ public:
     void SetUp() override {
         if (const char* child = std::getenv("QUILVANE_DRIVES_CHILD"); child && *child)
             return;
-        char templ[] = "/tmp/quilvane-drives-test-XXXXXX";
-        if (!::mkdtemp(templ))
+        session_ = std::make_unique<PrivateSession>("quilvane-drives-test");
+        if (!session_->Ok())
             return;
-        root_ = templ;
-        std::filesystem::create_directory(root_ + "/home");
-        std::filesystem::create_directory(root_ + "/runtime");
-        std::filesystem::permissions(root_ + "/runtime", std::filesystem::perms::owner_all);
-        ::setenv("HOME", (root_ + "/home").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (root_ + "/runtime").c_str(), 1);
-        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        session_->Enter();
+        // Each test makes its own drives folder.
         ::unsetenv("QUILVANE_DRIVES");
     }
 
-    void TearDown() override {
-        if (root_.empty())
-            return;
-        // The private bus's end takes gvfsd, its backends and gvfsd-fuse along.
-        std::ifstream session(root_ + "/runtime/quilvane-session-bus");
-        std::string address, pid;
-        if (std::getline(session, address) && std::getline(session, pid) && !pid.empty())
-            ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
-        ::umount2((root_ + "/runtime/gvfs").c_str(), MNT_DETACH);
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
+    // The private bus's end takes gvfsd, its backends and gvfsd-fuse along.
+    void TearDown() override { session_.reset(); }
 
     // A new, empty drives folder, made the layer's through QUILVANE_DRIVES.
     static std::string NewDrivesFolder() {
@@ -72,7 +57,7 @@ public:
     }
 
 private:
-    std::string root_;
+    std::unique_ptr<PrivateSession> session_;
 };
 
 class SmbDriveTest : public ::testing::Test {
