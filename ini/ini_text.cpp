@@ -1,5 +1,6 @@
 #include "ini/ini_text.h"
 
+#include <QByteArrayView>
 #include <QLocale>
 #include <QString>
 #include <charconv>
@@ -38,19 +39,31 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
+bool AsciiSameName(std::string_view a, std::string_view b) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool SameName(std::string_view a, std::string_view b) {
+    // A name matches only a name of its own length in bytes (a line's "="
+    // must stand right behind the name looked up).
+    if (a.size() != b.size())
+        return false;
     if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
         // The locale's collation orders printable ASCII without ignoring any
         // of it, so equality after folding is plain case-blind equality.
-        if (a.size() != b.size())
-            return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (AsciiLower(a[i]) != AsciiLower(b[i]))
-                return false;
-        }
-        return true;
+        return AsciiSameName(a, b);
+    }
+    // Bytes that are no UTF-8 would all decode to the same replacement
+    // character and so match each other: compare such names byte by byte.
+    if (!QByteArrayView(a.data(), static_cast<qsizetype>(a.size())).isValidUtf8() ||
+        !QByteArrayView(b.data(), static_cast<qsizetype>(b.size())).isValidUtf8()) {
+        return AsciiSameName(a, b);
     }
     const QString qa = QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size())).toCaseFolded();
     const QString qb = QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())).toCaseFolded();

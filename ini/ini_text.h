@@ -41,10 +41,11 @@ bool ForEachLine(std::string_view text, Fn&& fn) {
 // without "=" is not an entry; then the result is false.
 bool EntryName(std::string_view line, std::string_view& name);
 
-// Whether two names are the same for the store: their case-folded forms
-// collate equal in the user's locale (the locale-aware comparison of the
-// system's texts, which are UTF-8 here). Printable ASCII takes a fast path
-// with the same result.
+// Whether two names are the same for the store: they have the same length in
+// bytes and their case-folded forms collate equal in the user's locale (the
+// locale-aware comparison of the system's texts, which are UTF-8 here).
+// Printable ASCII takes a fast path with the same result; a name that is no
+// valid UTF-8 matches only the same bytes, ASCII letters in either case.
 bool SameName(std::string_view a, std::string_view b);
 
 // The separators of number texts. Both may be several bytes (UTF-8) and the

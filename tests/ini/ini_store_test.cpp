@@ -142,6 +142,19 @@ TEST_F(IniStore, NonAsciiNamesMatchWithoutRegardToCase) {
     EXPECT_EQ(Take(Path), "Größe=1\r\nÉTÉ=3\r\n");
 }
 
+TEST_F(IniStore, NamesOfOtherBytesOrOtherLengthNeverMatch) {
+    // Hand-edited 8-bit names that are no UTF-8 (Latin-1 ß and ä), and a
+    // Kelvin sign, which folds to "k" but is three bytes long.
+    Put(Path, "Stra\xDF" "e=1\r\n\xE2\x84\xAA=2\r\n");
+    EXPECT_EQ(Ini.ReadString("Stra\xE4" "e", "none"), "none");
+    EXPECT_EQ(Ini.ReadString("STRA\xDF" "E", "none"), "1");
+    EXPECT_EQ(Ini.ReadString("k", "none"), "none");
+    EXPECT_EQ(Ini.ReadString("\xE2\x84\xAA", "none"), "2");
+    Ini.WriteString("Stra\xE4" "e", "3", false);
+    Ini.DeleteKey("K");
+    EXPECT_EQ(Take(Path), "Stra\xDF" "e=1\r\n\xE2\x84\xAA=2\r\nStra\xE4" "e=3\r\n");
+}
+
 TEST_F(IniStore, AnyLineEndingIsReadAndEveryWrittenLineEndsWithCrLf) {
     Put(Path, "A=1\nB=2\rC=3\r\nD=4\0z\nE=5"s);
     EXPECT_EQ(Ini.ReadString("B", ""), "2");
