@@ -78,6 +78,9 @@ struct ThreadQueue {
     std::deque<SentMessage*> sent;
     std::vector<Timer> timers;
     bool quitPosted = false;
+    // Set when the thread has ended: its windows are gone and sends to it
+    // return 0 at once.
+    bool ended = false;
     int quitCode = 0;
     int handlingSend = 0;
     // Set on the thread that runs the Qt event loop: that loop pumps this queue.
@@ -154,16 +157,27 @@ std::map<std::string, UINT> g_registeredMessages;
 ATOM g_nextAtom = 0xC000;
 DWORD g_nextSlot = 1;
 
-thread_local std::shared_ptr<ThreadQueue> t_queue;
+void EndThread(const std::shared_ptr<ThreadQueue>& q);
+
+// The calling thread's queue; when the thread ends, so do its windows, and
+// senders waiting on them are released.
+struct ThreadQueueHolder {
+    std::shared_ptr<ThreadQueue> queue;
+    ~ThreadQueueHolder() {
+        if (queue) EndThread(queue);
+    }
+};
+thread_local ThreadQueueHolder t_holder;
 
 std::shared_ptr<ThreadQueue> CurrentQueue() {
-    if (!t_queue) {
-        t_queue = std::make_shared<ThreadQueue>();
-        t_queue->threadId = GetCurrentThreadId();
+    auto& q = t_holder.queue;
+    if (!q) {
+        q = std::make_shared<ThreadQueue>();
+        q->threadId = GetCurrentThreadId();
         std::lock_guard g(g_lock);
-        g_queues[t_queue->threadId] = t_queue;
+        g_queues[q->threadId] = q;
     }
-    return t_queue;
+    return q;
 }
 
 bool IsQtLoopThread() {
@@ -287,6 +301,32 @@ void HandleIncomingSends(ThreadQueue* self) {
         }
         HandleSent(self, sm);
     }
+}
+
+void EndThread(const std::shared_ptr<ThreadQueue>& q) {
+    std::deque<SentMessage*> waiting;
+    {
+        std::lock_guard l(q->lock);
+        q->ended = true;
+        waiting.swap(q->sent);
+    }
+    for (SentMessage* sm : waiting) {
+        auto sender = sm->sender;
+        std::lock_guard l(sender->lock);
+        sm->done = true;
+        sender->cv.notify_all();
+    }
+    std::lock_guard g(g_lock);
+    for (auto it = g_windows.begin(); it != g_windows.end();) {
+        if (it->second->threadId != q->threadId) {
+            ++it;
+            continue;
+        }
+        auto cls = g_classes.find(it->second->classKey);
+        if (cls != g_classes.end()) --cls->second.windows;
+        it = g_windows.erase(it);
+    }
+    g_queues.erase(q->threadId);
 }
 
 bool Matches(const MSG& m, HWND hwnd, UINT fmin, UINT fmax) {
@@ -851,6 +891,7 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     sm.sender = self;
     {
         std::lock_guard l(target->lock);
+        if (target->ended) return 0;
         target->sent.push_back(&sm);
         WakeForSendLocked(target.get());
     }

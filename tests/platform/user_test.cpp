@@ -368,3 +368,23 @@ TEST_F(UserTest, MessageSkippedByAFilteredWaitIsStillDeliveredByTheQtLoop) {
     EXPECT_EQ(g_log.Take(), (std::vector<std::string>{"B5", "A4"}));
     DestroyWindow(h);
 }
+
+TEST_F(UserTest, WindowsGoWithTheirThreadAndSendsToThemReturnAtOnce) {
+    HWND orphan = 0;
+    std::thread t([&] { orphan = Worker::UserTest_NewWindow(); });
+    t.join();
+    ASSERT_NE(orphan, 0u);
+    EXPECT_FALSE(IsWindow(orphan));
+    // Nobody is left to handle it: the send must not wait.
+    EXPECT_EQ(SendMessageA(orphan, kMsgA, 0, 0), 0);
+    EXPECT_FALSE(PostMessageA(orphan, kMsgA, 0, 0));
+    EXPECT_TRUE(g_log.Take().empty());
+    // The class no longer counts the window.
+    EXPECT_TRUE(UnregisterClassA(kClass, GetModuleHandleA(nullptr)));
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = CALLBACK_TestProc;
+    wc.cbWndExtra = sizeof(LONG_PTR) * 2;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kClass;
+    EXPECT_NE(RegisterClassA(&wc), 0);
+}
