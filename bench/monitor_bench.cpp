@@ -186,7 +186,7 @@ void IdleMemory() {
         return;
     }
     fs::create_directory(program.Drives() + "/C");
-    program.WriteSettings({{"127.0.0.1", "u", "p", "C:", "data", 5}});
+    program.WriteSettings({{"127.0.0.1", "u", "p", "data", "C:", 5}});
     if (!program.Start()) {
         std::printf("  skipped: cannot start the program\n");
         return;

@@ -27,16 +27,13 @@
 #include "app/connection_table.h"
 #include "app/settings_file.h"
 #include "ini/ini_store.h"
+#include "tests/support/connection_record.h"
 #include "tests/support/private_session.h"
 
 extern char** environ;
 
 namespace quilvane_test {
 
-struct SettingsRecord {
-    std::string host, user, password, drive, unc;
-    int maxPing;
-};
 
 class HeadlessProgram {
 public:
@@ -62,22 +59,14 @@ public:
     std::string SettingsFile() const { return quilvane::SettingsFilePath(root_ + "/bin"); }
 
     // Writes the settings file with the program's own writer.
-    void WriteSettings(const std::vector<SettingsRecord>& records) {
+    void WriteSettings(const std::vector<ConnectionRecord>& records) {
         TzIni ini(nullptr);
         ini.SetEncryptValues(true);
         fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
         std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
         quilvane::LoadSettings(ini, table, url, root_ + "/bin");
-        for (const SettingsRecord& r : records) {
-            table.Append();
-            table.FieldByName("HostName").SetAsString(r.host);
-            table.FieldByName("UserName").SetAsString(r.user);
-            table.FieldByName("Password").SetAsString(r.password);
-            table.FieldByName("Drive").SetAsString(r.drive);
-            table.FieldByName("UNC").SetAsString(r.unc);
-            table.FieldByName("MaxPing").SetAsInteger(r.maxPing);
-            table.Post();
-        }
+        for (const ConnectionRecord& r : records)
+            AppendRecord(table, r);
         quilvane::SaveSettings(ini, table, url);
     }
 

@@ -63,7 +63,7 @@ TEST(HeadlessProgram, MapsDropsAndMapsAgainAgainstRealSmbServer) {
     { std::ofstream(smb.SharePath() + "/hello.txt") << "hello"; }
     HeadlessProgram program;
     ASSERT_TRUE(program.Ready());
-    program.WriteSettings({{smb.Address(), smb.User(), smb.Password(), "Q:", "data", 1}});
+    program.WriteSettings({{smb.Address(), smb.User(), smb.Password(), "data", "Q:", 1}});
     const std::string settings = program.ReadSettings();
     const std::string entry = program.Drives() + "/Q";
     const std::string host = "HostName=" + smb.Address();
@@ -112,7 +112,7 @@ TEST(HeadlessProgram, LocalDriveOnAnsweringHostAndEndBySigint) {
     HeadlessProgram program;
     ASSERT_TRUE(program.Ready());
     fs::create_directory(program.Drives() + "/C");
-    program.WriteSettings({{"127.0.0.1", "u", "p", "C:", "data", 5}});
+    program.WriteSettings({{"127.0.0.1", "u", "p", "data", "C:", 5}});
     const std::string settings = program.ReadSettings();
 
     const std::time_t from = std::time(nullptr);

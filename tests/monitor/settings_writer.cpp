@@ -16,6 +16,7 @@
 #include "app/connection_table.h"
 #include "app/settings_file.h"
 #include "ini/ini_store.h"
+#include "tests/support/connection_record.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -44,14 +45,9 @@ int main(int argc, char** argv) {
                              fields.size());
                 return 2;
             }
-            table.Append();
-            table.FieldByName("HostName").SetAsString(fields[0]);
-            table.FieldByName("UserName").SetAsString(fields[1]);
-            table.FieldByName("Password").SetAsString(fields[2]);
-            table.FieldByName("Drive").SetAsString(fields[3]);
-            table.FieldByName("UNC").SetAsString(fields[4]);
-            table.FieldByName("MaxPing").SetAsInteger(std::stoi(fields[5]));
-            table.Post();
+            // Fields come as host, user, password, drive, UNC, MaxPing.
+            quilvane_test::AppendRecord(table, {fields[0], fields[1], fields[2], fields[4],
+                                                fields[3], std::stoi(fields[5])});
         }
         quilvane::SaveSettings(ini, table, url);
     } catch (const std::exception& e) {
