@@ -8,20 +8,10 @@
 #include <QRegularExpression>
 
 #include "framework/form.h"
+#include "tests/support/skip_or_fail.h"
 #include "tests/support/xvfb_display.h"
 
 namespace {
-
-bool InCi() {
-    return qEnvironmentVariable("CI") == "true";
-}
-
-#define SKIP_OR_FAIL(reason)      \
-    do {                          \
-        if (InCi())               \
-            FAIL() << (reason);   \
-        GTEST_SKIP() << (reason); \
-    } while (false)
 
 int ShellValue(const QString& shell, const char* name) {
     const QRegularExpression re(QString("^%1=(-?\\d+)$").arg(name),
@@ -33,11 +23,11 @@ int ShellValue(const QString& shell, const char* name) {
 TEST(ProgramOnXvfb, MainWindowHasListViewGeometryAndAltXEndsWithStatusZero) {
     for (const char* tool : {"xdotool", "import"}) {
         if (!XvfbDisplay::HaveProgram(tool))
-            SKIP_OR_FAIL(std::string(tool) + " is not installed");
+            QUILVANE_SKIP_OR_FAIL(std::string(tool) + " is not installed");
     }
     XvfbDisplay display;
     if (!display.Ok())
-        SKIP_OR_FAIL(display.Error().toStdString());
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
 
     QProcess program;
     QProcessEnvironment env = display.Environment();

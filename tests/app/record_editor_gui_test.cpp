@@ -23,21 +23,11 @@
 #include "framework/memory_data.h"
 #include "ini/ini_store.h"
 #include "tests/support/x_window_watch.h"
+#include "tests/support/skip_or_fail.h"
 #include "tests/support/xvfb_display.h"
 
 namespace quilvane {
 namespace {
-
-bool InCi() {
-    return qEnvironmentVariable("CI") == "true";
-}
-
-#define SKIP_OR_FAIL(reason)      \
-    do {                          \
-        if (InCi())               \
-            FAIL() << (reason);   \
-        GTEST_SKIP() << (reason); \
-    } while (false)
 
 struct Stored {
     int count = 0;
@@ -69,7 +59,7 @@ Stored ReadSettings(const QString& dir) {
 TEST(RecordEditorOnXvfb, KeyboardAloneAddsARecordThatOkStoresInTheSettingsFile) {
     for (const char* tool : {"xdotool", "unshare"}) {
         if (!XvfbDisplay::HaveProgram(tool))
-            SKIP_OR_FAIL(std::string(tool) + " is not installed");
+            QUILVANE_SKIP_OR_FAIL(std::string(tool) + " is not installed");
     }
     // Root makes the namespace directly; others map themselves to root in a
     // user namespace of their own first.
@@ -80,11 +70,11 @@ TEST(RecordEditorOnXvfb, KeyboardAloneAddsARecordThatOkStoresInTheSettingsFile) 
         QProcess probe;
         probe.start("unshare", isolate + QStringList{"true"});
         if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
-            SKIP_OR_FAIL("cannot make a network namespace with unshare");
+            QUILVANE_SKIP_OR_FAIL("cannot make a network namespace with unshare");
     }
     XvfbDisplay display;
     if (!display.Ok())
-        SKIP_OR_FAIL(display.Error().toStdString());
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
 
     // The program's folder: a copy of the executable, and the libraries it
     // loads at run time where the build tree keeps them.

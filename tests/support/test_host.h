@@ -27,23 +27,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/skip_or_fail.h"
+
 extern char** environ;
 
-#define QUILVANE_SKIP_OR_FAIL(reason)                          \
-    do {                                                       \
-        const std::string quilvaneReason_ = (reason);          \
-        if (::quilvane_test::InCi())                           \
-            FAIL() << "cannot run in CI: " << quilvaneReason_; \
-        else                                                   \
-            GTEST_SKIP() << quilvaneReason_;                   \
-    } while (0)
-
 namespace quilvane_test {
-
-inline bool InCi() {
-    const char* ci = std::getenv("CI");
-    return ci && std::string(ci) == "true";
-}
 
 struct CommandResult {
     int exitCode = -1;
