@@ -347,25 +347,43 @@ private:
 // ---------------------------------------------------------------------------
 // The gvfs session
 
+// The argument vector and environment (this process's plus `extraEnv`, each
+// "NAME=value") of a program to start.
+class SpawnArgs {
+public:
+    SpawnArgs(std::vector<std::string> argv, const std::vector<std::string>& extraEnv)
+        : argv_(std::move(argv)), env_(g_get_environ()) {
+        for (auto& a : argv_)
+            args_.push_back(a.data());
+        args_.push_back(nullptr);
+        for (const auto& e : extraEnv) {
+            const auto eq = e.find('=');
+            env_ = g_environ_setenv(env_, e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), TRUE);
+        }
+    }
+    ~SpawnArgs() { g_strfreev(env_); }
+    SpawnArgs(const SpawnArgs&) = delete;
+    SpawnArgs& operator=(const SpawnArgs&) = delete;
+
+    gchar** Args() { return args_.data(); }
+    gchar** Env() { return env_; }
+
+private:
+    std::vector<std::string> argv_;
+    std::vector<char*> args_;
+    gchar** env_;
+};
+
 std::optional<std::string> SpawnOutput(std::vector<std::string> argv,
                                        const std::vector<std::string>& extraEnv) {
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    gchar** env = g_get_environ();
-    for (const auto& e : extraEnv) {
-        const auto eq = e.find('=');
-        env = g_environ_setenv(env, e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), TRUE);
-    }
+    SpawnArgs spawn(std::move(argv), extraEnv);
     gchar* out = nullptr;
     gint status = 0;
     const gboolean ok =
-        g_spawn_sync(nullptr, args.data(), env,
+        g_spawn_sync(nullptr, spawn.Args(), spawn.Env(),
                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL |
                                               G_SPAWN_STDIN_FROM_DEV_NULL),
                      nullptr, nullptr, &out, nullptr, &status, nullptr);
-    g_strfreev(env);
     std::optional<std::string> result;
     if (ok && g_spawn_check_wait_status(status, nullptr) && out)
         result = out;
@@ -375,22 +393,12 @@ std::optional<std::string> SpawnOutput(std::vector<std::string> argv,
 
 // Starts a daemon in a session of its own that outlives this process.
 bool SpawnDetached(std::vector<std::string> argv, const std::vector<std::string>& extraEnv) {
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    gchar** env = g_get_environ();
-    for (const auto& e : extraEnv) {
-        const auto eq = e.find('=');
-        env = g_environ_setenv(env, e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), TRUE);
-    }
-    const gboolean ok = g_spawn_async(
-        nullptr, args.data(), env,
+    SpawnArgs spawn(std::move(argv), extraEnv);
+    return g_spawn_async(
+        nullptr, spawn.Args(), spawn.Env(),
         static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL |
                                  G_SPAWN_STDIN_FROM_DEV_NULL),
         [](gpointer) { ::setsid(); }, nullptr, nullptr, nullptr);
-    g_strfreev(env);
-    return ok;
 }
 
 GDBusConnection* ConnectBus(const std::string& address) {
