@@ -141,6 +141,27 @@ ULONG StatusForErrno(int error) {
 }
 
 // One request in flight: the socket it went out on and where the answer goes.
+// One recvmsg into the caller's buffer, keeping the sender's address and the
+// control data (received options, queued errors) for the caller to read.
+struct Reception {
+    Reception(void* data, std::size_t size) : iov{data, size} {
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+    }
+    Reception(const Reception&) = delete;
+    Reception& operator=(const Reception&) = delete;
+    ssize_t Receive(int fd, int flags) { return ::recvmsg(fd, &msg, flags); }
+
+    sockaddr_in from{};
+    std::uint8_t control[512];
+    iovec iov;
+    msghdr msg{};
+};
+
 class Exchange {
 public:
     Exchange(bool datagram, int fd, const icmp::Request& request, ICMP_ECHO_REPLY* record,
@@ -157,17 +178,8 @@ public:
     bool Drain() {
         for (;;) {
             std::uint8_t buffer[65536 + 64];
-            std::uint8_t control[512];
-            sockaddr_in from{};
-            iovec iov{buffer, sizeof buffer};
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+            Reception in(buffer, sizeof buffer);
+            ssize_t n = in.Receive(fd_, MSG_DONTWAIT);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
@@ -178,12 +190,12 @@ public:
             }
             const auto size = static_cast<std::size_t>(n);
             icmp::Answer answer =
-                datagram_ ? icmp::FromDatagram(buffer, size, from.sin_addr.s_addr, request_)
+                datagram_ ? icmp::FromDatagram(buffer, size, in.from.sin_addr.s_addr, request_)
                           : icmp::FromRawPacket(buffer, size, request_);
             if (!answer.matches)
                 continue;
             if (datagram_)
-                ReadReceivedOptions(msg, &answer);
+                ReadReceivedOptions(in.msg, &answer);
             Complete(answer);
             return true;
         }
@@ -196,24 +208,15 @@ private:
     bool DrainErrors() {
         for (;;) {
             std::uint8_t quoted[576];
-            std::uint8_t control[512];
-            sockaddr_in target{};
-            iovec iov{quoted, sizeof quoted};
-            msghdr msg{};
-            msg.msg_name = &target;
-            msg.msg_namelen = sizeof target;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            ssize_t n = ::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+            Reception in(quoted, sizeof quoted);
+            ssize_t n = in.Receive(fd_, MSG_ERRQUEUE | MSG_DONTWAIT);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
                 return false;
             }
             const sock_extended_err* err = nullptr;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+            for (cmsghdr* c = CMSG_FIRSTHDR(&in.msg); c; c = CMSG_NXTHDR(&in.msg, c))
                 if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
                     err = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
             if (!err)
@@ -221,7 +224,7 @@ private:
             // The quoted request: its sequence says whether it is ours.
             if (n < static_cast<ssize_t>(icmp::kHeaderSize) || quoted[0] != icmp::kEchoRequest ||
                 ((quoted[6] << 8) | quoted[7]) != request_.seq ||
-                target.sin_addr.s_addr != request_.destination)
+                in.from.sin_addr.s_addr != request_.destination)
                 continue;
             icmp::Answer answer;
             if (err->ee_origin == SO_EE_ORIGIN_ICMP) {
