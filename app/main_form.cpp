@@ -3,10 +3,10 @@
 #include <QPixmap>
 
 #include "app/connection_table.h"
+#include "app/install_location.h"
 #include "app/monitor_cycle.h"
 #include "app/record_editor.h"
 #include "app/settings_file.h"
-#include "platform/kernel.h"
 
 namespace quilvane {
 
@@ -103,13 +103,13 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
 }
 
 TForm1::~TForm1() {
-    if (Form1 == this) Form1 = nullptr;
+    if (Form1 == this)
+        Form1 = nullptr;
 }
 
 void TForm1::FormCreate(fw::TObject* /*Sender*/) {
     SetHeight(ListViewHeight);
-    const std::string exe = win::ExecutablePath();
-    LoadSettings(*zIni1, *RxMemoryData1, InfoFileURL, exe.substr(0, exe.rfind('/') + 1));
+    LoadSettings(*zIni1, *RxMemoryData1, InfoFileURL, SettingsFolder());
 }
 
 void TForm1::BOk1Click(fw::TObject* /*Sender*/) {

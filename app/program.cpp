@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstring>
 
@@ -53,6 +54,12 @@ int RunProgram(int argc, char** argv) {
         return 2;
     }
     QApplication qt(argc, argv);
+    // The same picture as the desktop entry's icon, which the desktop finds by
+    // the entry's name.
+    QIcon icon(":/icons/quilvane.png");
+    icon.addFile(":/icons/quilvane-16.png");
+    QApplication::setWindowIcon(icon);
+    QGuiApplication::setDesktopFileName("quilvane");
     fw::TApplication application;
     Application->Initialize();
     Application->SetTitle("Quilvane");

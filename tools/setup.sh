@@ -16,6 +16,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
     samba smbclient iproute2 iputils-ping procps nftables
+    librsvg2-bin x11-utils
+    dpkg-dev file desktop-file-utils systemd man-db dpkg-repack
 )
 
 missing=()

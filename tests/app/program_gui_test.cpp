@@ -1,6 +1,6 @@
 // The real program on a private Xvfb display: its main window appears with the
-// list view's geometry, and Alt+X ends the process with status 0. A screenshot
-// of the display is kept beside this test's binary.
+// list view's geometry and the program's icon, and Alt+X ends the process with
+// status 0. A screenshot of the display is kept beside this test's binary.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -21,7 +21,7 @@ int ShellValue(const QString& shell, const char* name) {
 }
 
 TEST(ProgramOnXvfb, MainWindowHasListViewGeometryAndAltXEndsWithStatusZero) {
-    for (const char* tool : {"xdotool", "import"}) {
+    for (const char* tool : {"xdotool", "import", "xprop"}) {
         if (!XvfbDisplay::HaveProgram(tool))
             QUILVANE_SKIP_OR_FAIL(std::string(tool) + " is not installed");
     }
@@ -49,6 +49,11 @@ TEST(ProgramOnXvfb, MainWindowHasListViewGeometryAndAltXEndsWithStatusZero) {
 
     const QString window = display.FindWindow("^Quilvane$");
     ASSERT_FALSE(window.isEmpty()) << "no window titled Quilvane appeared";
+
+    // The program's icon, for task bars and window switchers.
+    const auto icon = display.Run("xprop", {"-id", window, "_NET_WM_ICON"});
+    EXPECT_TRUE(icon.output.contains("Icon (16 x 16)")) << icon.output.left(200).toStdString();
+    EXPECT_TRUE(icon.output.contains("Icon (256 x 256)")) << icon.output.left(200).toStdString();
 
     const auto geometry = display.Run("xdotool", {"getwindowgeometry", "--shell", window});
     ASSERT_EQ(geometry.exitCode, 0) << geometry.output.toStdString();
