@@ -56,8 +56,8 @@ int RunProgram(int argc, char** argv) {
     QApplication qt(argc, argv);
     // The same picture as the desktop entry's icon, which the desktop finds by
     // the entry's name.
-    QIcon icon(":/icons/quilvane.png");
-    icon.addFile(":/icons/quilvane-16.png");
+    QIcon icon(":/icons/quilvane-16.png");
+    icon.addFile(":/icons/quilvane.png");
     QApplication::setWindowIcon(icon);
     QGuiApplication::setDesktopFileName("quilvane");
     fw::TApplication application;
