@@ -1,5 +1,6 @@
 #pragma once
-// The settings file "Quilvane.ini" beside the executable: the connection list
+// The settings file "Quilvane.ini" in the settings folder (beside the
+// executable, or the user's own: app/install_location.h): the connection list
 // and the upgrade information URL, read once while the main window is created
 // and written by Ok and Exit.
 //
