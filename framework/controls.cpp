@@ -21,13 +21,18 @@ TControl::~TControl() {
 }
 
 void TControl::SetParent(TControl* AParent) {
-    if (AParent == parent_) return;
-    if (AParent == this) throw EInvalidOperation("A control cannot be its own parent");
-    if (parent_) RemoveFreeNotification(parent_);
+    if (AParent == parent_)
+        return;
+    if (AParent == this)
+        throw EInvalidOperation("A control cannot be its own parent");
+    if (parent_)
+        RemoveFreeNotification(parent_);
     parent_ = AParent;
-    if (!widget_) return;
+    if (!widget_)
+        return;
     widget_->setParent(parent_ ? parent_->ContainerWidget() : nullptr);
-    if (parent_) FreeNotification(parent_);
+    if (parent_)
+        FreeNotification(parent_);
     ApplyBounds();
     widget_->setVisible(visible_ && parent_);
     ParentChanged();
@@ -42,41 +47,56 @@ void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
 }
 
 void TControl::ApplyBounds() {
-    if (widget_) widget_->setGeometry(left_, top_, width_, height_);
+    if (widget_)
+        widget_->setGeometry(left_, top_, width_, height_);
 }
 
 void TControl::SetVisible(bool value) {
     visible_ = value;
-    if (widget_ && parent_) widget_->setVisible(value);
+    if (widget_ && parent_)
+        widget_->setVisible(value);
 }
 
 void TControl::BringToFront() {
-    if (widget_) widget_->raise();
+    if (widget_)
+        widget_->raise();
 }
 
 void TControl::SendToBack() {
-    if (widget_) widget_->lower();
+    if (widget_)
+        widget_->lower();
 }
 
 void TControl::SetEnabled(bool value) {
     enabled_ = value;
-    if (widget_) widget_->setEnabled(value);
+    if (widget_)
+        widget_->setEnabled(value);
 }
 
-void TControl::SetCaption(const std::string& value) { caption_ = value; }
+void TControl::SetCaption(const std::string& value) {
+    caption_ = value;
+}
 
 void TControl::SetHint(const std::string& value) {
     hint_ = value;
-    if (widget_) widget_->setToolTip(QString::fromStdString(value));
+    if (!widget_)
+        return;
+    // "short|long": the tooltip shows the short part, What's This the long one.
+    const size_t bar = value.find('|');
+    widget_->setToolTip(QString::fromStdString(value.substr(0, bar)));
+    widget_->setWhatsThis(
+        QString::fromStdString(bar == std::string::npos ? value : value.substr(bar + 1)));
 }
 
 void TControl::Click() {
-    if (OnClick) OnClick(this);
+    if (OnClick)
+        OnClick(this);
 }
 
 void TControl::Notification(TComponent* AComponent, TOperation Operation) {
     TComponent::Notification(AComponent, Operation);
-    if (Operation == opRemove && AComponent == parent_) parent_ = nullptr;
+    if (Operation == opRemove && AComponent == parent_)
+        parent_ = nullptr;
 }
 
 // --- TWinControl -----------------------------------------------------------
@@ -91,11 +111,12 @@ std::unordered_map<win::HWND, TWinControl*>& Controls() {
 }  // namespace
 
 TWinControl::TWinControl(TComponent* AOwner, QWidget* widget) : TControl(AOwner, widget) {
-    objectProc_ = win::MakeWindowProcInstance(
-        [this](win::HWND, win::UINT msg, win::WPARAM w, win::LPARAM l) {
+    objectProc_ =
+        win::MakeWindowProcInstance([this](win::HWND, win::UINT msg, win::WPARAM w, win::LPARAM l) {
             return MainWndProc(msg, w, l);
         });
-    if (!objectProc_) throw EInvalidOperation("Out of window procedure instances");
+    if (!objectProc_)
+        throw EInvalidOperation("Out of window procedure instances");
 }
 
 TWinControl::~TWinControl() {
@@ -116,7 +137,8 @@ void TWinControl::CreateParams(TCreateParams& Params) {
 }
 
 win::HWND TWinControl::Handle() {
-    if (handle_) return handle_;
+    if (handle_)
+        return handle_;
     TCreateParams params;
     CreateParams(params);
     win::HINSTANCE instance = win::GetModuleHandleA(nullptr);
@@ -141,7 +163,8 @@ win::HWND TWinControl::Handle() {
 // to its control and hands over to the control's own procedure.
 win::LRESULT TWinControl::InitWndProc(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
                                       win::LPARAM lParam) {
-    if (msg != win::WM_NCCREATE) return win::DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (msg != win::WM_NCCREATE)
+        return win::DefWindowProcA(hwnd, msg, wParam, lParam);
     auto* cs = reinterpret_cast<win::CREATESTRUCTA*>(lParam);
     auto* control = static_cast<TWinControl*>(cs->lpCreateParams);
     control->handle_ = hwnd;
@@ -182,7 +205,8 @@ win::LRESULT TWinControl::Perform(win::UINT Msg, win::WPARAM WParam, win::LPARAM
 }
 
 void TWinControl::DestroyHandle() {
-    if (!handle_) return;
+    if (!handle_)
+        return;
     win::HWND h = handle_;
     win::DestroyWindow(h);  // WM_NCDESTROY forgets the handle
     Controls().erase(h);
@@ -190,7 +214,8 @@ void TWinControl::DestroyHandle() {
 }
 
 void TWinControl::RecreateWnd() {
-    if (!handle_) return;
+    if (!handle_)
+        return;
     SetCaptionField(win::GetWindowTextString(handle_));
     DestroyHandle();
     HandleNeeded();

@@ -67,6 +67,8 @@ public:
     const std::string& Caption() const { return caption_; }
     virtual void SetCaption(const std::string& value);
 
+    // "short|long": the short part is the tooltip, the long part (or the
+    // whole hint without a bar) what What's This shows.
     const std::string& Hint() const { return hint_; }
     void SetHint(const std::string& value);
 
