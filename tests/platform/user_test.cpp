@@ -1,21 +1,26 @@
 // The contract of the user area: queues, sends across threads, subclassing,
 // timers, classes and quit. Tests on the main thread run under Qt's event
 // loop; tests on worker threads pump their own queue.
+#include "platform/user.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QObject>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/kernel.h"
-#include "platform/user.h"
 
 using namespace win;
 
@@ -41,16 +46,40 @@ constexpr UINT kMsgB = WM_USER + 2;
 constexpr UINT kMsgC = WM_USER + 3;
 constexpr UINT kSendBack = WM_USER + 4;  // lParam: window to send kMsgC to
 constexpr UINT kWhoAmI = WM_USER + 5;    // answers the handling thread's id
+constexpr UINT kCount = WM_USER + 6;     // only counted, for floods
+constexpr UINT kRun = WM_USER + 7;       // lParam: a std::function<void()>* to run
+
+std::atomic<int> g_counted{0};
+std::counting_semaphore<>* g_credits = nullptr;  // given back by each counted message
 
 LRESULT CALLBACK_TestProc(HWND h, UINT m, WPARAM w, LPARAM l) {
     switch (m) {
-    case kMsgA: g_log.Add("A" + std::to_string(w)); return 1;
-    case kMsgB: g_log.Add("B" + std::to_string(w)); return 2;
-    case kMsgC: g_log.Add("C" + std::to_string(w)); return 3;
-    case kSendBack: return SendMessageA(static_cast<HWND>(l), kMsgC, w, 0) + 10;
-    case kWhoAmI: return GetCurrentThreadId();
-    case WM_DESTROY: g_log.Add("destroy"); return 0;
-    default: return DefWindowProcA(h, m, w, l);
+        case kMsgA:
+            g_log.Add("A" + std::to_string(w));
+            return 1;
+        case kMsgB:
+            g_log.Add("B" + std::to_string(w));
+            return 2;
+        case kMsgC:
+            g_log.Add("C" + std::to_string(w));
+            return 3;
+        case kSendBack:
+            return SendMessageA(static_cast<HWND>(l), kMsgC, w, 0) + 10;
+        case kWhoAmI:
+            return GetCurrentThreadId();
+        case kCount:
+            ++g_counted;
+            if (g_credits)
+                g_credits->release();
+            return 0;
+        case kRun:
+            (*reinterpret_cast<std::function<void()>*>(l))();
+            return 0;
+        case WM_DESTROY:
+            g_log.Add("destroy");
+            return 0;
+        default:
+            return DefWindowProcA(h, m, w, l);
     }
 }
 
@@ -75,7 +104,8 @@ protected:
     }
     static void Pump() {
         MSG m;
-        while (PeekMessageA(&m, 0, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+        while (PeekMessageA(&m, 0, 0, 0, PM_REMOVE))
+            DispatchMessageA(&m);
     }
 };
 
@@ -87,7 +117,8 @@ public:
             HWND h = UserTest_NewWindow();
             ready_.set_value(h);
             MSG m;
-            while (GetMessageA(&m, 0, 0, 0) > 0) DispatchMessageA(&m);
+            while (GetMessageA(&m, 0, 0, 0) > 0)
+                DispatchMessageA(&m);
             DestroyWindow(h);
         });
         hwnd_ = ready_.get_future().get();
@@ -130,7 +161,8 @@ TEST_F(UserTest, QtEventsAndPostedMessagesInterleaveInOrder) {
     HWND h = NewWindow();
     struct Recorder : QObject {
         bool event(QEvent* e) override {
-            if (e->type() != QEvent::User) return QObject::event(e);
+            if (e->type() != QEvent::User)
+                return QObject::event(e);
             g_log.Add("qt");
             return true;
         }
@@ -205,7 +237,8 @@ TEST_F(UserTest, SubclassChainRunsNewestFirstAndUnwindsToTheBase) {
     const auto base = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(h, GWLP_WNDPROC));
     for (auto& hook : hooks) {
         hook.self = MakeWindowProcInstance([&hook](HWND w, UINT m, WPARAM wp, LPARAM lp) {
-            if (m == kMsgA) g_log.Add(hook.name);
+            if (m == kMsgA)
+                g_log.Add(hook.name);
             return CallWindowProcA(hook.prev, w, m, wp, lp);
         });
         ASSERT_NE(hook.self, nullptr);
@@ -225,7 +258,8 @@ TEST_F(UserTest, SubclassChainRunsNewestFirstAndUnwindsToTheBase) {
     EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(h, GWLP_WNDPROC)), base);
     SendMessageA(h, kMsgA, 0, 0);
     EXPECT_EQ(g_log.Take(), (std::vector<std::string>{"A0"}));
-    for (auto& hook : hooks) FreeWindowProcInstance(hook.self);
+    for (auto& hook : hooks)
+        FreeWindowProcInstance(hook.self);
     DestroyWindow(h);
 }
 
@@ -284,7 +318,8 @@ TEST_F(UserTest, QuitComesAfterPostedMessagesWithItsCode) {
         PostQuitMessage(42);
         PostMessageA(h, kMsgB, 0, 0);
         MSG m;
-        for (int i = 0; i < 10 && (last = GetMessageA(&m, 0, 0, 0)) > 0; ++i) seen.push_back(m.message);
+        for (int i = 0; i < 10 && (last = GetMessageA(&m, 0, 0, 0)) > 0; ++i)
+            seen.push_back(m.message);
         code = m.wParam;
         DestroyWindow(h);
     });
@@ -305,7 +340,8 @@ TEST_F(UserTest, SlowTimerHandlerIsFollowedByOneTickNotABurst) {
         // The handler of the first tick runs for several intervals.
         std::this_thread::sleep_for(std::chrono::milliseconds(650));
         int waiting = 0;
-        while (waiting < 10 && PeekMessageA(&m, h, WM_TIMER, WM_TIMER, PM_REMOVE)) ++waiting;
+        while (waiting < 10 && PeekMessageA(&m, h, WM_TIMER, WM_TIMER, PM_REMOVE))
+            ++waiting;
         ticksAfterStall.push_back(waiting);
         EXPECT_TRUE(KillTimer(h, 7));
         EXPECT_FALSE(KillTimer(h, 7));
@@ -320,7 +356,8 @@ TEST_F(UserTest, MainThreadTimerTicksThroughQtLoop) {
     static int ticks;
     ticks = 0;
     SetTimer(h, 1, 20, [](HWND, UINT, UINT_PTR id, DWORD) {
-        if (id == 1) ++ticks;
+        if (id == 1)
+            ++ticks;
     });
     // The Qt loop delivers the ticks; bounded in rounds, not in time.
     for (int rounds = 0; ticks < 3 && rounds < 200; ++rounds)
@@ -353,7 +390,8 @@ TEST_F(UserTest, MessageSkippedByAFilteredWaitIsStillDeliveredByTheQtLoop) {
     struct Poster : QObject {
         HWND target = 0;
         bool event(QEvent* e) override {
-            if (e->type() != QEvent::User) return QObject::event(e);
+            if (e->type() != QEvent::User)
+                return QObject::event(e);
             PostMessageA(target, kMsgB, 5, 0);
             return true;
         }
@@ -387,4 +425,134 @@ TEST_F(UserTest, WindowsGoWithTheirThreadAndSendsToThemReturnAtOnce) {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = kClass;
     EXPECT_NE(RegisterClassA(&wc), 0);
+}
+
+namespace {
+
+// Counts the ticks of window timer 1.
+std::atomic<int> g_ticks{0};
+void CountTick(HWND, UINT, UINT_PTR id, DWORD) {
+    if (id == 1)
+        ++g_ticks;
+}
+
+// Runs a Qt loop in which a Qt timer, due just after each tick of a window
+// timer of the same interval, posts two messages to the window; returns once
+// it has fired `firings` times.
+void RunBurstsAroundTicks(HWND h, int firings) {
+    QEventLoop loop;
+    QTimer poster;
+    int fired = 0;
+    QObject::connect(&poster, &QTimer::timeout, [&] {
+        PostMessageA(h, kCount, 0, 0);
+        PostMessageA(h, kCount, 0, 0);
+        if (++fired == firings)
+            loop.quit();
+    });
+    SetTimer(h, 1, 20, CountTick);
+    poster.start(20);
+    loop.exec();
+    KillTimer(h, 1);
+}
+
+}  // namespace
+
+// Each case: bursts posted around every tick, in the main loop or in a modal
+// loop nested in a message handler. Ticks may come late, never stop.
+class UserTimerBurstTest : public UserTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UserTimerBurstTest, MainThreadTimerKeepsTickingThroughPostedBursts) {
+    const bool nested = GetParam();
+    HWND h = NewWindow();
+    g_ticks = 0;
+    constexpr int kFirings = 40;
+    if (nested) {
+        bool done = false;
+        std::function<void()> modal = [&] {
+            RunBurstsAroundTicks(h, kFirings);
+            done = true;
+        };
+        PostMessageA(h, kRun, 0, reinterpret_cast<LPARAM>(&modal));
+        for (int rounds = 0; !done && rounds < 100000; ++rounds)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        ASSERT_TRUE(done);
+    } else {
+        RunBurstsAroundTicks(h, kFirings);
+    }
+    // Both timers share the interval: the ticks keep up with the bursts, give
+    // or take a loaded machine.
+    EXPECT_GE(g_ticks, kFirings / 4);
+    DestroyWindow(h);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loops, UserTimerBurstTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "NestedModal" : "Main"; });
+
+TEST_F(UserTest, MainThreadTimerKeepsTickingWhileAWorkerFloodsTheThread) {
+    HWND h = NewWindow();
+    g_ticks = 0;
+    g_counted = 0;
+    ASSERT_NE(SetTimer(h, 1, 20, CountTick), 0u);
+    std::atomic<bool> done{false};
+    // The worker keeps up to 200 messages waiting all the time, so the queue
+    // never runs dry while it floods.
+    std::counting_semaphore<> credits(200);
+    g_credits = &credits;
+    std::thread flood([&] {
+        for (int i = 0; g_ticks < 5 && i < 200000; ++i) {
+            credits.acquire();
+            PostMessageA(h, kCount, 0, 0);
+        }
+        done = true;
+        PostMessageA(h, WM_NULL, 0, 0);
+    });
+    for (int rounds = 0; !done && rounds < 10000000; ++rounds)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    flood.join();
+    g_credits = nullptr;
+    EXPECT_GE(g_ticks, 5);
+    EXPECT_GT(g_counted, 200);
+    KillTimer(h, 1);
+    DestroyWindow(h);
+}
+
+TEST_F(UserTest, WaitMessageWaitsForInputNewerThanTheLastLook) {
+    // Main thread, pumped by Qt: B is posted by a Qt event that only runs once
+    // WaitMessage waits; the old message A must not end the wait before it.
+    HWND h = NewWindow();
+    struct Poster : QObject {
+        HWND target = 0;
+        bool posted = false;
+        bool event(QEvent* e) override {
+            if (e->type() != QEvent::User)
+                return QObject::event(e);
+            posted = PostMessageA(target, kMsgB, 0, 0);
+            return true;
+        }
+    } poster;
+    poster.target = h;
+    PostMessageA(h, kMsgA, 0, 0);
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, h, 0, 0, PM_NOREMOVE));
+    QCoreApplication::postEvent(&poster, new QEvent(QEvent::User));
+    EXPECT_TRUE(WaitMessage());
+    EXPECT_TRUE(poster.posted);
+    Pump();
+    DestroyWindow(h);
+
+    // A thread of its own: the next input is a tick that is not yet due.
+    bool tickWaiting = false;
+    std::thread t([&] {
+        HWND w = Worker::UserTest_NewWindow();
+        PostMessageA(w, kMsgA, 0, 0);
+        SetTimer(w, 3, 50, nullptr);
+        MSG msg;
+        PeekMessageA(&msg, w, kMsgA, kMsgA, PM_NOREMOVE);
+        WaitMessage();
+        tickWaiting = PeekMessageA(&msg, w, WM_TIMER, WM_TIMER, PM_REMOVE);
+        DestroyWindow(w);
+    });
+    t.join();
+    EXPECT_TRUE(tickWaiting);
+    g_log.Take();
 }
