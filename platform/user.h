@@ -236,15 +236,18 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageA(const MSG* msg);
 void PostQuitMessage(int exitCode);
-// Blocks until a message arrives in the calling thread's queue (handling sent
-// messages meanwhile).
+// Blocks until input arrives that is new since the thread last looked at its
+// queue with GetMessageA, PeekMessageA or WaitMessage (handling sent messages
+// meanwhile); a message still waiting from before does not end the wait.
 BOOL WaitMessage();
 // True while the calling thread is handling a message sent by another thread.
 BOOL InSendMessage();
 
-// Timers: WM_TIMER is generated when the queue has no posted message, and at
-// most one tick of a timer waits at any time, so a slow handler is followed by
-// one tick, not a burst.
+// Timers: at most one tick of a timer waits at any time, so a slow handler is
+// followed by one tick, not a burst. GetMessageA and PeekMessageA hand out a
+// tick when no posted message passes their filter; on the thread that runs the
+// Qt loop each due tick is delivered in its turn, however many messages are
+// posted, sent or flooded around it, in nested loops too.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 
