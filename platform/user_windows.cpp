@@ -297,19 +297,18 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
         ++cls->windows;
         g_windows[w->handle] = w;
     }
-    CREATESTRUCTA cs;
-    cs.lpCreateParams = param;
-    cs.hInstance = instance;
-    cs.hMenu = menu;
-    cs.hwndParent = parent;
-    cs.cx = width;
-    cs.cy = height;
-    cs.x = x;
-    cs.y = y;
-    cs.style = static_cast<LONG>(style);
-    cs.lpszName = windowName;
-    cs.lpszClass = className;
-    cs.dwExStyle = exStyle;
+    CREATESTRUCTA cs{.lpCreateParams = param,
+                     .hInstance = instance,
+                     .hMenu = menu,
+                     .hwndParent = parent,
+                     .cy = height,
+                     .cx = width,
+                     .y = y,
+                     .x = x,
+                     .style = static_cast<LONG>(style),
+                     .lpszName = windowName,
+                     .lpszClass = className,
+                     .dwExStyle = exStyle};
     const LPARAM lp = reinterpret_cast<LPARAM>(&cs);
     if (!CallProc(*w, WM_NCCREATE, 0, lp) || CallProc(*w, WM_CREATE, 0, lp) == -1) {
         DestroyWindow(w->handle);
