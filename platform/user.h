@@ -15,6 +15,15 @@
 // of Qt's own posted events, and nested loops (modal dialogs, menus) keep
 // delivering messages and timers. Other threads pump their queue with
 // GetMessageA or PeekMessageA and DispatchMessageA.
+//
+// Processes. A handle is a plain 32-bit number, unique among the user's live
+// windows in all processes and not handed out again for millions of windows.
+// PostMessageA, SendMessageA, IsWindow and GetWindowThreadProcessId reach a
+// window of another process of the same user through that process's queue,
+// as a post or a send from another thread would (only the integer parameters
+// travel; a pointer means nothing there). A send to a process that does not
+// answer within a few seconds returns 0 with ERROR_TIMEOUT; a handle that no
+// live window of the user has fails at once with ERROR_INVALID_WINDOW_HANDLE.
 
 #include <functional>
 #include <string>

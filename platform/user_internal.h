@@ -13,8 +13,11 @@
 //                      quit, its pump state (user_queue.cpp, user_timers.cpp,
 //                      user_pump.cpp)
 //   g_thunkLock        the window procedure instances (user_thunks.cpp)
+//   Handles::lock_     this process's handle blocks (user_handles.cpp)
 // A thread waiting for a sent message's answer waits on its own queue's
 // condition, so the answer is stored under the sender's queue lock.
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -114,6 +117,15 @@ void HandleIncomingSends(ThreadQueue* self);
 // Queues a send for the window's thread; false when that thread has ended.
 bool QueueSend(ThreadQueue* target, std::shared_ptr<SentMessage> sm);
 BOOL PostToQueue(ThreadQueue* q, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The answer to a send, stored under the sender's queue lock.
+struct Answer {
+    LRESULT result = 0;
+    bool done = false;
+};
+// Waits on the calling thread's queue until the answer is done, handling the
+// sends made to this thread's windows meanwhile, so that two threads (or
+// processes) sending to each other never deadlock.
+void WaitForAnswer(ThreadQueue* self, const Answer& answer);
 
 // --- Timers (user_timers.cpp); all with q->lock held ---
 // Marks the timers whose time has come and asks the pump for their ticks.
@@ -156,9 +168,49 @@ struct Window {
 };
 
 std::shared_ptr<Window> FindWindow(HWND hwnd);
+// The queue of a live window of this process (not being destroyed), or null.
+std::shared_ptr<ThreadQueue> QueueOfLiveWindow(HWND hwnd);
 // Calls the window's current procedure (or DefWindowProcA).
 LRESULT CallProc(const Window& w, UINT msg, WPARAM wParam, LPARAM lParam);
 // Forgets every window of a thread that has ended.
 void ForgetThreadWindows(DWORD threadId);
+
+// --- Handles (user_handles.cpp) ---
+// The folder that the user's processes share for their windows: the private
+// runtime folder, or empty when there is none (windows are then reachable from
+// this process only).
+const std::string& WindowsFolder();
+// A handle that no live window of the user has; 0 when none is left.
+HWND NewHandle();
+// The other process that owns the handle's block, or 0 (a handle of ours, or
+// of no live block).
+pid_t OwnerOfHandle(HWND h);
+// Forgets the block of a handle whose owner has ended.
+void ForgetOwnerOfHandle(HWND h);
+
+// An open file descriptor, closed on every path out.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd& operator=(UniqueFd&&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// --- Other processes (user_remote.cpp) ---
+// Starts answering other processes of the user (once; not without the folder).
+void ListenToOtherProcesses();
+// The same calls for a handle that is not a window of this process; they fail
+// at once with ERROR_INVALID_WINDOW_HANDLE where no live process owns it.
+BOOL PostToOtherProcess(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT SendToOtherProcess(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The thread and process of another process's window; 0 when there is none.
+DWORD ThreadOfOtherProcessWindow(HWND hwnd, DWORD* processId);
 
 }  // namespace win::user

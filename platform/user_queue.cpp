@@ -152,6 +152,19 @@ bool QueueSend(ThreadQueue* target, std::shared_ptr<SentMessage> sm) {
     return true;
 }
 
+void WaitForAnswer(ThreadQueue* self, const Answer& answer) {
+    std::unique_lock lk(self->lock);
+    while (!answer.done) {
+        if (!self->sent.empty()) {
+            lk.unlock();
+            HandleIncomingSends(self);
+            lk.lock();
+            continue;
+        }
+        self->cv.wait(lk);
+    }
+}
+
 BOOL PostToQueue(ThreadQueue* q, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     MSG m{};
     m.hwnd = hwnd;
@@ -175,13 +188,13 @@ using namespace user;
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (hwnd == 0)
         return PostThreadMessageA(GetCurrentThreadId(), msg, wParam, lParam);
-    auto w = FindWindow(hwnd);
-    auto q = w ? w->queue.lock() : nullptr;
-    if (!q || w->destroying) {
+    if (auto q = QueueOfLiveWindow(hwnd))
+        return PostToQueue(q.get(), hwnd, msg, wParam, lParam);
+    if (FindWindow(hwnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    return PostToQueue(q.get(), hwnd, msg, wParam, lParam);
+    return PostToOtherProcess(hwnd, msg, wParam, lParam);
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -195,7 +208,9 @@ BOOL PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) 
 
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto w = FindWindow(hwnd);
-    auto target = w ? w->queue.lock() : nullptr;
+    if (!w)
+        return SendToOtherProcess(hwnd, msg, wParam, lParam);
+    auto target = w->queue.lock();
     if (!target) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
@@ -204,10 +219,6 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return CallProc(*w, msg, wParam, lParam);
 
     auto self = CurrentQueue();
-    struct Answer {
-        LRESULT result = 0;
-        bool done = false;
-    };
     auto answer = std::make_shared<Answer>();
     auto sm = std::make_shared<SentMessage>();
     *sm = {hwnd, msg, wParam, lParam, [answer, self](LRESULT r) {
@@ -218,18 +229,7 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
            }};
     if (!QueueSend(target.get(), sm))
         return 0;
-    // While we wait, other threads' sends to our own windows are handled, so
-    // two threads sending to each other never deadlock.
-    std::unique_lock lk(self->lock);
-    while (!answer->done) {
-        if (!self->sent.empty()) {
-            lk.unlock();
-            HandleIncomingSends(self.get());
-            lk.lock();
-            continue;
-        }
-        self->cv.wait(lk);
-    }
+    WaitForAnswer(self.get(), *answer);
     return answer->result;
 }
 

@@ -28,7 +28,6 @@ std::unordered_map<HWND, std::shared_ptr<Window>> g_windows;
 std::map<std::string, WindowClass> g_classes;  // key: instance + lower-case name
 std::map<std::string, UINT> g_registeredMessages;
 ATOM g_nextAtom = 0xC000;
-DWORD g_nextSlot = 1;
 
 std::shared_ptr<Window> FindWindowLocked(HWND hwnd) {
     auto it = g_windows.find(hwnd);
@@ -53,20 +52,6 @@ WindowClass* FindClassLocked(HINSTANCE instance, LPCSTR name) {
         if (Lower(cls.name.c_str()) == lower)
             return &cls;
     return nullptr;
-}
-
-// Handles are pid * 1024 + slot, so they fit 32 bits and differ between the
-// user's processes.
-HWND NewHandleLocked() {
-    const DWORD base = (GetCurrentProcessId() & 0x3FFFFF) << 10;
-    for (int tries = 0; tries < 1023; ++tries) {
-        DWORD slot = g_nextSlot;
-        g_nextSlot = g_nextSlot % 1023 + 1;
-        HWND h = base | slot;
-        if (!g_windows.count(h))
-            return h;
-    }
-    return 0;
 }
 
 void ForgetWindowLocked(std::unordered_map<HWND, std::shared_ptr<Window>>::iterator it) {
@@ -167,6 +152,12 @@ std::string Lower(LPCSTR s) {
 std::shared_ptr<Window> FindWindow(HWND hwnd) {
     std::lock_guard g(g_tablesLock);
     return FindWindowLocked(hwnd);
+}
+
+std::shared_ptr<ThreadQueue> QueueOfLiveWindow(HWND hwnd) {
+    std::lock_guard g(g_tablesLock);
+    auto w = FindWindowLocked(hwnd);
+    return w && !w->destroying ? w->queue.lock() : nullptr;
 }
 
 LRESULT CallProc(const Window& w, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -272,16 +263,17 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
                      LPVOID param) {
     auto queue = CurrentQueueWithPump();
     auto w = std::make_shared<Window>();
+    w->handle = NewHandle();
+    if (!w->handle) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    ListenToOtherProcesses();
     {
         std::lock_guard g(g_tablesLock);
         WindowClass* cls = className ? FindClassLocked(instance, className) : nullptr;
         if (!cls) {
             SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-            return 0;
-        }
-        w->handle = NewHandleLocked();
-        if (!w->handle) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return 0;
         }
         w->threadId = queue->threadId;
@@ -348,17 +340,18 @@ BOOL DestroyWindow(HWND hwnd) {
 }
 
 BOOL IsWindow(HWND hwnd) {
-    std::lock_guard g(g_tablesLock);
-    auto w = FindWindowLocked(hwnd);
-    return w && !w->destroying ? TRUE : FALSE;
+    {
+        std::lock_guard g(g_tablesLock);
+        if (auto w = FindWindowLocked(hwnd))
+            return w->destroying ? FALSE : TRUE;
+    }
+    return ThreadOfOtherProcessWindow(hwnd, nullptr) ? TRUE : FALSE;
 }
 
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
     auto w = FindWindow(hwnd);
-    if (!w) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    if (!w)
+        return ThreadOfOtherProcessWindow(hwnd, processId);
     if (processId)
         *processId = GetCurrentProcessId();
     return w->threadId;
