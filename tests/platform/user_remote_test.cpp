@@ -1,8 +1,8 @@
 // Windows of other processes: handles that stay unique, and sends and posts
 // that reach another real process (tests/platform/user_peer.cpp) through its
 // main thread's queue, or fail at once where nobody owns the handle.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
