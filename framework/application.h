@@ -5,7 +5,7 @@
 //
 //     QApplication qt(argc, argv);
 //     fw::TApplication app;                      // Application == &app
-//     Application->SetTitle("Quilvane");
+//     Application->SetTitle("Notes");
 //     Application->CreateForm(&Form1);           // first form: the main form
 //     Application->Run();                        // until the main form closes
 //

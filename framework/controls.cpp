@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "framework/application.h"
+#include "platform/product.h"
 #include "framework/exceptions.h"
 #include "platform/kernel.h"
 
@@ -127,7 +128,7 @@ TWinControl::~TWinControl() {
 }
 
 void TWinControl::CreateParams(TCreateParams& Params) {
-    Params.WinClassName = "TQuilvaneWinControl";
+    Params.WinClassName = "T" + win::ProductName() + "WinControl";
     Params.Caption = Caption();
     Params.Style = win::WS_CHILD;
     Params.X = Left();

@@ -16,6 +16,7 @@
 #include "framework/exceptions.h"
 #include "framework/skin.h"
 #include "framework/std_controls.h"
+#include "platform/product.h"
 
 namespace fw {
 
@@ -188,7 +189,7 @@ void TForm::DoCreate() {
 
 void TForm::CreateParams(TCreateParams& Params) {
     TWinControl::CreateParams(Params);
-    Params.WinClassName = "TQuilvaneForm";
+    Params.WinClassName = "T" + win::ProductName() + "Form";
     Params.Style = WS_POPUP | WS_CAPTION;
     if (borderIcons_.Contains(biSystemMenu)) Params.Style |= WS_SYSMENU;
     if (borderIcons_.Contains(biMinimize)) Params.Style |= WS_MINIMIZEBOX;

@@ -17,7 +17,7 @@
 //     class TForm1 : public fw::TForm {
 //     public:
 //         explicit TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
-//             SetCaption("Quilvane");
+//             SetCaption("Notes");
 //             SetClientWidth(455);
 //             SetPosition(fw::poScreenCenter);
 //             BOk1 = new fw::TButton(this);

@@ -1,15 +1,20 @@
 #include "framework/messages.h"
 
 #include <memory>
+#include <string>
 #include <unordered_map>
 
 #include "framework/application.h"
 #include "platform/kernel.h"
+#include "platform/product.h"
 
 namespace fw {
 namespace {
 
-constexpr const char* kUtilClass = "TQuilvaneUtilWindow";
+const char* UtilClass() {
+    static const std::string name = "T" + win::ProductName() + "UtilWindow";
+    return name.c_str();
+}
 
 // The procedure instance of each utility window, freed with the window.
 std::unordered_map<win::HWND, win::WNDPROC>& Procs() {
@@ -22,14 +27,14 @@ std::unordered_map<win::HWND, win::WNDPROC>& Procs() {
 win::HWND AllocateHWnd(TWndMethod method) {
     win::HINSTANCE instance = win::GetModuleHandleA(nullptr);
     win::WNDCLASSA existing;
-    if (!win::GetClassInfoA(instance, kUtilClass, &existing)) {
+    if (!win::GetClassInfoA(instance, UtilClass(), &existing)) {
         win::WNDCLASSA wc;
         wc.lpfnWndProc = &win::DefWindowProcA;
         wc.hInstance = instance;
-        wc.lpszClassName = kUtilClass;
+        wc.lpszClassName = UtilClass();
         win::RegisterClassA(&wc);
     }
-    win::HWND wnd = win::CreateWindowExA(win::WS_EX_TOOLWINDOW, kUtilClass, "", win::WS_POPUP, 0,
+    win::HWND wnd = win::CreateWindowExA(win::WS_EX_TOOLWINDOW, UtilClass(), "", win::WS_POPUP, 0,
                                          0, 0, 0, 0, nullptr, instance, nullptr);
     if (!wnd) return 0;
     auto shared = std::make_shared<TWndMethod>(std::move(method));

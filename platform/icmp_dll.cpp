@@ -28,7 +28,7 @@
 
 // Only the error codes of the kernel area are used here: the library is linked
 // with no undefined symbols, and reports errors through the program's last
-// error, which QuilvaneAttachModule hands over.
+// error, which WinAttachModule hands over.
 #include "platform/icmp.h"
 #include "platform/icmp_packet.h"
 #include "platform/kernel.h"
@@ -468,7 +468,7 @@ DWORD SendEcho(IcmpHandle* handle, IPAddr destination, LPVOID requestData, WORD 
 
 extern "C" {
 
-__attribute__((visibility("default"))) void QuilvaneAttachModule(const KernelServices* services) {
+__attribute__((visibility("default"))) void WinAttachModule(const KernelServices* services) {
     if (services && services->SetLastError)
         g_setLastError.store(services->SetLastError);
 }

@@ -8,18 +8,19 @@
 #include <string>
 
 #include "platform/kernel.h"
+#include "platform/product.h"
 
 namespace win {
 namespace {
 
 struct KnownLibrary {
     const char* windowsName;
-    const char* fileName;
-    const char* overrideVariable;
+    const char* fileName;  // as the build names it
+    const char* variable;  // the program's variable that names another file
 };
 
 constexpr KnownLibrary kLibraries[] = {
-    {"icmp.dll", "libquilvane_icmp.so", "QUILVANE_ICMP_LIBRARY"},
+    {"icmp.dll", WIN_ICMP_LIBRARY_FILE, "ICMP_LIBRARY"},
 };
 
 const KernelServices kServices = {&SetLastError, &GetLastError};
@@ -42,7 +43,7 @@ std::string LibraryPath(LPCSTR fileName) {
     for (const auto& lib : kLibraries) {
         if (::strcasecmp(fileName, lib.windowsName) != 0)
             continue;
-        if (const char* path = std::getenv(lib.overrideVariable); path && *path)
+        if (const char* path = std::getenv(ProductVariable(lib.variable).c_str()); path && *path)
             return path;
         return LibraryFolder() + lib.fileName;
     }
@@ -56,8 +57,8 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    if (void* attach = ::dlsym(module, "QuilvaneAttachModule"))
-        reinterpret_cast<PQuilvaneAttachModule>(attach)(&kServices);
+    if (void* attach = ::dlsym(module, "WinAttachModule"))
+        reinterpret_cast<PWinAttachModule>(attach)(&kServices);
     return module;
 }
 

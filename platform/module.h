@@ -4,12 +4,12 @@
 // A library is asked for by its Windows name. The program's own libraries are
 // found in the lib/ folder beside the executable's bin/ folder (the build
 // tree and an installed tree look alike), so an installed copy can be moved:
-//   "icmp.dll"   lib/libquilvane_icmp.so, or the file named by
-//                $QUILVANE_ICMP_LIBRARY when that is set
+//   "icmp.dll"   the build's ICMP library in lib/, or the file named by the
+//                program's variable ICMP_LIBRARY (see product.h) when set
 // Any other name fails with ERROR_MOD_NOT_FOUND unless it is a path (holds a
 // "/"), which is loaded as it is.
 //
-// A library of ours may export "QuilvaneAttachModule"; it is called once
+// A library of ours may export "WinAttachModule"; it is called once
 // after loading with the kernel's services, so the library reports errors
 // through the same last error as the program.
 //
@@ -32,7 +32,7 @@ struct KernelServices {
     void (*SetLastError)(DWORD code);
     DWORD (*GetLastError)();
 };
-using PQuilvaneAttachModule = void (*)(const KernelServices* services);
+using PWinAttachModule = void (*)(const KernelServices* services);
 
 // nullptr with ERROR_MOD_NOT_FOUND when the library cannot be found or loaded.
 HMODULE LoadLibraryA(LPCSTR fileName);

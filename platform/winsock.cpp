@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/kernel.h"
+#include "platform/product.h"
 #include "platform/user.h"
 
 namespace win {
@@ -159,7 +161,8 @@ int WSAStartup(WORD versionRequested, WSADATA* data) {
     *data = WSADATA{};
     data->wVersion = (major > 1 || minor >= 1) ? MAKEWORD(1, 1) : MAKEWORD(1, 0);
     data->wHighVersion = MAKEWORD(1, 1);
-    std::strcpy(data->szDescription, "Quilvane sockets 1.1");
+    std::snprintf(data->szDescription, sizeof data->szDescription, "%s sockets 1.1",
+                  ProductName().c_str());
     std::strcpy(data->szSystemStatus, "Running");
     data->iMaxSockets = 0x7FFF;
     data->iMaxUdpDg = 65467;
