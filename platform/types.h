@@ -8,6 +8,7 @@ namespace win {
 
 using BOOL = int;
 using BYTE = std::uint8_t;
+using SHORT = std::int16_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using UINT = unsigned int;

@@ -235,7 +235,9 @@ std::string GetWindowTextString(HWND hwnd);
 LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Messages and queues.
+// Messages and queues. PostMessageA to HWND_BROADCAST posts to every
+// top-level window (no parent) of the process, whichever thread owns it.
+constexpr HWND HWND_BROADCAST = 0xFFFF;
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -71,6 +71,9 @@ public:
             blocks_.clear();
             block_ = 0;
         }
+        // HWND_BROADCAST means every top-level window: its block ends before it.
+        if (((block_ << kBlockBits) | index_) == HWND_BROADCAST)
+            index_ = 1u << kBlockBits;
         if (!block_ || index_ == (1u << kBlockBits)) {
             block_ = folder_.empty() ? LocalBlock() : SharedBlock();
             index_ = 0;

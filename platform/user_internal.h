@@ -170,6 +170,9 @@ struct Window {
 std::shared_ptr<Window> FindWindow(HWND hwnd);
 // The queue of a live window of this process (not being destroyed), or null.
 std::shared_ptr<ThreadQueue> QueueOfLiveWindow(HWND hwnd);
+// The live top-level windows of this process (no parent, not WS_CHILD), with
+// their queues.
+std::vector<std::pair<HWND, std::shared_ptr<ThreadQueue>>> LiveTopLevelWindows();
 // Calls the window's current procedure (or DefWindowProcA).
 LRESULT CallProc(const Window& w, UINT msg, WPARAM wParam, LPARAM lParam);
 // Forgets every window of a thread that has ended.

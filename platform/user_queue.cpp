@@ -188,6 +188,11 @@ using namespace user;
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (hwnd == 0)
         return PostThreadMessageA(GetCurrentThreadId(), msg, wParam, lParam);
+    if (hwnd == HWND_BROADCAST) {
+        for (const auto& [h, q] : LiveTopLevelWindows())
+            PostToQueue(q.get(), h, msg, wParam, lParam);
+        return TRUE;
+    }
     if (auto q = QueueOfLiveWindow(hwnd))
         return PostToQueue(q.get(), hwnd, msg, wParam, lParam);
     if (FindWindow(hwnd)) {

@@ -160,6 +160,16 @@ std::shared_ptr<ThreadQueue> QueueOfLiveWindow(HWND hwnd) {
     return w && !w->destroying ? w->queue.lock() : nullptr;
 }
 
+std::vector<std::pair<HWND, std::shared_ptr<ThreadQueue>>> LiveTopLevelWindows() {
+    std::vector<std::pair<HWND, std::shared_ptr<ThreadQueue>>> out;
+    std::lock_guard g(g_tablesLock);
+    for (const auto& [h, w] : g_windows)
+        if (w->parent == 0 && !(w->style & WS_CHILD) && !w->destroying)
+            if (auto q = w->queue.lock())
+                out.emplace_back(h, std::move(q));
+    return out;
+}
+
 LRESULT CallProc(const Window& w, UINT msg, WPARAM wParam, LPARAM lParam) {
     WNDPROC proc;
     {

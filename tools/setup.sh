@@ -12,9 +12,10 @@ packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev libgl-dev
     libglib2.0-dev gvfs-backends gvfs-fuse gvfs-daemons dbus dbus-daemon
-    libcurl4-openssl-dev libjpeg62-turbo-dev
+    libcurl4-openssl-dev libjpeg62-turbo-dev libcanberra-dev sound-theme-freedesktop
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
+    haskell-gtk-sni-tray-utils
     samba smbclient iproute2 iputils-ping procps nftables
     librsvg2-bin x11-utils
     dpkg-dev file desktop-file-utils systemd man-db dpkg-repack

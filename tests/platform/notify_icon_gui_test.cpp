@@ -1,0 +1,261 @@
+// The notification area on a real tray host: tray_probe puts an icon into
+// trayer (XEmbed) or gtk-sni-tray-standalone (StatusNotifierItem) on a private
+// Xvfb display, xdotool clicks it as a user would, and the probe's output says
+// which callback codes reached the icon's window. Screenshots are kept beside
+// this test's binary.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <memory>
+
+#include "tests/support/skip_or_fail.h"
+#include "tests/support/tray_host.h"
+#include "tests/support/xvfb_display.h"
+
+namespace {
+
+using quilvane_test::TrayIconCentre;
+using quilvane_test::WaitForLine;
+
+constexpr char kProbeClass[] = "tray_probe";
+
+bool HaveTools(std::string* missing) {
+    for (const char* tool : {"xdotool", "import", "trayer"}) {
+        if (!XvfbDisplay::HaveProgram(tool)) {
+            *missing = std::string(tool) + " is not installed";
+            return false;
+        }
+    }
+    return true;
+}
+
+class Probe {
+public:
+    Probe(const QProcessEnvironment& env, const QString& tip) {
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::SeparateChannels);
+        process_.setStandardErrorFile(QProcess::nullDevice());
+        process_.start(TRAY_PROBE, {tip});
+    }
+    ~Probe() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    void Send(const QString& command) {
+        process_.write((command + "\n").toUtf8());
+        process_.waitForBytesWritten(5000);
+    }
+    bool Expect(const QString& line, int timeoutMs = 10000) {
+        return WaitForLine(process_, line, &seen_, timeoutMs);
+    }
+    // The callback codes reported from now until `count` arrived (or 5 s),
+    // separated by spaces.
+    std::string Codes(int count) {
+        QStringList codes;
+        QDeadlineTimer deadline(5000);
+        while (codes.size() < count && !deadline.hasExpired()) {
+            if (!process_.canReadLine() && !process_.waitForReadyRead(100))
+                continue;
+            while (process_.canReadLine()) {
+                const QString l = QString::fromUtf8(process_.readLine()).trimmed();
+                seen_.append(l);
+                if (l.startsWith("callback "))
+                    codes.append(l.mid(9));
+            }
+        }
+        return codes.join(' ').toStdString();
+    }
+    std::string Seen() const { return seen_.join(" | ").toStdString(); }
+
+private:
+    QProcess process_;
+    QStringList seen_;
+};
+
+QString Shot(const XvfbDisplay& display, const QString& name) {
+    const QString file = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath(name);
+    display.Run("import", {"-window", "root", file});
+    return file;
+}
+
+// Clicks the icon: one button ("1", "3", "2") or a double click ("double").
+void Click(const XvfbDisplay& display, QPoint at, const QString& how) {
+    QStringList args = {"mousemove", QString::number(at.x()), QString::number(at.y()), "click"};
+    if (how == "double")
+        args << "--repeat"
+             << "2"
+             << "--delay"
+             << "80"
+             << "1";
+    else
+        args << how;
+    display.Run("xdotool", args);
+}
+
+// The width of the probe's widest visible window that is wider than an icon
+// (its tooltip), or -1, after `tries` looks 0.1 s apart.
+int WideWindowWidth(const XvfbDisplay& display, int tries) {
+    static const QRegularExpression re("WIDTH=(\\d+)");
+    for (int i = 0; i < tries; ++i) {
+        const auto r =
+            display.Run("xdotool", {"sleep", "0.1", "search", "--onlyvisible", "--classname",
+                                    kProbeClass, "getwindowgeometry", "--shell", "%@"});
+        int widest = -1;
+        for (auto it = re.globalMatch(r.output); it.hasNext();)
+            widest = std::max(widest, it.next().captured(1).toInt());
+        if (widest > 64)
+            return widest;
+    }
+    return -1;
+}
+
+// The width of the tooltip that shows when the pointer comes to rest on the
+// icon; -1 when none showed.
+int TooltipWidth(const XvfbDisplay& display, QPoint icon) {
+    display.Run("xdotool", {"mousemove", "400", "400"});
+    for (int i = 0; i < 30 && WideWindowWidth(display, 1) > 0; ++i) {
+    }
+    // A point of the icon not used by the look before: the pointer must move
+    // over the icon for a tooltip to show.
+    static int look = 0;
+    const int dx = (++look % 5) - 2;
+    display.Run("xdotool",
+                {"mousemove", QString::number(icon.x() + dx), QString::number(icon.y() + dx)});
+    return WideWindowWidth(display, 30);
+}
+
+// A display with trayer, and the probe's icon docked in it.
+class NotifyIconOnTrayer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string missing;
+        if (!HaveTools(&missing))
+            QUILVANE_SKIP_OR_FAIL(missing);
+        display_ = std::make_unique<XvfbDisplay>(800, 600);
+        if (!display_->Ok())
+            QUILVANE_SKIP_OR_FAIL(display_->Error().toStdString());
+        trayer_ = std::make_unique<TrayerHost>(*display_);
+        probe_ = std::make_unique<Probe>(display_->Environment(), "Quilvane probe");
+        ASSERT_TRUE(probe_->Expect("add 1")) << probe_->Seen();
+        icon_ = TrayIconCentre(*display_, kProbeClass);
+        ASSERT_GE(icon_.x(), 0) << "the icon did not dock";
+    }
+    void TearDown() override {
+        probe_.reset();
+        trayer_.reset();
+        display_.reset();
+    }
+
+    std::unique_ptr<XvfbDisplay> display_;
+    std::unique_ptr<TrayerHost> trayer_;
+    std::unique_ptr<Probe> probe_;
+    QPoint icon_;
+};
+
+TEST_F(NotifyIconOnTrayer, ClicksArriveAsWindowsMouseCodesAndADoubleClickAsDownUpDoubleUp) {
+    XvfbDisplay& display = *display_;
+    Probe& probe = *probe_;
+    const QPoint icon = icon_;
+    Shot(display, "notify_icon_trayer.png");
+
+    const struct {
+        const char* how;
+        int count;
+        const char* codes;
+    } cases[] = {
+        {"1", 2, "513 514"},
+        {"3", 2, "516 517"},
+        {"2", 2, "519 520"},
+        {"double", 4, "513 514 515 514"},
+    };
+    for (const auto& c : cases) {
+        Click(display, icon, c.how);
+        EXPECT_EQ(probe.Codes(c.count), c.codes) << "click " << c.how;
+        // Past the double-click time, so the next case starts afresh.
+        display.Run("xdotool", {"sleep", "0.6"});
+    }
+}
+
+TEST_F(NotifyIconOnTrayer, RestartedTrayerTakesTheIconBackAfterTaskbarCreated) {
+    XvfbDisplay& display = *display_;
+    TrayerHost& trayer = *trayer_;
+    Probe& probe = *probe_;
+
+    trayer.Stop();
+    EXPECT_TRUE(probe.Expect("callback 1152")) << "no host-gone notice: " << probe.Seen();
+    ASSERT_TRUE(trayer.Start());
+    // The probe answers "TaskbarCreated" with NIM_ADD, as the tray icon does.
+    EXPECT_TRUE(probe.Expect("taskbarcreated")) << probe.Seen();
+    EXPECT_TRUE(probe.Expect("add 1")) << probe.Seen();
+    EXPECT_GE(TrayIconCentre(display, kProbeClass).x(), 0) << "the icon did not dock again";
+    Shot(display, "notify_icon_trayer_restarted.png");
+}
+
+TEST_F(NotifyIconOnTrayer, BasicRecordShowsTheTipCutAt63CharactersAndBalloonsReportShowAndHide) {
+    XvfbDisplay& display = *display_;
+    Probe& probe = *probe_;
+    const QPoint icon = icon_;
+
+    const QString x63(63, 'x'), x70(70, 'x');
+    probe.Send("basic " + x63);
+    ASSERT_TRUE(probe.Expect("modify 1"));
+    const int basic63 = TooltipWidth(display, icon);
+    probe.Send("basic " + x70);
+    ASSERT_TRUE(probe.Expect("modify 1"));
+    const int basic70 = TooltipWidth(display, icon);
+    Shot(display, "notify_icon_basic_tip.png");
+    probe.Send("modify " + x70);
+    ASSERT_TRUE(probe.Expect("modify 1"));
+    const int extended70 = TooltipWidth(display, icon);
+    ASSERT_GT(basic63, 0) << "no tooltip showed";
+    EXPECT_EQ(basic70, basic63) << "a basic record shows 63 characters at most";
+    EXPECT_GT(extended70, basic70) << "an extended record shows the whole tip";
+
+    probe.Send("balloon Quilvane|A balloon from the probe");
+    EXPECT_TRUE(probe.Expect("callback 1026")) << probe.Seen();
+    Shot(display, "notify_icon_balloon.png");
+    probe.Send("delete");
+    EXPECT_TRUE(probe.Expect("callback 1027")) << probe.Seen();
+}
+
+TEST(NotifyIconOnStatusNotifierHost, LeftClicksArriveAndARestartedHostTakesTheIconBack) {
+    std::string missing;
+    if (!HaveTools(&missing))
+        QUILVANE_SKIP_OR_FAIL(missing);
+    XvfbDisplay display(800, 600);
+    if (!display.Ok())
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
+    SniHost sni(display);
+    if (!sni.Ok() || !sni.StartHost(display))
+        QUILVANE_SKIP_OR_FAIL(sni.Error().toStdString());
+    Probe probe(sni.Environment(display), "Quilvane probe");
+    ASSERT_TRUE(probe.Expect("add 1")) << probe.Seen();
+    QPoint icon = TrayIconCentre(display, "gtk-sni-tray-standalone", true);
+    ASSERT_GE(icon.x(), 0);
+    Shot(display, "notify_icon_sni.png");
+
+    // This host reports left clicks only (a right or middle click reaches the
+    // item's menu, which Qt's item has not), each press as one activation.
+    Click(display, icon, "1");
+    EXPECT_EQ(probe.Codes(2), "513 514");
+    display.Run("xdotool", {"sleep", "0.6"});
+    Click(display, icon, "double");
+    EXPECT_EQ(probe.Codes(4), "513 514 515 514");
+
+    sni.StopHost();
+    EXPECT_TRUE(probe.Expect("callback 1152")) << probe.Seen();
+    ASSERT_TRUE(sni.StartHost(display)) << sni.Error().toStdString();
+    EXPECT_TRUE(probe.Expect("taskbarcreated")) << probe.Seen();
+    EXPECT_TRUE(probe.Expect("add 1")) << probe.Seen();
+    icon = TrayIconCentre(display, "gtk-sni-tray-standalone", true);
+    ASSERT_GE(icon.x(), 0);
+    display.Run("xdotool", {"sleep", "0.6"});
+    Click(display, icon, "1");
+    EXPECT_EQ(probe.Codes(2), "513 514") << "the icon came back";
+}
+
+}  // namespace
