@@ -46,6 +46,14 @@ TApplication::~TApplication() {
     if (Application == this) Application = nullptr;
 }
 
+TIcon* TApplication::Icon() {
+    if (!icon_) {
+        icon_ = std::make_unique<TIcon>();
+        icon_->SetHandle(win::LoadIconA(nullptr, win::IDI_APPLICATION));
+    }
+    return icon_.get();
+}
+
 void TApplication::SetTitle(const std::string& title) {
     title_ = title;
     if (handle_) win::SetWindowTextA(handle_, title_.c_str());
@@ -119,6 +127,11 @@ void TApplication::WndProc(TMessage& Message) {
         Message.Result = 0;
         return;
     case win::WM_QUERYENDSESSION: Message.Result = 1; return;
+    case win::WM_ACTIVATEAPP:
+        // Told again through the queue, after the change is complete.
+        win::PostMessageA(handle_, Message.WParam ? CM_ACTIVATE : CM_DEACTIVATE, 0, 0);
+        Message.Result = 0;
+        return;
     default:
         Message.Result = win::DefWindowProcA(handle_, Message.Msg, Message.WParam, Message.LParam);
         return;

@@ -22,15 +22,18 @@
 // SC_RESTORE minimises or restores the main form and then sends WM_SIZE
 // (SIZE_MINIMIZED or SIZE_RESTORED) to the application window; WM_CLOSE closes
 // the main form; WM_QUERYENDSESSION answers 1; WM_ACTIVATEAPP (wParam: 1 or 0)
-// arrives when the program gains or loses the active window.
+// arrives when the program gains or loses the active window, and is followed
+// by CM_ACTIVATE or CM_DEACTIVATE, posted.
 //
 // Threads: main thread only.
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "framework/component.h"
+#include "framework/graphics.h"
 #include "framework/messages.h"
 
 class QObject;
@@ -41,6 +44,8 @@ class TForm;
 
 constexpr win::WPARAM SIZE_RESTORED = 0;
 constexpr win::WPARAM SIZE_MINIMIZED = 1;
+constexpr win::UINT CM_ACTIVATE = 0xB000;
+constexpr win::UINT CM_DEACTIVATE = 0xB001;
 
 using TExceptionEvent = std::function<void(TObject* Sender, const std::exception& E)>;
 // Shows the error box: an application-modal message box with an error icon,
@@ -56,6 +61,10 @@ public:
     // hint. Defaults to the executable's name.
     const std::string& Title() const { return title_; }
     void SetTitle(const std::string& title);
+
+    // The program's icon: the system's plain application icon until the
+    // program sets its own.
+    TIcon* Icon();
 
     // The hidden top-level platform window of the application.
     win::HWND Handle() const { return handle_; }
@@ -117,6 +126,7 @@ private:
     bool running_ = false;
     TErrorBoxFunction errorBox_;
     QObject* stateWatch_ = nullptr;
+    std::unique_ptr<TIcon> icon_;
 };
 
 extern TApplication* Application;

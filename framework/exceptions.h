@@ -39,6 +39,12 @@ public:
     using Exception::Exception;
 };
 
+// A system resource ran out (e.g. "Not enough timers available").
+class EOutOfResources : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // Throws EAbort.
 [[noreturn]] inline void Abort() { throw EAbort(); }
 

@@ -3,6 +3,8 @@
 // message ("callback CODE", "taskbarcreated", "add 1"). Commands on standard
 // input, one per line: "add", "modify TIP", "basic TIP" (a basic-size record),
 // "balloon TITLE|TEXT", "delete", "sound ALIAS", "quit".
+// Arguments: the tip, or "--no-icon" to start without an icon (the idle
+// program without the tray, for the benchmark).
 #include <unistd.h>
 
 #include <QApplication>

@@ -1,0 +1,104 @@
+// Cost of the tray icon while the program is idle: wake-ups (context switches
+// of all its threads) over a fixed period and resident memory, of tray_probe
+// on a private Xvfb display with trayer, once without an icon (the reference)
+// and once with its icon docked. Targets: the icon adds no wake-ups, and less
+// than 3 MB of resident memory.
+//
+// Usage: tray_bench [seconds]   (default 10)
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tests/support/tray_host.h"
+#include "tests/support/xvfb_display.h"
+
+namespace {
+
+// Sum of a field over /proc/PID/status or over every thread's status.
+long long StatusField(qint64 pid, const char* field, bool threads) {
+    long long sum = 0;
+    QStringList files;
+    if (threads) {
+        for (const QString& t :
+             QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            files << QString("/proc/%1/task/%2/status").arg(pid).arg(t);
+    } else {
+        files << QString("/proc/%1/status").arg(pid);
+    }
+    for (const QString& name : files) {
+        QFile f(name);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (line.startsWith(field))
+                sum += line.mid(qstrlen(field)).trimmed().split(' ')[0].toLongLong();
+    }
+    return sum;
+}
+
+long long Switches(qint64 pid) {
+    return StatusField(pid, "voluntary_ctxt_switches:", true) +
+           StatusField(pid, "nonvoluntary_ctxt_switches:", true);
+}
+
+struct Idle {
+    long long wakeups = -1;
+    long long rssKb = -1;
+    int threads = 0;
+};
+
+Idle Measure(const XvfbDisplay& display, bool icon, int seconds) {
+    Idle r;
+    QProcess probe;
+    probe.setProcessEnvironment(display.Environment());
+    probe.setStandardErrorFile(QProcess::nullDevice());
+    probe.start(TRAY_PROBE, {icon ? "Quilvane" : "--no-icon"});
+    if (!quilvane_test::WaitForLine(probe, icon ? "add 1" : "no icon", nullptr, 15000))
+        return r;
+    // Let start-up work (the tray's embedding, first paints) settle.
+    display.Run("xdotool", {"sleep", "2"});
+    const qint64 pid = probe.processId();
+    const long long before = Switches(pid);
+    display.Run("xdotool", {"sleep", QString::number(seconds)}, (seconds + 5) * 1000);
+    r.wakeups = Switches(pid) - before;
+    r.rssKb = StatusField(pid, "VmRSS:", false);
+    r.threads = static_cast<int>(QDir(QString("/proc/%1/task").arg(pid))
+                                     .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                     .size());
+    probe.write("quit\n");
+    if (!probe.waitForFinished(5000))
+        probe.kill();
+    return r;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    XvfbDisplay display(800, 600);
+    if (!display.Ok() || !XvfbDisplay::HaveProgram("trayer")) {
+        std::printf("tray_bench: needs Xvfb and trayer (%s)\n", qPrintable(display.Error()));
+        return 1;
+    }
+    TrayerHost trayer(display);
+    const Idle without = Measure(display, false, seconds);
+    const Idle with = Measure(display, true, seconds);
+    if (without.wakeups < 0 || with.wakeups < 0) {
+        std::printf("tray_bench: the probe did not start\n");
+        return 1;
+    }
+    std::printf(
+        "idle wake-ups over %d s: without icon %lld (%d threads), with icon %lld (%d threads); "
+        "added %lld (target 0)\n",
+        seconds, without.wakeups, without.threads, with.wakeups, with.threads,
+        with.wakeups - without.wakeups);
+    std::printf(
+        "resident memory: without icon %lld kB, with icon %lld kB; added %lld kB (target < 3072 "
+        "kB)\n",
+        without.rssKb, with.rssKb, with.rssKb - without.rssKb);
+    return 0;
+}
