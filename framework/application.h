@@ -62,8 +62,8 @@ public:
     const std::string& Title() const { return title_; }
     void SetTitle(const std::string& title);
 
-    // The program's icon: the system's plain application icon until the
-    // program sets its own.
+    // The program's icon: its window icon (QGuiApplication::windowIcon) when
+    // it has one, else the system's plain application icon.
     TIcon* Icon();
 
     // The hidden top-level platform window of the application.

@@ -13,7 +13,7 @@
 
 namespace win {
 
-// The program's own icon as a resource name, and the stock application icon.
+// The system's plain application icon.
 inline const LPCSTR IDI_APPLICATION = reinterpret_cast<LPCSTR>(32512);
 
 // Loads the icon resource `name` of the program (type ICON, see the resource

@@ -97,9 +97,10 @@ int main(int argc, char** argv) {
     g_window =
         CreateWindowExA(0, "TrayProbe", "", 0, 0, 0, 0, 0, 0, nullptr, wc.hInstance, nullptr);
     g_icon = LoadIconA(nullptr, IDI_APPLICATION);
-    if (argc > 1)
+    const bool icon = !(argc > 1 && std::strcmp(argv[1], "--no-icon") == 0);
+    if (argc > 1 && icon)
         g_tip = argv[1];
-    Say("add " + std::to_string(Notify(NIM_ADD)));
+    Say(icon ? "add " + std::to_string(Notify(NIM_ADD)) : std::string("no icon"));
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&input] {
         std::string line;
