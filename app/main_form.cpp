@@ -52,12 +52,12 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     grid->SetFocusedColor(QColor(0x00, 0x80, 0x00));
     grid->SetSelectedColor(QColor(0xFF, 0xFF, 0x00));
     suiDBGrid1->SetColumns({
-        {"HostName", "Host Name", Qt::AlignHCenter, 86},
-        {"Connected", "On", Qt::AlignHCenter, -1},
-        {"FalseCount", ".", Qt::AlignLeft, 16},
-        {"Drive", "Drive", Qt::AlignHCenter, -1},
-        {"UNC", "Universal Name Connection", Qt::AlignHCenter, 213},
-        {"Maped", "Maped", Qt::AlignHCenter, -1},
+        {field::HostName, "Host Name", Qt::AlignHCenter, 86},
+        {field::Connected, "On", Qt::AlignHCenter, -1},
+        {field::FalseCount, ".", Qt::AlignLeft, 16},
+        {field::Drive, "Drive", Qt::AlignHCenter, -1},
+        {field::UNC, "Universal Name Connection", Qt::AlignHCenter, 213},
+        {field::Maped, "Maped", Qt::AlignHCenter, -1},
     });
     suiDBGrid1->SetDataSource(DataSource1);
 

@@ -1,5 +1,6 @@
 #include "app/monitor_cycle.h"
 
+#include "app/connection_table.h"
 #include "app/net_drive.h"
 #include "platform/file.h"
 
@@ -25,46 +26,43 @@ public:
 };
 
 void NoReply(fw::TRxMemoryData& table, TDriveOperations& drives) {
+    const TConnectionRecord r(table);
     table.Edit();
-    fw::TField& falseCount = table.FieldByName("FalseCount");
-    fw::TField& maped = table.FieldByName("Maped");
-    if (falseCount.AsInteger() >= table.FieldByName("MaxPing").AsInteger()) {
-        if (maped.AsBoolean() && drives.NetDel(Trim(table.FieldByName("Drive").AsString())))
-            maped.SetAsBoolean(false);
-        falseCount.SetAsInteger(0);
+    if (r.FalseCount.Value() >= r.MaxPing.Value()) {
+        if (r.Maped.Value() && drives.NetDel(Trim(r.Drive.Value())))
+            r.Maped.Set(false);
+        r.FalseCount.Set(0);
     }
-    table.FieldByName("Connected").SetAsBoolean(false);
+    r.Connected.Set(false);
     // Wraps instead of overflowing on a count that can never be reached in
     // practice (2^31 silent passes).
-    falseCount.SetAsInteger(
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(falseCount.AsInteger()) + 1u));
+    r.FalseCount.Set(
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(r.FalseCount.Value()) + 1u));
     table.Post();
 }
 
 void Reply(fw::TRxMemoryData& table, TDriveOperations& drives) {
+    const TConnectionRecord r(table);
     table.Edit();
-    const std::string drive = table.FieldByName("Drive").AsString();
-    const std::string expected = "\\\\" + table.FieldByName("HostName").AsString() + "\\" +
-                                 table.FieldByName("UNC").AsString();
-    fw::TField& maped = table.FieldByName("Maped");
+    const std::string drive = r.Drive.Value();
+    const std::string expected = "\\\\" + r.HostName.Value() + "\\" + r.UNC.Value();
     const std::string current = drives.PathForDrive(drive);
     if (current != expected) {
         // Taking the letter over: whether the old connection went is seen in
         // NetUse's result.
         if (!current.empty())
             drives.NetDel(Trim(drive));
-        maped.SetAsBoolean(drives.NetUse(Trim(drive), Trim(expected),
-                                         Trim(table.FieldByName("Password").AsString()),
-                                         Trim(table.FieldByName("UserName").AsString())));
+        r.Maped.Set(drives.NetUse(Trim(drive), Trim(expected), Trim(r.Password.Value()),
+                                  Trim(r.UserName.Value())));
     } else if (drives.FolderExists(Trim(drive + "\\"))) {
-        maped.SetAsBoolean(true);
+        r.Maped.Set(true);
     } else {
         // A stale mapping is dropped now and made again at the next answer.
         drives.NetDel(Trim(drive));
-        maped.SetAsBoolean(false);
+        r.Maped.Set(false);
     }
-    table.FieldByName("Connected").SetAsBoolean(true);
-    table.FieldByName("FalseCount").SetAsInteger(0);
+    r.Connected.Set(true);
+    r.FalseCount.Set(0);
     table.Post();
 }
 
@@ -87,9 +85,10 @@ std::string Trim(const std::string& text) {
 }
 
 void MonitorPass(fw::TRxMemoryData& table, const std::function<void(const std::string&)>& ping) {
+    const TConnectionRecord r(table);
     table.First();
     while (!table.Eof()) {
-        ping(table.FieldByName("HostName").AsString());
+        ping(r.HostName.Value());
         table.Next();
     }
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "app/connection_table.h"
 #include "app/main_form.h"
 #include "app/monitor_cycle.h"
 #include "framework/exceptions.h"
@@ -194,23 +195,23 @@ void TForm1::BDel1Click(fw::TObject* /*Sender*/) {
 }
 
 void TForm1::Load() {
-    fw::TRxMemoryData& t = *RxMemoryData1;
-    EHostName1->SetText(t.FieldByName("HostName").AsString());
-    EUserName1->SetText(t.FieldByName("UserName").AsString());
-    EPassword1->SetText(t.FieldByName("Password").AsString());
-    EUNC1->SetText(t.FieldByName("UNC").AsString());
-    EDrive1->SetItemIndex(EDrive1->IndexOf(t.FieldByName("Drive").AsString()));
-    EMaxPing1->SetValue(t.FieldByName("MaxPing").AsInteger());
+    const TConnectionRecord r(*RxMemoryData1);
+    EHostName1->SetText(r.HostName.Value());
+    EUserName1->SetText(r.UserName.Value());
+    EPassword1->SetText(r.Password.Value());
+    EUNC1->SetText(r.UNC.Value());
+    EDrive1->SetItemIndex(EDrive1->IndexOf(r.Drive.Value()));
+    EMaxPing1->SetValue(r.MaxPing.Value());
 }
 
 void TForm1::Save() {
-    fw::TRxMemoryData& t = *RxMemoryData1;
-    t.FieldByName("HostName").SetAsString(EHostName1->Text());
-    t.FieldByName("UserName").SetAsString(EUserName1->Text());
-    t.FieldByName("Password").SetAsString(EPassword1->Text());
-    t.FieldByName("UNC").SetAsString(EUNC1->Text());
-    t.FieldByName("Drive").SetAsString(EDrive1->Text());
-    t.FieldByName("MaxPing").SetAsInteger(RoundToField(EMaxPing1->Value()));
+    const TConnectionRecord r(*RxMemoryData1);
+    r.HostName.Set(EHostName1->Text());
+    r.UserName.Set(EUserName1->Text());
+    r.Password.Set(EPassword1->Text());
+    r.UNC.Set(EUNC1->Text());
+    r.Drive.Set(EDrive1->Text());
+    r.MaxPing.Set(RoundToField(EMaxPing1->Value()));
 }
 
 void TForm1::BClear1Click(fw::TObject* /*Sender*/) {
@@ -235,7 +236,7 @@ void TForm1::BSave2Click(fw::TObject* Sender) {
     t.SetRecNo(ShownRecord(*this));
     // Drop the mapping made for the old settings, so the next answered pass
     // maps the record as it is saved; a failure changes nothing here.
-    (void)Drives->NetDel(Trim(t.FieldByName("Drive").AsString()));
+    (void)Drives->NetDel(Trim(TConnectionRecord(t).Drive.Value()));
     t.Edit();
     Save();
     t.Post();
@@ -245,7 +246,7 @@ void TForm1::BSave2Click(fw::TObject* Sender) {
 void TForm1::BDel2Click(fw::TObject* Sender) {
     fw::TRxMemoryData& t = *RxMemoryData1;
     t.SetRecNo(ShownRecord(*this));
-    const std::string drive = Trim(t.FieldByName("Drive").AsString());
+    const std::string drive = Trim(TConnectionRecord(t).Drive.Value());
     // On an empty table this raises, and nothing is disconnected.
     t.Delete();
     (void)Drives->NetDel(drive);  // a failure is ignored: the record is gone either way

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/connection_table.h"
 #include "framework/memory_data.h"
 
 namespace quilvane_test {
@@ -15,13 +16,14 @@ struct ConnectionRecord {
 };
 
 inline void AppendRecord(fw::TRxMemoryData& table, const ConnectionRecord& r) {
+    const quilvane::TConnectionRecord f(table);
     table.Append();
-    table.FieldByName("HostName").SetAsString(r.host);
-    table.FieldByName("UserName").SetAsString(r.user);
-    table.FieldByName("Password").SetAsString(r.password);
-    table.FieldByName("UNC").SetAsString(r.unc);
-    table.FieldByName("Drive").SetAsString(r.drive);
-    table.FieldByName("MaxPing").SetAsInteger(r.maxPing);
+    f.HostName.Set(r.host);
+    f.UserName.Set(r.user);
+    f.Password.Set(r.password);
+    f.UNC.Set(r.unc);
+    f.Drive.Set(r.drive);
+    f.MaxPing.Set(r.maxPing);
     table.Post();
 }
 
