@@ -404,7 +404,19 @@ void TRxMemoryData::DetachDataSource(TDataSource* source) {
     std::erase(DataSources, source);
 }
 
+void TRxMemoryData::EnableControls() {
+    if (ControlsDisabled > 0 && --ControlsDisabled == 0 && NoticesHeldBack) {
+        NoticesHeldBack = false;
+        Notify(TDataEvent::deDataSetChange);
+        Notify(TDataEvent::deDataSetScroll);
+    }
+}
+
 void TRxMemoryData::Notify(TDataEvent event) {
+    if (ControlsDisabled > 0) {
+        NoticesHeldBack = true;
+        return;
+    }
     // A listener may detach while it is told; walk a copy.
     for (TDataSource* source : std::vector<TDataSource*>(DataSources))
         source->DataEvent(event);

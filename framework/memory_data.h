@@ -149,6 +149,13 @@ public:
     // recNo is 1-based and must be within 1..RecordCount.
     const TFieldValue& ValueAt(int recNo, int fieldIndex) const;
 
+    // Holds back the notices to the data sources while many records change at
+    // once (a whole list loaded), so that a grid is not redrawn per record.
+    // Calls nest; the last EnableControls sends one deDataSetChange and one
+    // deDataSetScroll when anything was held back.
+    void DisableControls() { ++ControlsDisabled; }
+    void EnableControls();
+
     // Data sources attach themselves; see data_source.h.
     void AttachDataSource(TDataSource* source);
     void DetachDataSource(TDataSource* source);
@@ -171,6 +178,8 @@ private:
     int AutoIncField = -1;
     std::int32_t AutoIncCounter = 1;
     std::vector<TDataSource*> DataSources;
+    int ControlsDisabled = 0;
+    bool NoticesHeldBack = false;
 };
 
 // Cuts UTF-8 text to at most `characters` code points, never inside a

@@ -351,4 +351,28 @@ TEST_F(ConnectionTable, DataSourceAnnouncesPostsDeletesAndMoves) {
     EXPECT_EQ(count(TDataEvent::deDataSetChange), 1);
 }
 
+TEST_F(ConnectionTable, DisabledControlsHearOneChangeAfterTheLastEnable) {
+    TDataSource source{nullptr};
+    source.SetDataSet(&Table);
+    RecordingLink link;
+    link.SetDataSource(&source);
+    Table.DisableControls();
+    Table.DisableControls();
+    AddHosts(3);
+    Table.First();
+    Table.EnableControls();
+    EXPECT_TRUE(link.Events.empty());
+    Table.EnableControls();
+    EXPECT_EQ(link.Events,
+              (std::vector<TDataEvent>{TDataEvent::deDataSetChange, TDataEvent::deDataSetScroll}));
+    // Nothing held back, nothing sent; an extra enable does not underflow.
+    link.Events.clear();
+    Table.DisableControls();
+    Table.EnableControls();
+    Table.EnableControls();
+    EXPECT_TRUE(link.Events.empty());
+    AddHost("after");
+    EXPECT_FALSE(link.Events.empty());
+}
+
 }  // namespace
