@@ -81,7 +81,29 @@ int WindowsError(int err) {
     }
 }
 
-[[noreturn]] void RaiseInOutError(int err) {
+// ReadWholeFile's own failures, beside the errno values.
+constexpr int kNotRegular = -1;
+constexpr int kTooLarge = -2;
+// No settings file comes near this; a larger file is refused rather than
+// read into memory.
+constexpr off_t kMaxFileSize = 64 << 20;
+
+std::string SysErrorMessage(int err) {
+    switch (err) {
+        case kNotRegular:
+            return "It is not a regular file (a FIFO, device or socket), so it cannot hold "
+                   "settings";
+        case kTooLarge:
+            return "It is larger than 64 MiB, too large for a settings file";
+        default:
+            return std::strerror(err);
+    }
+}
+
+[[noreturn]] void RaiseInOutError(int err, const std::string& path) {
+    if (err == kNotRegular || err == kTooLarge) {
+        throw EInOutError("Cannot read file \"" + path + "\". " + SysErrorMessage(err), 5);
+    }
     const int code = WindowsError(err);
     std::string message;
     switch (code) {
@@ -101,14 +123,24 @@ int WindowsError(int err) {
             message = "I/O error " + std::to_string(code);
             break;
     }
-    throw EInOutError(message, code);
+    // The run-time library's message does not say which file; the user needs
+    // to know.
+    throw EInOutError(message + ": \"" + path + "\"", code);
 }
 
-// Reads a whole file; 0 or the errno of the failure.
+// Reads a whole regular file; 0, the errno of the failure, kNotRegular or
+// kTooLarge. Opening does not wait for a writer (a FIFO would block it).
 int ReadWholeFile(const std::string& path, std::string& out) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0)
         return errno;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return kNotRegular;
+    if (st.st_size > kMaxFileSize)
+        return kTooLarge;
     out.clear();
     char buf[65536];
     for (;;) {
@@ -120,6 +152,8 @@ int ReadWholeFile(const std::string& path, std::string& out) {
         }
         if (n == 0)
             break;
+        if (out.size() + static_cast<std::size_t>(n) > static_cast<std::size_t>(kMaxFileSize))
+            return kTooLarge;
         out.append(buf, static_cast<std::size_t>(n));
     }
     return 0;
@@ -191,8 +225,11 @@ int ReplaceFile(const std::string& path, const std::string& data) {
     return err;
 }
 
-std::string SysErrorMessage(int err) {
-    return std::strerror(err);
+// A value as read: deciphered when it carries the marker.
+std::string StoredValue(std::string_view value) {
+    if (!value.empty() && static_cast<unsigned char>(value[0]) == kMarker)
+        return TzIni::DecryptValue(std::string(value));
+    return std::string(value);
 }
 
 bool BreaksLine(const std::string& text) {
@@ -422,26 +459,21 @@ bool TzIni::Edit() {
     } else if (const int err = ReplaceFile(FFileName, std::string())) {
         throw EFCreateError("Cannot create file \"" + FFileName + "\". " + SysErrorMessage(err));
     }
-    Working = std::move(lines);
+    Working.emplace(std::move(lines));
     return false;
 }
 
 void TzIni::Post() {
     if (!Working)
         throw EzIniError("Post: Not edit mode");
-    std::string text;
-    std::size_t size = 0;
-    for (const std::string& line : *Working)
-        size += line.size() + 2;
-    text.reserve(size);
-    for (const std::string& line : *Working) {
-        text += line;
-        text += "\r\n";
-    }
-    if (const int err = ReplaceFile(FFileName, text)) {
+    if (const int err = ReplaceFile(FFileName, Working->Text())) {
         throw EFCreateError("Cannot create file \"" + FFileName + "\". " + SysErrorMessage(err));
     }
     Working.reset();
+}
+
+std::vector<std::string_view> TzIni::WorkingNames() const {
+    return Working ? Working->EntryNames() : std::vector<std::string_view>();
 }
 
 bool TzIni::FindValue(const std::string& name, std::string& value) const {
@@ -449,15 +481,12 @@ bool TzIni::FindValue(const std::string& name, std::string& value) const {
         return false;
     std::string text;
     if (const int err = ReadWholeFile(FFileName, text))
-        RaiseInOutError(err);
+        RaiseInOutError(err, FFileName);
     return zini::ForEachLine(text, [&](std::string_view line) {
         std::string_view lineName;
         if (!zini::EntryName(line, lineName) || !zini::SameName(lineName, name))
             return false;
-        value.assign(line.substr(lineName.size() + 1));
-        if (!value.empty() && static_cast<unsigned char>(value[0]) == kMarker) {
-            value = DecryptValue(value);
-        }
+        value = StoredValue(line.substr(lineName.size() + 1));
         return true;
     });
 }
@@ -472,15 +501,33 @@ std::int32_t TzIni::ReadInteger(const std::string& name, std::int32_t defaultVal
     return FindValue(name, value) ? NumberTextToInt(value) : defaultValue;
 }
 
-std::size_t TzIni::FindInWorking(const std::string& name) const {
-    for (std::size_t i = 0; i < Working->size(); ++i) {
-        std::string_view lineName;
-        if (zini::EntryName((*Working)[i], lineName) && zini::SameName(lineName, name))
-            return i;
-    }
-    return std::string::npos;
+TzIniEntries TzIni::ReadEntries() const {
+    if (!FileExists(FFileName))
+        return TzIniEntries();
+    std::string text;
+    if (const int err = ReadWholeFile(FFileName, text))
+        RaiseInOutError(err, FFileName);
+    return TzIniEntries(zini::TLineList(zini::SplitLines(text)));
 }
 
+bool TzIniEntries::FindValue(const std::string& name, std::string& value) const {
+    const std::size_t i = Lines.Find(name);
+    if (i == zini::TLineList::npos)
+        return false;
+    value = StoredValue(Lines.Value(i));
+    return true;
+}
+
+std::string TzIniEntries::ReadString(const std::string& name,
+                                     const std::string& defaultValue) const {
+    std::string value;
+    return FindValue(name, value) ? value : defaultValue;
+}
+
+std::int32_t TzIniEntries::ReadInteger(const std::string& name, std::int32_t defaultValue) const {
+    std::string value;
+    return FindValue(name, value) ? TzIni::NumberTextToInt(value) : defaultValue;
+}
 
 void TzIni::WriteString(const std::string& name, const std::string& value, bool encrypt) {
     const std::string stored = (encrypt || FEncryptValues) ? EncryptValue(value) : value;
@@ -488,15 +535,14 @@ void TzIni::WriteString(const std::string& name, const std::string& value, bool 
         throw EzIniError("Value can't be stored in a line:\r" + name);
     }
     InRound([&] {
-        const std::size_t i = FindInWorking(name);
-        if (i == std::string::npos) {
-            Working->push_back(name + "=" + stored);
+        const std::size_t i = Working->Find(name);
+        if (i == zini::TLineList::npos) {
+            Working->Append(name + "=" + stored);
         } else if (!stored.empty()) {
-            std::string& line = (*Working)[i];
-            line.resize(line.find('=') + 1);
-            line += stored;
+            const std::string& line = Working->Line(i);
+            Working->Replace(i, line.substr(0, line.find('=') + 1) + stored);
         } else {
-            Working->erase(Working->begin() + static_cast<std::ptrdiff_t>(i));
+            Working->Erase(i);
         }
     });
 }
@@ -507,9 +553,9 @@ void TzIni::WriteInteger(const std::string& name, std::int32_t value, bool encry
 
 void TzIni::DeleteKey(const std::string& name) {
     InRound([&] {
-        const std::size_t i = FindInWorking(name);
-        if (i != std::string::npos)
-            Working->erase(Working->begin() + static_cast<std::ptrdiff_t>(i));
+        const std::size_t i = Working->Find(name);
+        if (i != zini::TLineList::npos)
+            Working->Erase(i);
     });
 }
 

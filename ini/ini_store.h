@@ -40,6 +40,7 @@
 
 #include "framework/component.h"
 #include "framework/exceptions.h"
+#include "ini/ini_text.h"
 
 namespace fw {
 class TForm;
@@ -66,6 +67,25 @@ public:
 class EFCreateError : public fw::Exception {
 public:
     using fw::Exception::Exception;
+};
+
+// The entries of a settings file as one read found them. It answers FindValue,
+// ReadString and ReadInteger as TzIni would have at that moment, for callers
+// that read many names at once (a whole list): the file is read once, and
+// each name is found without a scan.
+class TzIniEntries {
+public:
+    TzIniEntries() = default;
+    explicit TzIniEntries(zini::TLineList lines) : Lines(std::move(lines)) {}
+
+    bool FindValue(const std::string& name, std::string& value) const;
+    std::string ReadString(const std::string& name, const std::string& defaultValue) const;
+    std::int32_t ReadInteger(const std::string& name, std::int32_t defaultValue) const;
+    // The entry names in line order.
+    std::vector<std::string_view> Names() const { return Lines.EntryNames(); }
+
+private:
+    zini::TLineList Lines;
 };
 
 enum TFormSaveFormat { fsfNone = 0, fsfSize = 1, fsfPosition = 2, fsfBoth = 3 };
@@ -100,13 +120,21 @@ public:
     // written, EFCreateError; the file is untouched and the store stays in edit
     // mode with its working copy.
     void Post();
+    // Leaves edit mode without writing: the working copy is dropped and the
+    // file stays as it is. Nothing happens when idle.
+    void Cancel() { Working.reset(); }
     bool InEditMode() const { return Working.has_value(); }
+    // The working copy's entry names in line order (empty when idle).
+    std::vector<std::string_view> WorkingNames() const;
 
     // Reads the file on disk (never the working copy). False when the file or
     // the name is absent; then value is left as it was.
     bool FindValue(const std::string& name, std::string& value) const;
     std::string ReadString(const std::string& name, const std::string& defaultValue) const;
     std::int32_t ReadInteger(const std::string& name, std::int32_t defaultValue) const;
+    // The whole file in one read (no entries when it is absent); raises as
+    // FindValue does.
+    TzIniEntries ReadEntries() const;
 
     // Writes and deletes. Outside an Edit/Post bracket each is a complete round
     // that either replaces the file or raises and leaves the store idle with
@@ -135,7 +163,6 @@ private:
     void HookOwner();
     void UnhookOwner();
     std::string OwnerClassName();
-    std::size_t FindInWorking(const std::string& name) const;
     // Runs `change` on the working copy inside an edit round of its own,
     // unless the caller has one open: Edit, change, Post.
     template <class Change>
@@ -145,8 +172,37 @@ private:
     TFormSaveFormat FFormSave = fsfBoth;
     TFormSavePlace FFileNameAutoSet = fspAppDir;
     bool FEncryptValues = false;
-    std::optional<std::vector<std::string>> Working;
+    std::optional<zini::TLineList> Working;
     fw::TForm* OwnerForm = nullptr;
     std::string FOwnerClassName;
     std::shared_ptr<Hook> FHook;
+};
+
+// A batch of writes and deletes that reaches the file as one replace, or not
+// at all. Made on an idle store it opens the edit bracket (raising as Edit
+// does); Commit posts it; a batch that ends without Commit (an exception
+// left the writes) cancels it, so the file stays as it was. Made on a store
+// that is already in edit mode it only joins that bracket: its owner posts.
+class TzIniBatch {
+public:
+    explicit TzIniBatch(TzIni& ini) : Ini(ini), Joined(ini.Edit()) {}
+    ~TzIniBatch() {
+        if (!Joined && !Done)
+            Ini.Cancel();
+    }
+    TzIniBatch(const TzIniBatch&) = delete;
+    TzIniBatch& operator=(const TzIniBatch&) = delete;
+
+    // Posts the batch (raising as Post does; the file is then untouched and
+    // the batch is dropped when it ends).
+    void Commit() {
+        if (!Joined)
+            Ini.Post();
+        Done = true;
+    }
+
+private:
+    TzIni& Ini;
+    const bool Joined;
+    bool Done = false;
 };

@@ -72,6 +72,111 @@ bool SameName(std::string_view a, std::string_view b) {
     return QString::localeAwareCompare(qa, qb) == 0;
 }
 
+namespace {
+
+std::string AsciiLowerCopy(std::string_view s) {
+    std::string lower(s);
+    for (char& c : lower)
+        c = AsciiLower(c);
+    return lower;
+}
+
+}  // namespace
+
+TLineList::TLineList(std::vector<std::string> lines)
+    : Lines(std::move(lines)), Gone(Lines.size(), false) {
+    for (std::size_t i = 0; i < Lines.size(); ++i)
+        Index(i);
+}
+
+void TLineList::Index(std::size_t i) {
+    std::string_view name;
+    if (!EntryName(Lines[i], name))
+        return;
+    if (IsPrintableAscii(name))
+        Ascii[AsciiLowerCopy(name)].push_back(i);
+    else
+        Other.push_back(i);
+}
+
+std::size_t TLineList::Find(std::string_view name) const {
+    const auto same = [&](std::size_t i) {
+        std::string_view lineName;
+        return !Gone[i] && EntryName(Lines[i], lineName) && SameName(lineName, name);
+    };
+    if (!IsPrintableAscii(name)) {
+        // Any line may match such a name by the locale's rules.
+        for (std::size_t i = 0; i < Lines.size(); ++i) {
+            if (same(i))
+                return i;
+        }
+        return npos;
+    }
+    std::size_t first = npos;
+    if (const auto hit = Ascii.find(AsciiLowerCopy(name));
+        hit != Ascii.end() && !hit->second.empty())
+        first = hit->second.front();
+    for (const std::size_t i : Other) {
+        if (i >= first)
+            break;
+        if (same(i))
+            return i;
+    }
+    return first;
+}
+
+std::string_view TLineList::Value(std::size_t i) const {
+    const std::string& line = Lines[i];
+    return std::string_view(line).substr(line.find('=') + 1);
+}
+
+void TLineList::Erase(std::size_t i) {
+    if (Gone[i])
+        return;
+    Gone[i] = true;
+    std::string_view name;
+    if (!EntryName(Lines[i], name) || !IsPrintableAscii(name))
+        return;  // Other entries are skipped through Gone
+    std::deque<std::size_t>& lines = Ascii[AsciiLowerCopy(name)];
+    for (auto it = lines.begin(); it != lines.end(); ++it) {
+        if (*it == i) {
+            lines.erase(it);
+            break;
+        }
+    }
+}
+
+void TLineList::Append(std::string line) {
+    Lines.push_back(std::move(line));
+    Gone.push_back(false);
+    Index(Lines.size() - 1);
+}
+
+std::vector<std::string_view> TLineList::EntryNames() const {
+    std::vector<std::string_view> names;
+    for (std::size_t i = 0; i < Lines.size(); ++i) {
+        std::string_view name;
+        if (!Gone[i] && EntryName(Lines[i], name))
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::string TLineList::Text() const {
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < Lines.size(); ++i)
+        size += Gone[i] ? 0 : Lines[i].size() + 2;
+    std::string text;
+    text.reserve(size);
+    for (std::size_t i = 0; i < Lines.size(); ++i) {
+        if (Gone[i])
+            continue;
+        text += Lines[i];
+        text += "\r\n";
+    }
+    return text;
+}
+
 const TNumberSeparators& SystemSeparators() {
     static const TNumberSeparators seps = [] {
         const QLocale locale = QLocale::system();

@@ -7,8 +7,10 @@
 // Threads: every function here may be called from any thread.
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zini {
@@ -47,6 +49,44 @@ bool EntryName(std::string_view line, std::string_view& name);
 // Printable ASCII takes a fast path with the same result; a name that is no
 // valid UTF-8 matches only the same bytes, ASCII letters in either case.
 bool SameName(std::string_view a, std::string_view b);
+
+// A file's lines, kept so that the first entry of a name is found without
+// scanning every line: a whole list of names costs time in proportion to the
+// lines, not to lines times names. Finding follows EntryName and SameName
+// exactly: the first entry line whose name is the same name.
+class TLineList {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    TLineList() = default;
+    explicit TLineList(std::vector<std::string> lines);
+
+    // The first entry named `name` (SameName), or npos.
+    std::size_t Find(std::string_view name) const;
+    const std::string& Line(std::size_t i) const { return Lines[i]; }
+    // The value part of entry line i (after its first "=").
+    std::string_view Value(std::size_t i) const;
+    // Line i becomes `line`, which must have line i's entry name.
+    void Replace(std::size_t i, std::string line) { Lines[i] = std::move(line); }
+    void Erase(std::size_t i);
+    void Append(std::string line);
+    // The entry names, in line order.
+    std::vector<std::string_view> EntryNames() const;
+    // The lines in order, each followed by CR LF.
+    std::string Text() const;
+
+private:
+    void Index(std::size_t i);
+
+    std::vector<std::string> Lines;
+    std::vector<bool> Gone;
+    // Entries whose names are printable ASCII, by name in lower case: their
+    // lines in order. SameName of two such names is case-blind equality.
+    std::unordered_map<std::string, std::deque<std::size_t>> Ascii;
+    // Entries with any other name, in order: they can match a name only by
+    // the locale's rules, so they are compared one by one (rare in a file).
+    std::vector<std::size_t> Other;
+};
 
 // The separators of number texts. Both may be several bytes (UTF-8) and the
 // thousands separator may be empty.

@@ -145,14 +145,28 @@ TEST_F(IniStore, NonAsciiNamesMatchWithoutRegardToCase) {
 TEST_F(IniStore, NamesOfOtherBytesOrOtherLengthNeverMatch) {
     // Hand-edited 8-bit names that are no UTF-8 (Latin-1 ß and ä), and a
     // Kelvin sign, which folds to "k" but is three bytes long.
-    Put(Path, "Stra\xDF" "e=1\r\n\xE2\x84\xAA=2\r\n");
-    EXPECT_EQ(Ini.ReadString("Stra\xE4" "e", "none"), "none");
-    EXPECT_EQ(Ini.ReadString("STRA\xDF" "E", "none"), "1");
+    Put(Path,
+        "Stra\xDF"
+        "e=1\r\n\xE2\x84\xAA=2\r\n");
+    EXPECT_EQ(Ini.ReadString("Stra\xE4"
+                             "e",
+                             "none"),
+              "none");
+    EXPECT_EQ(Ini.ReadString("STRA\xDF"
+                             "E",
+                             "none"),
+              "1");
     EXPECT_EQ(Ini.ReadString("k", "none"), "none");
     EXPECT_EQ(Ini.ReadString("\xE2\x84\xAA", "none"), "2");
-    Ini.WriteString("Stra\xE4" "e", "3", false);
+    Ini.WriteString(
+        "Stra\xE4"
+        "e",
+        "3", false);
     Ini.DeleteKey("K");
-    EXPECT_EQ(Take(Path), "Stra\xDF" "e=1\r\n\xE2\x84\xAA=2\r\nStra\xE4" "e=3\r\n");
+    EXPECT_EQ(Take(Path),
+              "Stra\xDF"
+              "e=1\r\n\xE2\x84\xAA=2\r\nStra\xE4"
+              "e=3\r\n");
 }
 
 TEST_F(IniStore, AnyLineEndingIsReadAndEveryWrittenLineEndsWithCrLf) {
@@ -200,6 +214,56 @@ TEST_F(IniStore, UnpostedWorkingCopyIsDiscardedWithTheStore) {
         other.WriteString("A", "2", false);
     }
     EXPECT_EQ(Take(Path), "A=1\r\n");
+}
+
+TEST_F(IniStore, BatchReachesTheFileInOneReplaceOrNotAtAll) {
+    Put(Path, "A=1\r\nB=2\r\n");
+    {
+        TzIniBatch batch(Ini);
+        Ini.WriteString("A", "3", false);
+        Ini.DeleteKey("B");
+        // A value that cannot stand in a line ends the batch: nothing written.
+        EXPECT_THROW(Ini.WriteString("C", "x\ry", false), EzIniError);
+    }
+    EXPECT_FALSE(Ini.InEditMode());
+    EXPECT_EQ(Take(Path), "A=1\r\nB=2\r\n");
+    {
+        TzIniBatch batch(Ini);
+        Ini.WriteString("A", "3", false);
+        Ini.DeleteKey("b");
+        Ini.WriteString("C", "4", false);
+        EXPECT_EQ(Take(Path), "A=1\r\nB=2\r\n");
+        batch.Commit();
+    }
+    EXPECT_EQ(Take(Path), "A=3\r\nC=4\r\n");
+    // Inside an open bracket a batch only joins it: the bracket's owner posts.
+    EXPECT_FALSE(Ini.Edit());
+    {
+        TzIniBatch batch(Ini);
+        Ini.WriteString("D", "5", false);
+        batch.Commit();
+    }
+    EXPECT_TRUE(Ini.InEditMode());
+    EXPECT_EQ(Take(Path), "A=3\r\nC=4\r\n");
+    Ini.Post();
+    EXPECT_EQ(Take(Path), "A=3\r\nC=4\r\nD=5\r\n");
+}
+
+TEST_F(IniStore, OneReadOfAllEntriesAnswersAsEachRead) {
+    Put(Path, "; c\r\n[S]\r\nname=1\r\nNAME=2\r\nsp ace=3\r\nx=\r\n" + Enc("long value") +
+                  "=odd\r\nK=" + Enc("deciphered") +
+                  "\r\nN=(12)\r\n\xC3\x84pfel=4\r\nPa\xC5\xBFword1=5\r\n");
+    const TzIniEntries entries = Ini.ReadEntries();
+    for (const char* name : {"name", "Name", "sp ace", "x", "K", "k", "N", "missing", "",
+                             "\xC3\xA4PFEL", "\xC3\xA4pfel", "Password1", "PASSWORD1", "[S]"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(entries.ReadString(name, "default"), Ini.ReadString(name, "default"));
+        EXPECT_EQ(entries.ReadInteger(name, -7), Ini.ReadInteger(name, -7));
+    }
+    EXPECT_EQ(entries.Names().size(), 9u);
+    TzIni none(nullptr);
+    none.SetFileName(Dir + "/absent.ini");
+    EXPECT_EQ(none.ReadEntries().ReadString("A", "d"), "d");
 }
 
 TEST_F(IniStore, PostWhenIdleRaises) {
@@ -343,14 +407,49 @@ TEST(IniStoreSystemFiles, WriteRoundThatCannotReplaceRaisesAndLeavesStoreIdle) {
     EXPECT_FALSE(ini.InEditMode());
 }
 
-TEST(IniStoreSystemFiles, UnreadableFileMakesReadsRaiseInOutError) {
+TEST(IniStoreSystemFiles, UnreadableFileMakesReadsRaiseInOutErrorNamingIt) {
     // Our own memory image opens fine but its first page cannot be read.
     TzIni ini(nullptr);
     ini.SetFileName("/proc/self/mem");
-    EXPECT_THROW(ini.ReadString("A", ""), EInOutError);
+    try {
+        ini.ReadString("A", "");
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(std::string(e.what()), "I/O error 1117: \"/proc/self/mem\"");
+    }
+    EXPECT_THROW(ini.ReadEntries(), EInOutError);
     EXPECT_THROW(ini.ReadInteger("A", 0), EInOutError);
     EXPECT_THROW(ini.Edit(), EFOpenError);
     EXPECT_FALSE(ini.InEditMode());
+}
+
+// A FIFO, a device or a socket named as the settings file is refused at once
+// (a FIFO would block the reader until someone wrote to it) and never
+// replaced by a plain file.
+TEST_F(IniStore, FileThatIsNotRegularIsRefusedAtOnceAndKept) {
+    ASSERT_EQ(::mkfifo(Path.c_str(), 0600), 0);
+    const std::string why = "It is not a regular file";
+    try {
+        Ini.ReadString("A", "");
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot read file \"" + Path + "\". " + why, 0), 0u)
+            << e.what();
+    }
+    EXPECT_THROW(Ini.ReadEntries(), EInOutError);
+    try {
+        Ini.WriteString("A", "1", false);
+        ADD_FAILURE() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(Ini.InEditMode());
+    struct stat st {};
+    ASSERT_EQ(::lstat(Path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    TzIni device(nullptr);
+    device.SetFileName("/dev/zero");
+    EXPECT_THROW(device.ReadString("A", ""), EInOutError);
 }
 
 // --- number texts ---------------------------------------------------------------
