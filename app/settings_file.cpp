@@ -4,10 +4,44 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "app/connection_table.h"
+#include "ini/ini_text.h"
+
 namespace quilvane {
 namespace {
 
-const char* const kRecordTexts[] = {"HostName", "UserName", "Password", "UNC", "Drive"};
+// The stems of the per-record keys, in the order a record's lines are written.
+const char* const kRecordStems[] = {field::HostName, field::UserName, field::Password,
+                                    field::UNC,      field::Drive,    field::MaxPing};
+
+// The per-record key `name` stands for, as (index, stem), when it is one of
+// the stems followed by an index below `below` in decimal without leading
+// zeros; matched as the store matches names.
+std::optional<std::pair<std::int64_t, int>> RecordKey(std::string_view name, std::int64_t below) {
+    std::size_t digits = 0;
+    while (digits < name.size() && digits < 11 && name[name.size() - 1 - digits] >= '0' &&
+           name[name.size() - 1 - digits] <= '9')
+        ++digits;
+    if (digits == 0 || digits > 10 || digits == name.size())
+        return std::nullopt;
+    const std::string_view number = name.substr(name.size() - digits);
+    if (number.size() > 1 && number[0] == '0')
+        return std::nullopt;
+    std::int64_t index = 0;
+    for (const char c : number)
+        index = index * 10 + (c - '0');
+    if (index >= below)
+        return std::nullopt;
+    for (int stem = 0; stem < static_cast<int>(std::size(kRecordStems)); ++stem) {
+        if (zini::SameName(name, kRecordStems[stem] + std::string(number)))
+            return std::make_pair(index, stem);
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -16,6 +50,20 @@ std::string SettingsFilePath(const std::string& exeDir) {
     if (path.empty() || path.back() != '/')
         path += '/';
     return path + "Quilvane.ini";
+}
+
+int LoadedRecordCount(const TzIniEntries& entries) {
+    const std::int32_t count = entries.ReadInteger("DriveCount", 0);
+    if (count <= MaxLoadedRecords)
+        return count;
+    // No list is that long: the count is damaged. The records the file holds
+    // are kept.
+    std::int64_t highest = -1;
+    for (const std::string_view name : entries.Names()) {
+        if (const auto key = RecordKey(name, MaxLoadedRecords))
+            highest = std::max(highest, key->first);
+    }
+    return static_cast<int>(highest + 1);
 }
 
 void LoadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL,
@@ -30,39 +78,57 @@ void LoadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL
             ::close(fd);
     }
     ini.SetFileName(path);
-    infoFileURL = ini.ReadString("UpGradeURL", infoFileURL);
-    const int count = ini.ReadInteger("DriveCount", 0);
+    // One read of the file answers every name.
+    const TzIniEntries entries = ini.ReadEntries();
+    infoFileURL = entries.ReadString("UpGradeURL", infoFileURL);
+    const int count = LoadedRecordCount(entries);
+    const TConnectionRecord r(table);
+    // A grid on the table is redrawn once, not once per record.
+    struct Held {
+        fw::TRxMemoryData& Table;
+        explicit Held(fw::TRxMemoryData& table) : Table(table) { Table.DisableControls(); }
+        ~Held() { Table.EnableControls(); }
+    } held(table);
     for (int i = 0; i < count; ++i) {
         const std::string index = std::to_string(i);
         table.Append();
-        for (const char* key : kRecordTexts) {
-            table.FieldByName(key).SetAsString(ini.ReadString(key + index, ""));
+        for (const TRecordField<std::string>* text :
+             {&r.HostName, &r.UserName, &r.Password, &r.UNC, &r.Drive}) {
+            text->Set(entries.ReadString(text->Name() + index, ""));
         }
-        table.FieldByName("MaxPing").SetAsInteger(ini.ReadInteger("MaxPing" + index, 5));
-        table.FieldByName("FalseCount").SetAsInteger(0);
+        r.MaxPing.Set(entries.ReadInteger(r.MaxPing.Name() + index, 5));
+        r.FalseCount.Set(0);
         table.Post();
     }
 }
 
 void SaveSettings(TzIni& ini, fw::TRxMemoryData& table, const std::string& infoFileURL) {
     const int old = ini.ReadInteger("DriveCount", 0);
-    for (int i = 0; i < old; ++i) {
-        const std::string index = std::to_string(i);
-        for (const char* key : kRecordTexts)
-            ini.DeleteKey(key + index);
-        ini.DeleteKey("MaxPing" + index);
+    const TConnectionRecord r(table);
+    TzIniBatch batch(ini);
+    // The old records' keys, each removed once, as deleting every key of
+    // every index below the old count would: only keys the file holds can go,
+    // so a damaged count costs nothing.
+    std::set<std::pair<std::int64_t, int>> stale;
+    for (const std::string_view name : ini.WorkingNames()) {
+        if (const auto key = RecordKey(name, old))
+            stale.insert(*key);
     }
+    for (const auto& [index, stem] : stale)
+        ini.DeleteKey(kRecordStems[stem] + std::to_string(index));
     ini.WriteString("UpGradeURL", infoFileURL, true);
     ini.WriteInteger("DriveCount", table.RecordCount(), true);
     table.First();
     for (int i = 0; !table.Eof(); ++i) {
         const std::string index = std::to_string(i);
-        for (const char* key : kRecordTexts) {
-            ini.WriteString(key + index, table.FieldByName(key).AsString(), true);
+        for (const TRecordField<std::string>* text :
+             {&r.HostName, &r.UserName, &r.Password, &r.UNC, &r.Drive}) {
+            ini.WriteString(text->Name() + index, text->Value(), true);
         }
-        ini.WriteInteger("MaxPing" + index, table.FieldByName("MaxPing").AsInteger(), false);
+        ini.WriteInteger(r.MaxPing.Name() + index, r.MaxPing.Value(), false);
         table.Next();
     }
+    batch.Commit();
 }
 
 }  // namespace quilvane

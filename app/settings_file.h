@@ -9,9 +9,12 @@
 // "HostName"+i, "UserName"+i, "Password"+i, "UNC"+i, "Drive"+i, "MaxPing"+i.
 // Every write asks the store to encipher, except MaxPing's, which the main
 // window's store (EncryptValues on) enciphers anyway; values under two bytes
-// stay in clear. Each write and delete is a whole round of the store, as
-// nothing is bracketed: a save of N records over M stored ones rewrites the
-// file 6M + 2 + 6N times.
+// stay in clear.
+//
+// A save is one replace of the file, all or nothing: its deletes and writes go
+// through one batch of the store, which gives the file that the same deletes
+// and writes made one by one would give, byte for byte. A value that cannot be
+// stored is found before the file is touched.
 //
 // Threads: main thread only.
 
@@ -25,18 +28,30 @@ namespace quilvane {
 // "Quilvane.ini" in exeDir (with or without its trailing "/").
 std::string SettingsFilePath(const std::string& exeDir);
 
+// The most records a load makes. A "DriveCount" above it is damaged (no list
+// is that long); then the records the file holds keys for are loaded, up to
+// that number.
+constexpr int MaxLoadedRecords = 100000;
+
+// The number of records a load makes of the file's entries: "DriveCount"
+// (0 when absent or not a number, none when negative), or for a damaged
+// count, one past the highest record index the file holds a key for.
+int LoadedRecordCount(const TzIniEntries& entries);
+
 // Creates the settings file empty when it is missing (owner-only; a failure is
 // ignored), points the store at it, reads "UpGradeURL" into infoFileURL (whose
-// current value is the default) and appends "DriveCount" records to the table,
-// each with its five texts, MaxPing (default 5) and FalseCount 0. Reading
-// raises only when an existing file cannot be read.
+// current value is the default) and appends LoadedRecordCount records to the
+// table, each with its five texts, MaxPing (default 5) and FalseCount 0. The
+// file is read once, so any file loads in time and memory bounded by its size
+// and MaxLoadedRecords. Reading raises only when an existing file cannot be
+// read.
 void LoadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL,
                   const std::string& exeDir);
 
 // Removes the per-record keys of the previously stored count, writes
-// "UpGradeURL" and "DriveCount", then every record in table order; leaves the
-// table's cursor on the last record. A failing write or delete raises and
-// stops the save there (what was written before stays in the file).
+// "UpGradeURL" and "DriveCount", then every record in table order, as one
+// replace of the file; leaves the table's cursor on the last record. A
+// failure raises and leaves the file as it was.
 void SaveSettings(TzIni& ini, fw::TRxMemoryData& table, const std::string& infoFileURL);
 
 }  // namespace quilvane

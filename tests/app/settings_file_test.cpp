@@ -3,9 +3,12 @@
 
 #include "app/settings_file.h"
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QPushButton>
+#include <filesystem>
 
 #include "app/connection_table.h"
 #include "app/main_form.h"
@@ -14,6 +17,7 @@
 #include "tests/app/settings_file_guard.h"
 #include "tests/ini/ini_fixture.h"
 #include "tests/support/connection_record.h"
+#include "tests/support/one_change_at_a_time.h"
 
 namespace quilvane {
 namespace {
@@ -217,23 +221,168 @@ TEST_F(SettingsFile, DamagedCountLoadsNothing) {
     }
 }
 
-TEST_F(SettingsFile, FailedWriteRaisesAndStopsTheSave) {
+TEST_F(SettingsFile, RefusedValueIsFoundBeforeTheFileIsTouched) {
+    // A password stored in clear by hand that enciphers to a line break: the
+    // loader takes it, the save cannot store it.
+    const std::string before = L("UpGradeURL", kUrl) + "DriveCount=3\r\n" + RecordLines(0, A) +
+                               RecordLines(1, B) + "HostName2=" + Enc(C.host) +
+                               "\r\nPassword2=a\x1e\r\n";
+    Put(Path, before);
     Load();
-    Add(A);
-    SaveSettings(Ini, *Table, Url);
-    // A password byte that would encipher to a line break stops the save at
-    // that record; the writes before it are in the file.
-    Table->First();
+    ASSERT_EQ(Table->RecordCount(), 3);
+    try {
+        SaveSettings(Ini, *Table, Url);
+        ADD_FAILURE() << "the save went through";
+    } catch (const EzIniError& e) {
+        EXPECT_EQ(std::string(e.what()), "Value can't be stored in a line:\rPassword2");
+    }
+    EXPECT_EQ(Take(Path), before);
+    EXPECT_FALSE(Ini.InEditMode());
+    // The next save, with the value mended, goes through.
+    Table->SetRecNo(3);
     Table->Edit();
-    Table->FieldByName("Password").SetAsString("a\x1e");
+    TConnectionRecord(*Table).Password.Set("a");
     Table->Post();
-    EXPECT_THROW(SaveSettings(Ini, *Table, Url), EzIniError);
-    EXPECT_EQ(Take(Path), L("UpGradeURL", kUrl) + "DriveCount=1\r\n" + L("HostName0", A.host) +
-                              L("UserName0", A.user));
-    // A missing folder raises the store's error on the first delete.
+    SaveSettings(Ini, *Table, Url);
+    EXPECT_EQ(Take(Path), L("UpGradeURL", kUrl) + "DriveCount=3\r\n" + RecordLines(0, A) +
+                              RecordLines(1, B) + RecordLines(2, {C.host, "", "a", "", "", 5}));
+    // A missing folder raises the store's error before anything is written.
     TzIni lost(nullptr);
     lost.SetFileName(Dir + "/missing/Quilvane.ini");
     EXPECT_THROW(SaveSettings(lost, *Table, Url), EzIniError);
+}
+
+TEST_F(SettingsFile, CountBeyondEveryListLoadsTheStoredRecordsAndSavesAtOnce) {
+    Put(Path, "DriveCount=" + Enc("2000000000") + "\r\nHostName0=" + Enc("h0") +
+                  "\r\nMaxPing3=9\r\nHostName1999999999=far\r\nUNC4294967296=farther\r\n");
+    Load();
+    ASSERT_EQ(Table->RecordCount(), 4);
+    SaveSettings(Ini, *Table, Url);
+    // Every key below the old count is gone; one beyond it stays.
+    EXPECT_EQ(Take(Path), "DriveCount=4\r\nUNC4294967296=farther\r\n" + L("UpGradeURL", kUrl) +
+                              RecordLines(0, {"h0", "", "", "", "", 5}) +
+                              RecordLines(1, {"", "", "", "", "", 5}) +
+                              RecordLines(2, {"", "", "", "", "", 5}) +
+                              RecordLines(3, {"", "", "", "", "", 9}));
+}
+
+// Replaces of Quilvane.ini in a folder, as inotify reports them.
+class ReplaceCounter {
+public:
+    explicit ReplaceCounter(const std::string& dir)
+        : Fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        ::inotify_add_watch(Fd, dir.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+    ~ReplaceCounter() { ::close(Fd); }
+    int Count() const {
+        int count = 0;
+        alignas(inotify_event) char buf[65536];
+        for (ssize_t n; (n = ::read(Fd, buf, sizeof buf)) > 0;) {
+            for (ssize_t off = 0; off < n;) {
+                const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
+                count += ev->len && std::string(ev->name) == "Quilvane.ini";
+                off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+            }
+        }
+        return count;
+    }
+
+private:
+    int Fd;
+};
+
+struct StartFile {
+    const char* name;
+    std::string text;
+};
+
+void PrintTo(const StartFile& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SaveInOneReplace : public SettingsFile, public ::testing::WithParamInterface<StartFile> {};
+
+TEST_P(SaveInOneReplace, GivesTheFileOfOneChangeAtATime) {
+    Put(Path, GetParam().text);
+    Load();
+    // Edits as a user makes them: one record changed, one deleted, two added.
+    if (Table->RecordCount() > 0) {
+        Table->First();
+        Table->Edit();
+        TConnectionRecord(*Table).HostName.Set("changed");
+        Table->Post();
+    }
+    if (Table->RecordCount() > 1) {
+        Table->SetRecNo(2);
+        Table->Delete();
+    }
+    Add(A);
+    Add(C);
+
+    const std::string other = Dir + "/one-by-one";
+    ASSERT_TRUE(std::filesystem::create_directory(other));
+    Put(other + "/Quilvane.ini", GetParam().text);
+    TzIni reference(nullptr);
+    reference.SetEncryptValues(true);
+    reference.SetFileName(other + "/Quilvane.ini");
+    quilvane_test::SaveOneChangeAtATime(reference, *Table, Url);
+
+    const ReplaceCounter replaces(Dir);
+    SaveSettings(Ini, *Table, Url);
+    EXPECT_EQ(replaces.Count(), 1);
+    EXPECT_EQ(Take(Path), Take(other + "/Quilvane.ini"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SaveInOneReplace,
+    ::testing::Values(
+        StartFile{"Empty", ""},
+        StartFile{"SavedByTheProgram", L("UpGradeURL", kUrl) + "DriveCount=3\r\n" +
+                                           RecordLines(0, {"a", "b", "cc", "dd", "E:", 5}) +
+                                           RecordLines(1, {"h1", "", "", "x", "F:", 10}) +
+                                           RecordLines(2, {"h2", "u", "p", "", "G:", 0})},
+        StartFile{"HandEdited",
+                  "; comment\n[Quilvane]\r\nNotes=keep\rdrivecount=" + Enc("12") +
+                      "\r\nhostname0=h0\r\nHOSTNAME0=second\r\nUserName1=u1\r\nMaxPing01=7\r\n"
+                      "HostName12=beyond\r\nHostName11=last\r\nUNC=bare\r\nDrive1\r\n"
+                      "MaxPing3=" +
+                      Enc("42") + "\r\nPassword2=" + Enc("pw") +
+                      "\r\nUpGradeURL=" + Enc("http://other/x.inf")},
+        StartFile{"DamagedCount", "DriveCount=x\r\nHostName0=" + Enc("h0") + "\r\nHostName1=h\r\n"},
+        StartFile{"NegativeCount", "DriveCount=-4\r\nHostName0=h\r\n"},
+        StartFile{"CountBeyondTheKeys",
+                  "DriveCount=" + Enc("12") + "\r\nHostName0=" + Enc("h0") +
+                      "\r\nMaxPing3=9\r\nHostName11=a\r\nUNC12=b\r\nHostName011=c\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsFile, CountsUpToTheLargestListAreKeptBeyondItOnlyStoredRecordsLoad) {
+    struct Case {
+        std::string count, keys;
+        int records;
+    };
+    const std::string max = std::to_string(MaxLoadedRecords);
+    const std::string over = std::to_string(MaxLoadedRecords + 1);
+    const Case cases[] = {
+        {"3", "HostName0=a\r\nHostName1=b\r\n", 3},
+        {max, "HostName0=a\r\n", MaxLoadedRecords},
+        {over, "HostName0=a\r\nMaxPing6=" + Enc("10") + "\r\nHostName" + max + "=out\r\n", 7},
+        {over, "", 0},
+        {"2147483647", "hostname2=" + Enc("h2") + "\r\n", 3},
+        // Beyond 32 bits a count keeps its low bits, here a negative number.
+        {"1e12", "HostName0=a\r\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count + " with " + c.keys);
+        Put(Path, "DriveCount=" + Enc(c.count) + "\r\n" + c.keys);
+        auto table = NewTable();
+        TzIni ini(nullptr);
+        LoadSettings(ini, *table, Url, Dir);
+        EXPECT_EQ(table->RecordCount(), c.records);
+        if (c.records == 7) {
+            table->SetRecNo(7);
+            EXPECT_EQ(TConnectionRecord(*table).MaxPing.Value(), 10);
+        }
+    }
 }
 
 // The main window reads the file beside the executable at creation and writes
