@@ -1,14 +1,18 @@
 #include "app/headless.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <thread>
 
+#include "app/connection_table.h"
 #include "app/main_form.h"
 #include "framework/application.h"
 
@@ -16,19 +20,58 @@ namespace quilvane {
 
 namespace {
 
-// Written by the signal handler, read by the event loop.
-int signalPipe[2] = {-1, -1};
+// How long the main thread gets, after SIGTERM or SIGINT, to end the program
+// itself before the watcher ends the process.
+constexpr int kGraceMs = 1000;
+
+// The signal handler writes to `signals`; the watcher, on a thread of its own,
+// passes the news to the event loop through `ending`; the main thread writes
+// to `ended` once its loop has returned.
+int signalsPipe[2] = {-1, -1};
+int endingPipe[2] = {-1, -1};
+int endedPipe[2] = {-1, -1};
 
 void OnSignal(int signo) {
     const int saved = errno;
     const char byte = static_cast<char>(signo);
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+    [[maybe_unused]] const ssize_t n = ::write(signalsPipe[1], &byte, 1);
     errno = saved;
 }
 
+bool WaitReadable(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+        const int n = ::poll(&p, 1, timeoutMs);
+        if (n >= 0 || errno != EINTR)
+            return n > 0;
+    }
+}
+
+// The main thread can be held for a long time where no event loop runs: a
+// monitor pass pings one silent host after another (a second each), a name
+// lookup waits for a DNS server that does not answer, the start-up loads the
+// settings. The watcher sees the signal whatever the main thread is doing:
+// it asks the event loop to end, which it does at once when idle, and when
+// the main thread has not come back within the grace time it ends the
+// process. Either way nothing is written: the headless mode never writes the
+// settings file, and every line printed was flushed whole.
+void WatchEndSignals() {
+    WaitReadable(signalsPipe[0], -1);
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(endingPipe[1], &byte, 1);
+    if (!WaitReadable(endedPipe[0], kGraceMs))
+        ::_exit(0);
+}
+
 bool CatchEndSignals() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    for (int* fds : {signalsPipe, endingPipe, endedPipe}) {
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+    }
+    // The handler must never block.
+    if (::fcntl(signalsPipe[1], F_SETFL, O_NONBLOCK) != 0)
         return false;
+    std::thread(WatchEndSignals).detach();
     struct sigaction action {};
     action.sa_handler = &OnSignal;
     sigemptyset(&action.sa_mask);
@@ -39,18 +82,61 @@ bool CatchEndSignals() {
 
 }  // namespace
 
+std::string LineValue(std::string_view value) {
+    const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+    const bool plain = std::none_of(value.begin(), value.end(), [&](char c) {
+        return c == ' ' || c == '=' || c == '"' || c == '\'' ||
+               control(static_cast<unsigned char>(c));
+    });
+    if (plain)
+        return std::string(value);
+    std::string quoted = "\"";
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            default:
+                if (control(byte)) {
+                    char hex[5];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+                    quoted += hex;
+                } else {
+                    quoted += c;
+                }
+        }
+    }
+    quoted += '"';
+    return quoted;
+}
+
 std::string MonitorLine(const fw::TRxMemoryData& table, std::time_t when) {
     std::tm local{};
     ::localtime_r(&when, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
     std::string line = stamp;
+    const TConnectionRecord r(table);
     // The columns of TForm1's grid.
-    for (const char* name : {"HostName", "Connected", "FalseCount", "Drive", "UNC", "Maped"}) {
+    for (const fw::TField* f : {&r.HostName.Field(), &r.Connected.Field(), &r.FalseCount.Field(),
+                                &r.Drive.Field(), &r.UNC.Field(), &r.Maped.Field()}) {
         line += ' ';
-        line += name;
+        line += f->FieldName();
         line += '=';
-        line += table.FieldByName(name).DisplayText();
+        line += LineValue(f->DisplayText());
     }
     return line;
 }
@@ -64,15 +150,19 @@ int RunHeadless(int argc, char** argv) {
     }
     QApplication qt(argc, argv);
     fw::TApplication application;
-    Application->SetErrorBox([](const std::string&, const std::string& message) {
-        std::fprintf(stderr, "Quilvane: %s\n", message.c_str());
+    // An error while the window is made (the settings file cannot be read)
+    // ends the program: monitoring nothing for ever would hide it.
+    bool starting = true;
+    bool startFailed = false;
+    Application->SetErrorBox([&](const std::string&, const std::string& message) {
+        startFailed = startFailed || starting;
+        std::fprintf(stderr, starting ? "Quilvane cannot start: %s\n" : "Quilvane: %s\n",
+                     message.c_str());
         std::fflush(stderr);
     });
-    QSocketNotifier ending(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&ending, &QSocketNotifier::activated, [] {
-        char bytes[16];
-        while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
+    QSocketNotifier ending(endingPipe[0], QSocketNotifier::Read);
+    QObject::connect(&ending, &QSocketNotifier::activated, [&ending] {
+        ending.setEnabled(false);
         // Ends the loop without BExit1Click: nothing is written.
         Application->Terminate();
     });
@@ -86,12 +176,17 @@ int RunHeadless(int argc, char** argv) {
         std::fprintf(stderr, "Quilvane cannot start: %s\n", e.what());
         return 1;
     }
+    starting = false;
+    if (startFailed)
+        return 1;
     Form1->OnMonitorPost = [](fw::TRxMemoryData& table) {
         const std::string line = MonitorLine(table, std::time(nullptr)) + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     };
     Application->Run();
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(endedPipe[1], &byte, 1);
     return 0;
 }
 

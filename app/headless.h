@@ -3,13 +3,18 @@
 // window. The main window is made on Qt's offscreen platform and never shown,
 // so the settings are loaded as at start and the monitor runs as usual; each
 // record the monitor posts is printed as one line on standard output. SIGTERM
-// and SIGINT end the program without writing the settings file, as a logoff
-// does. Errors that would go to the error box go to standard error.
+// and SIGINT end the program within 2 seconds, whatever it is doing (a pass
+// over silent hosts, a lookup that waits for DNS, the start-up), without
+// writing the settings file, as a logoff does. Errors that would go to the
+// error box go to standard error; an error while the settings are loaded ends
+// the program with status 1.
 //
-// Threads: main thread only.
+// Threads: RunHeadless on the main thread; it starts one watcher thread for
+// the end signals.
 
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "framework/memory_data.h"
 
@@ -17,9 +22,18 @@ namespace quilvane {
 
 // The line for the table's current record, without its line end:
 // "2026-12-10T01:02:03 HostName=srv1 Connected=True FalseCount=0 Drive=Y: UNC=data Maped=True"
-// (local time to the second; the grid's fields in the grid's order, each as
-// the grid shows it, so an unset value is empty).
+// (local time to the second; the grid's fields in the grid's order, each
+// Name=value with the value as the grid shows it, so an unset value is empty).
+// Values go through LineValue, so every line splits one way at its blanks.
 std::string MonitorLine(const fw::TRxMemoryData& table, std::time_t when);
+
+// A value as a line shows it. A value without blanks, "=", quotes (" or ')
+// and control characters stands as it is (backslashes included). Any other
+// is put in double quotes, inside which \" is a quote, \\ a backslash, \t,
+// \n and \r a tab, line feed and carriage return, and \xHH any other control
+// byte; every other byte stands for itself. So a plain value never starts
+// with a quote, and a quoted one ends at the first quote not escaped.
+std::string LineValue(std::string_view value);
 
 // Runs the program headless until SIGTERM or SIGINT; returns the exit status.
 int RunHeadless(int argc, char** argv);

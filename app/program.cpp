@@ -20,8 +20,17 @@ constexpr const char* kUsage =
     "\n"
     "  --headless  run without any window: the monitor works as usual and prints\n"
     "              one line on standard output for each record it updates;\n"
-    "              SIGTERM or SIGINT end it without writing the settings file\n"
-    "  --help      show this text and end\n";
+    "              SIGTERM or SIGINT end it within 2 seconds without writing the\n"
+    "              settings file\n"
+    "  --help      show this text and end\n"
+    "\n"
+    "Headless lines: local time, then the grid's columns as Name=value, one blank\n"
+    "between fields:\n"
+    "  2026-12-10T01:02:03 HostName=srv1 Connected=True FalseCount=0 Drive=Y: UNC=data Maped=True\n"
+    "A value is empty while unset. A value holding a blank, \"=\", a quote (\" or ')\n"
+    "or a control character is written in double quotes, in which \\\" stands for \",\n"
+    "\\\\ for \\, \\t \\n \\r for tab, line feed and carriage return, and \\xHH for\n"
+    "another control byte; any other value stands as it is.\n";
 
 }  // namespace
 

@@ -34,7 +34,6 @@ extern char** environ;
 
 namespace quilvane_test {
 
-
 class HeadlessProgram {
 public:
     HeadlessProgram() {
@@ -77,7 +76,11 @@ public:
         return all.str();
     }
 
-    bool Start() {
+    // Starts the program. `wrapper` is a command that ends by running the
+    // program in its own place (exec), so the process is the program's
+    // (e.g. unshare for a mount namespace of its own); with `withErrors` the
+    // program's standard error comes through NextLine too.
+    bool Start(const std::vector<std::string>& wrapper = {}, bool withErrors = false) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return false;
@@ -98,13 +101,19 @@ public:
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        std::string exe = root_ + "/bin/quilvane";
-        std::string flag = "--headless";
-        char* argv[] = {exe.data(), flag.data(), nullptr};
+        std::vector<std::string> args = wrapper;
+        args.push_back(root_ + "/bin/quilvane");
+        args.push_back("--headless");
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        const int rc = ::posix_spawn(&pid_, exe.c_str(), &actions, nullptr, argv, envp.data());
+        if (withErrors)
+            posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+        const int rc = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         if (rc != 0) {
@@ -147,10 +156,37 @@ public:
     // Sends `signo` and waits (bounded) for the end; the wait status, or -1
     // when the program did not end in time (then it is killed).
     int Stop(int signo, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+        return End(signo, timeout);
+    }
+
+    // Whether the program catches `signo` by now, waiting for it up to
+    // `timeout` (its handlers are set early in the start).
+    bool CatchesSignal(int signo, std::chrono::milliseconds timeout) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        const unsigned long long bit = 1ull << (signo - 1);
+        do {
+            std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("SigCgt:", 0) == 0 &&
+                    (std::stoull(line.substr(7), nullptr, 16) & bit) != 0)
+                    return true;
+            }
+            pollfd none{-1, 0, 0};
+            ::poll(&none, 1, 10);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return false;
+    }
+
+    // Waits (bounded) for the program to end by itself; as Stop.
+    int Wait(std::chrono::milliseconds timeout) { return End(0, timeout); }
+
+private:
+    int End(int signo, std::chrono::milliseconds timeout) {
         if (pid_ <= 0)
             return -1;
         const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-        ::kill(pid_, signo);
+        if (signo != 0)
+            ::kill(pid_, signo);
         bool ended = true;
         if (pidfd >= 0) {
             pollfd p{pidfd, POLLIN, 0};
@@ -169,7 +205,6 @@ public:
         return ended ? status : -1;
     }
 
-private:
     // The program's folders; it goes after the program has been stopped.
     PrivateSession session_{"quilvane-monitor-test", {"bin", "lib"}};
     const std::string root_ = session_.Root();
