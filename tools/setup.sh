@@ -10,7 +10,7 @@ shift || true
 
 packages=(
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    qt6-base-dev libgl-dev
+    qt6-base-dev qt6-wayland libgl-dev libxcb1-dev
     libglib2.0-dev gvfs-backends gvfs-fuse gvfs-daemons dbus dbus-daemon
     libcurl4-openssl-dev libjpeg62-turbo-dev libcanberra-dev sound-theme-freedesktop
     libgtest-dev libgmock-dev libbenchmark-dev

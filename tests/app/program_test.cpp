@@ -1,9 +1,15 @@
 // The real program without a display: it says what is missing on stderr and
 // ends with a non-zero status instead of letting the toolkit abort.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <cstdint>
 
 namespace {
 
@@ -12,6 +18,7 @@ struct NoDisplayCase {
     QString display;       // empty: unset
     QString platform;      // empty: unset
     const char* mentions;  // what the message must name
+    QString wayland = {};  // WAYLAND_DISPLAY; empty: unset
 };
 
 void PrintTo(const NoDisplayCase& c, std::ostream* os) {
@@ -29,6 +36,11 @@ TEST_P(ProgramWithoutDisplay, ExplainsAndFails) {
         env.insert("DISPLAY", c.display);
     if (!c.platform.isEmpty())
         env.insert("QT_QPA_PLATFORM", c.platform);
+    QTemporaryDir runtime;  // no compositor listens in it
+    ASSERT_TRUE(runtime.isValid());
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    if (!c.wayland.isEmpty())
+        env.insert("WAYLAND_DISPLAY", c.wayland);
     QProcess program;
     program.setProcessEnvironment(env);
     program.start(QUILVANE_BINARY, {});
@@ -36,7 +48,7 @@ TEST_P(ProgramWithoutDisplay, ExplainsAndFails) {
     ASSERT_TRUE(program.waitForFinished(20000));
     const QString err = QString::fromLocal8Bit(program.readAllStandardError());
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "crashed: " << err.toStdString();
-    EXPECT_NE(program.exitCode(), 0);
+    EXPECT_EQ(program.exitCode(), 2);
     EXPECT_TRUE(err.contains(c.mentions)) << err.toStdString();
     EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
 }
@@ -50,13 +62,39 @@ QString UnservedDisplay() {
     return ":4099";
 }
 
+// A TCP display on this machine that nobody serves, as a forwarded display
+// whose tunnel is gone: "localhost:N" with nothing on port 6000 + N.
+QString UnservedTcpDisplay() {
+    for (int n = 90; n < 190; ++n) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(6000 + n));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool served =
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (!served)
+            return QString("localhost:%1").arg(n);
+    }
+    return "localhost:189";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Program, ProgramWithoutDisplay,
-    ::testing::Values(NoDisplayCase{"NothingSet", {}, {}, "DISPLAY"},
-                      NoDisplayCase{"ServerNotRunning", UnservedDisplay(), {}, "no X server"},
-                      NoDisplayCase{"XcbWithoutDisplay", {}, "xcb", "DISPLAY is not set"},
-                      NoDisplayCase{
-                          "WaylandWithoutDisplay", {}, "wayland", "WAYLAND_DISPLAY is not set"}),
+    ::testing::Values(
+        NoDisplayCase{"NothingSet", {}, {}, "DISPLAY"},
+        NoDisplayCase{"ServerNotRunning", UnservedDisplay(), {}, "no X server"},
+        NoDisplayCase{"XcbWithoutDisplay", {}, "xcb", "DISPLAY is not set"},
+        NoDisplayCase{"WaylandWithoutDisplay", {}, "wayland", "WAYLAND_DISPLAY is not set"},
+        NoDisplayCase{"ForwardedDisplayGone", UnservedTcpDisplay(), {}, "no X server"},
+        NoDisplayCase{"DisplayNameNotANumber", ":abc", {}, "not a display name"},
+        NoDisplayCase{"WaylandCompositorNotRunning", {}, {}, "no Wayland compositor", "wayland-9"},
+        NoDisplayCase{"WaylandPlatformWithoutCompositor",
+                      {},
+                      "wayland",
+                      "no Wayland compositor",
+                      "wayland-9"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
