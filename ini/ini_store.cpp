@@ -88,6 +88,26 @@ constexpr int kTooLarge = -2;
 // read into memory.
 constexpr off_t kMaxFileSize = 64 << 20;
 
+// The file a path names through any symbolic links, also when the last one
+// dangles (then the file it would name).
+std::string LinkTarget(const std::string& path) {
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n <= 0)
+            break;
+        link.resize(static_cast<std::size_t>(n));
+        if (link[0] != '/')
+            link = ExtractFilePath(target) + link;
+        target = link;
+    }
+    return target;
+}
+
 std::string SysErrorMessage(int err) {
     switch (err) {
         case kNotRegular:
@@ -444,6 +464,35 @@ void TzIni::SaveFormPlacement() {
     });
 }
 
+namespace {
+
+// The file-creation error, with what the user can do about a refusal.
+[[noreturn]] void RaiseCreateError(const std::string& file, int err) {
+    std::string text = "Cannot create file \"" + file + "\". " + SysErrorMessage(err);
+    if (err == EACCES || err == EPERM || err == EROFS) {
+        const std::string target = LinkTarget(file);
+        std::string dir = ExtractFilePath(target);
+        if (dir.empty())
+            dir = "./";
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) {
+            text += ". The file is read-only; make it writable to save the settings";
+        } else if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+            // A shared install: saving replaces the file, which needs a new
+            // file beside it; writing in place could leave half a file.
+            text +=
+                ". The settings are saved by replacing the file, which needs a new file "
+                "in its folder, and the folder \"" +
+                dir +
+                "\" cannot be written to; make the folder writable for you, or keep "
+                "Quilvane in a folder of your own";
+        }
+    }
+    throw EFCreateError(text);
+}
+
+}  // namespace
+
 bool TzIni::Edit() {
     if (Working)
         return true;
@@ -457,7 +506,7 @@ bool TzIni::Edit() {
     } else if (!DirectoryExists(ExtractFilePath(FFileName))) {
         throw EzIniError("Can't create file:\r" + FFileName);
     } else if (const int err = ReplaceFile(FFileName, std::string())) {
-        throw EFCreateError("Cannot create file \"" + FFileName + "\". " + SysErrorMessage(err));
+        RaiseCreateError(FFileName, err);
     }
     Working.emplace(std::move(lines));
     return false;
@@ -467,7 +516,7 @@ void TzIni::Post() {
     if (!Working)
         throw EzIniError("Post: Not edit mode");
     if (const int err = ReplaceFile(FFileName, Working->Text())) {
-        throw EFCreateError("Cannot create file \"" + FFileName + "\". " + SysErrorMessage(err));
+        RaiseCreateError(FFileName, err);
     }
     Working.reset();
 }

@@ -3,8 +3,10 @@
 
 #include "app/settings_file.h"
 
+#include <grp.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QPushButton>
@@ -18,6 +20,7 @@
 #include "tests/ini/ini_fixture.h"
 #include "tests/support/connection_record.h"
 #include "tests/support/one_change_at_a_time.h"
+#include "tests/support/skip_or_fail.h"
 
 namespace quilvane {
 namespace {
@@ -383,6 +386,62 @@ TEST_F(SettingsFile, CountsUpToTheLargestListAreKeptBeyondItOnlyStoredRecordsLoa
             EXPECT_EQ(TConnectionRecord(*table).MaxPing.Value(), 10);
         }
     }
+}
+
+// A shared install: the user may write the file but not its folder. A save
+// replaces the file, which takes a new file in its folder, so it cannot be
+// made; writing in place instead could leave half a file. The error says why
+// and what to do, and the file stays as it was.
+TEST_F(SettingsFile, FileInAFolderTheUserCannotWriteGetsAnErrorThatSaysWhy) {
+    if (::geteuid() != 0)
+        QUILVANE_SKIP_OR_FAIL("needs root to save as another user");
+    const std::string before = L("UpGradeURL", kUrl) + "DriveCount=0\r\n";
+    Put(Path, before);
+    const uid_t nobody = 65534;
+    ASSERT_EQ(::chown(Path.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(::chmod(Path.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(Dir.c_str(), 0755), 0);  // root's: others may not write in it
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::string message = "no error";
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+            message = "cannot become nobody";
+        } else {
+            try {
+                TzIni ini(nullptr);
+                ini.SetEncryptValues(true);
+                std::string url = kUrl;
+                auto table = NewTable();
+                LoadSettings(ini, *table, url, Dir);
+                quilvane_test::AppendRecord(*table, A);
+                SaveSettings(ini, *table, url);
+            } catch (const std::exception& e) {
+                message = e.what();
+            }
+        }
+        [[maybe_unused]] const ssize_t n = ::write(fds[1], message.data(), message.size());
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    std::string message;
+    char buf[1024];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+        message.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(message.rfind("Cannot create file \"" + Path + "\". Permission denied. ", 0), 0u)
+        << message;
+    EXPECT_NE(message.find("the folder \"" + Dir +
+                           "/\" cannot be written to; make the folder "
+                           "writable for you, or keep Quilvane in a folder of your own"),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(Take(Path), before);
+    EXPECT_EQ(Strays(), "");
 }
 
 // The main window reads the file beside the executable at creation and writes
