@@ -14,9 +14,11 @@
 
 #include "framework/application.h"
 #include "framework/exceptions.h"
+#include "framework/menus.h"
 #include "framework/skin.h"
 #include "framework/std_controls.h"
 #include "platform/product.h"
+#include "platform/window_pos.h"
 
 namespace fw {
 
@@ -140,6 +142,10 @@ protected:
     }
 
     void keyPressEvent(QKeyEvent* e) override {
+        if (form_ && e->key() == Qt::Key_Space && e->modifiers() == Qt::AltModifier) {
+            Send(WM_SYSCOMMAND, SC_KEYMENU, ' ');
+            return;
+        }
         TButton* b = nullptr;
         if (form_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter))
             b = form_->defaultButton_;
@@ -152,7 +158,82 @@ protected:
     }
 };
 
-TForm::TForm(TComponent* AOwner) : TWinControl(AOwner, new FormWidget(this)) {
+// What ShowWindow and its kin do to a form's window.
+class FormSurface : public WindowSurface {
+public:
+    explicit FormSurface(TForm* form) : form_(form) {}
+
+    void Show(int cmd) override {
+        QWidget* w = form_->frame_;
+        switch (cmd) {
+            case SW_HIDE:
+                form_->Hide();
+                return;
+            case SW_SHOWMINIMIZED:
+            case SW_MINIMIZE:
+            case SW_SHOWMINNOACTIVE:
+                form_->Show();
+                w->showMinimized();
+                return;
+            case SW_MAXIMIZE:
+                form_->Show();
+                form_->Zoom(true);
+                return;
+            case SW_SHOWNORMAL:
+            case SW_RESTORE:
+                form_->Show();
+                if (w->isMinimized())
+                    w->showNormal();
+                else
+                    form_->Zoom(false);
+                return;
+            default:
+                form_->Show();
+                return;
+        }
+    }
+    bool Visible() const override { return form_->frame_->isVisible(); }
+    bool Iconic() const override { return form_->frame_->isMinimized(); }
+    bool Zoomed() const override { return form_->zoomed_; }
+    void Raise(bool activate) override {
+        form_->frame_->raise();
+        if (activate)
+            form_->frame_->activateWindow();
+    }
+    RECT WindowRect() const override {
+        return RECT{form_->Left(), form_->Top(), form_->Left() + form_->Width(),
+                    form_->Top() + form_->Height()};
+    }
+    POINT ClientOrigin() const override {
+        const QPoint o = form_->ClientOrigin();
+        return POINT{o.x(), o.y()};
+    }
+    void SetPos(int x, int y, int cx, int cy, UINT flags) override {
+        const bool move = !(flags & SWP_NOMOVE);
+        const bool size = !(flags & SWP_NOSIZE);
+        if (move || size)
+            form_->SetBounds(move ? x : form_->Left(), move ? y : form_->Top(),
+                             size ? cx : form_->Width(), size ? cy : form_->Height());
+        if (flags & SWP_FRAMECHANGED)
+            form_->InvalidateNonClient();
+    }
+    void SetTopmost(bool topmost) override {
+        QWidget* w = form_->frame_;
+        if (w->windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topmost)
+            return;
+        // Qt hides a window whose flags change; show it again where it was.
+        const bool shown = w->isVisible();
+        w->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+        if (shown)
+            w->show();
+    }
+
+private:
+    TForm* form_;
+};
+
+TForm::TForm(TComponent* AOwner)
+    : TWinControl(AOwner, new FormWidget(this)), surface_(std::make_unique<FormSurface>(this)) {
     frame_ = static_cast<FormWidget*>(Widget());
     client_ = new QWidget(frame_);
     client_->setAttribute(Qt::WA_NoMousePropagation);
@@ -206,10 +287,7 @@ void TForm::SetFormStyle(TFormStyle value) {
         CreateParams(params);
         SetWindowLongA(Handle(), GWL_EXSTYLE, static_cast<LONG>(params.ExStyle));
     }
-    // Qt hides a window whose flags change; show it again where it was.
-    const bool shown = frame_->isVisible();
-    frame_->setWindowFlag(Qt::WindowStaysOnTopHint, value == fsStayOnTop);
-    if (shown) frame_->show();
+    surface_->SetTopmost(value == fsStayOnTop);
 }
 
 void TForm::SetBorderIcons(TBorderIcons value) {
@@ -377,8 +455,18 @@ LRESULT TForm::HitTest(QPoint screenPoint) const {
     const QRect client(NCFrameWidth, NCFrameHeight + NCCaptionHeight, ClientWidth(),
                        ClientHeight());
     if (client.contains(p)) return HTCLIENT;
-    if (borderIcons_.Contains(biSystemMenu) && skin::CloseBoxRect(Width()).contains(p))
-        return HTCLOSE;
+    if (borderIcons_.Contains(biSystemMenu)) {
+        if (skin::CloseBoxRect(Width()).contains(p))
+            return HTCLOSE;
+        if (skin::IconRect().contains(p))
+            return HTSYSMENU;
+    }
+    if (borderIcons_.Contains(biMinimize) || borderIcons_.Contains(biMaximize)) {
+        if (skin::MaximizeBoxRect(Width()).contains(p))
+            return HTMAXBUTTON;
+        if (skin::MinimizeBoxRect(Width()).contains(p))
+            return HTMINBUTTON;
+    }
     if (p.y() >= NCFrameHeight && p.y() < NCFrameHeight + NCCaptionHeight &&
         p.x() >= NCFrameWidth && p.x() < Width() - NCFrameWidth)
         return HTCAPTION;
@@ -397,7 +485,20 @@ void TForm::SysCommand(TMessage& Message) {
     const QPoint point(GetXLParam(Message.LParam), GetYLParam(Message.LParam));
     switch (Message.WParam & 0xFFF0) {
     case SC_CLOSE: Perform(WM_CLOSE, 0, 0); break;
-    case SC_MOVE: BeginMove(point); break;
+    case SC_MOVE:
+        // A move by the mouse names the caption in the low bits; one chosen
+        // from the system menu has nothing to follow here.
+        if ((Message.WParam & 0xF) == static_cast<WPARAM>(HTCAPTION))
+            BeginMove(point);
+        break;
+    case SC_MAXIMIZE:
+        if (borderIcons_.Contains(biMaximize))
+            Zoom(true);
+        break;
+    case SC_KEYMENU:
+        if (Message.LParam == ' ')
+            ShowSystemMenu(QPoint(Left() + NCFrameWidth, Top() + NCFrameHeight + NCCaptionHeight));
+        break;
     case SC_MINIMIZE:
         if (Application && Application->MainForm() == this)
             Application->Minimize();
@@ -405,7 +506,9 @@ void TForm::SysCommand(TMessage& Message) {
             frame_->showMinimized();
         break;
     case SC_RESTORE:
-        if (Application && Application->MainForm() == this)
+        if (zoomed_ && !frame_->isMinimized())
+            Zoom(false);
+        else if (Application && Application->MainForm() == this)
             Application->Restore();
         else
             frame_->showNormal();
@@ -417,45 +520,77 @@ void TForm::SysCommand(TMessage& Message) {
 
 void TForm::WndProc(TMessage& Message) {
     switch (Message.Msg) {
-    case WM_NCHITTEST:
-        Message.Result =
-            HitTest(QPoint(GetXLParam(Message.LParam), GetYLParam(Message.LParam)));
-        return;
-    case WM_NCPAINT:
-        if (ncPainter_)
-            PaintNonClient(*ncPainter_);
-        else
+        case WM_CREATE:
+            SetWindowSurface(Handle(), surface_.get());
+            TWinControl::WndProc(Message);
+            return;
+        case WM_NCDESTROY:
+            SetWindowSurface(Handle(), nullptr);
+            TWinControl::WndProc(Message);
+            return;
+        case WM_NCHITTEST:
+            Message.Result =
+                HitTest(QPoint(GetXLParam(Message.LParam), GetYLParam(Message.LParam)));
+            return;
+        case WM_NCPAINT:
+            if (ncPainter_)
+                PaintNonClient(*ncPainter_);
+            else
+                Invalidate();
+            Message.Result = 0;
+            return;
+        case WM_NCACTIVATE:
+            active_ = Message.WParam != 0;
             Invalidate();
-        Message.Result = 0;
-        return;
-    case WM_NCACTIVATE:
-        active_ = Message.WParam != 0;
-        Invalidate();
-        Message.Result = TRUE;
-        return;
-    case WM_NCLBUTTONDOWN:
-        closePressed_ = Message.WParam == static_cast<WPARAM>(HTCLOSE);
-        if (Message.WParam == static_cast<WPARAM>(HTCAPTION))
-            Perform(WM_SYSCOMMAND, SC_MOVE | static_cast<WPARAM>(HTCAPTION), Message.LParam);
-        if (closePressed_) Invalidate();
-        Message.Result = 0;
-        return;
-    case WM_NCLBUTTONUP: {
-        const bool close = closePressed_ && Message.WParam == static_cast<WPARAM>(HTCLOSE);
-        if (closePressed_) Invalidate();
-        closePressed_ = false;
-        if (close) Perform(WM_SYSCOMMAND, SC_CLOSE, Message.LParam);
-        Message.Result = 0;
-        return;
+            Message.Result = TRUE;
+            return;
+        case WM_NCLBUTTONDOWN:
+            closePressed_ = Message.WParam == static_cast<WPARAM>(HTCLOSE);
+            pressedBox_ = static_cast<LRESULT>(Message.WParam);
+            if (Message.WParam == static_cast<WPARAM>(HTCAPTION))
+                Perform(WM_SYSCOMMAND, SC_MOVE | static_cast<WPARAM>(HTCAPTION), Message.LParam);
+            if (Message.WParam == static_cast<WPARAM>(HTSYSMENU))
+                ShowSystemMenu(
+                    QPoint(Left() + NCFrameWidth, Top() + NCFrameHeight + NCCaptionHeight));
+            if (closePressed_)
+                Invalidate();
+            Message.Result = 0;
+            return;
+        case WM_NCLBUTTONUP: {
+            const bool close = closePressed_ && Message.WParam == static_cast<WPARAM>(HTCLOSE);
+            const LRESULT box =
+                pressedBox_ == static_cast<LRESULT>(Message.WParam) ? pressedBox_ : 0;
+            if (closePressed_)
+                Invalidate();
+            closePressed_ = false;
+            pressedBox_ = 0;
+            if (close)
+                Perform(WM_SYSCOMMAND, SC_CLOSE, Message.LParam);
+            if (box == HTMINBUTTON && borderIcons_.Contains(biMinimize))
+                Perform(WM_SYSCOMMAND, SC_MINIMIZE, Message.LParam);
+            if (box == HTMAXBUTTON && borderIcons_.Contains(biMaximize))
+                Perform(WM_SYSCOMMAND, zoomed_ ? SC_RESTORE : SC_MAXIMIZE, Message.LParam);
+            Message.Result = 0;
+            return;
     }
+    case WM_NCLBUTTONDBLCLK:
+        // The caption of a window that can be maximised toggles it.
+        if (Message.WParam == static_cast<WPARAM>(HTCAPTION) && borderIcons_.Contains(biMaximize))
+            Perform(WM_SYSCOMMAND, zoomed_ ? SC_RESTORE : SC_MAXIMIZE, Message.LParam);
+        Message.Result = 0;
+        return;
+    case WM_NCRBUTTONUP:
+        if (Message.WParam == static_cast<WPARAM>(HTCAPTION) ||
+            Message.WParam == static_cast<WPARAM>(HTSYSMENU))
+            ShowSystemMenu(QPoint(GetXLParam(Message.LParam), GetYLParam(Message.LParam)));
+        Message.Result = 0;
+        return;
     case WM_LBUTTONUP:
         if (closePressed_) Invalidate();
         closePressed_ = false;
         Message.Result = 0;
         return;
-    case WM_NCLBUTTONDBLCLK:
     case WM_NCRBUTTONDOWN:
-    case WM_NCRBUTTONUP:
     case WM_NCRBUTTONDBLCLK:
     case WM_NCMOUSEMOVE:
         Message.Result = 0;
@@ -474,8 +609,60 @@ void TForm::WndProc(TMessage& Message) {
 }
 
 void TForm::PaintNonClient(QPainter& painter) {
+    skin::TitleBar bar;
+    bar.icon = bar.closeBox = borderIcons_.Contains(biSystemMenu);
+    bar.minimizeBox = borderIcons_.Contains(biMinimize);
+    bar.maximizeBox = borderIcons_.Contains(biMaximize);
+    bar.zoomed = zoomed_;
+    bar.closePressed = closePressed_;
     skin::PaintFormFrame(painter, Width(), Height(), QString::fromStdString(Caption()), active_,
-                         borderIcons_.Contains(biSystemMenu), closePressed_);
+                         bar);
+}
+
+void TForm::Zoom(bool zoom) {
+    if (zoom == zoomed_)
+        return;
+    if (zoom) {
+        QScreen* screen = frame_->screen() ? frame_->screen() : QGuiApplication::primaryScreen();
+        if (!screen)
+            return;
+        normalBounds_ = QRect(Left(), Top(), Width(), Height());
+        zoomed_ = true;
+        const QRect a = screen->availableGeometry();
+        SetBounds(a.x(), a.y(), a.width(), a.height());
+    } else {
+        zoomed_ = false;
+        SetBounds(normalBounds_.x(), normalBounds_.y(), normalBounds_.width(),
+                  normalBounds_.height());
+    }
+    if (HandleAllocated()) {
+        const DWORD style = static_cast<DWORD>(GetWindowLongA(Handle(), GWL_STYLE));
+        SetWindowLongA(Handle(), GWL_STYLE,
+                       static_cast<LONG>(zoom ? style | WS_MAXIMIZE : style & ~WS_MAXIMIZE));
+    }
+    Invalidate();
+}
+
+void TForm::ShowSystemMenu(QPoint at) {
+    if (!borderIcons_.Contains(biSystemMenu))
+        return;
+    InstallMenuPresenter();
+    const HWND wnd = Handle();
+    HMENU menu = GetSystemMenu(wnd, FALSE);
+    const bool iconic = frame_->isMinimized();
+    auto enable = [menu](WPARAM cmd, bool on) {
+        EnableMenuItem(menu, static_cast<UINT>(cmd), MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+    };
+    enable(SC_RESTORE, zoomed_ || iconic);
+    enable(SC_MOVE, false);
+    enable(SC_SIZE, false);
+    enable(SC_MINIMIZE, borderIcons_.Contains(biMinimize) && !iconic);
+    enable(SC_MAXIMIZE, borderIcons_.Contains(biMaximize) && !zoomed_);
+    const auto cmd = static_cast<WPARAM>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x(), at.y(), 0, wnd, nullptr));
+    // Carried out once the menu is gone, as a command chosen from it.
+    if (cmd)
+        PostMessageA(wnd, WM_SYSCOMMAND, cmd, MakeLParamPoint(at.x(), at.y()));
 }
 
 }  // namespace fw

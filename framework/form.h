@@ -44,19 +44,28 @@
 // events there become window messages sent to the form's Handle, so they travel
 // the window procedure chain (hooks installed with SetWindowLongPtrA see them
 // first). The form's own procedure gives the default handling:
-//   WM_NCHITTEST       HTCAPTION on the title bar, HTCLOSE on the close box,
+//   WM_NCHITTEST       HTCAPTION on the title bar, HTCLOSE / HTMAXBUTTON /
+//                      HTMINBUTTON on the system boxes, HTSYSMENU on the icon,
 //                      HTBORDER on the frame, HTCLIENT inside, else HTNOWHERE
 //                      (lParam: screen point)
 //   WM_NCPAINT         paints frame and title bar with NonClientPainter(); a
 //                      hook can draw over them after passing the message on
 //   WM_NCACTIVATE      (wParam: active) remembers the state and repaints
-//   WM_NCLBUTTONDOWN   on HTCAPTION: WM_SYSCOMMAND SC_MOVE + HTCAPTION
-//   WM_NCLBUTTONUP     on the close box pressed before: WM_SYSCOMMAND SC_CLOSE
-//   WM_NCLBUTTONDBLCLK, WM_NCRBUTTONDOWN/UP, WM_NCMOUSEMOVE: nothing
+//   WM_NCLBUTTONDOWN   on HTCAPTION: WM_SYSCOMMAND SC_MOVE + HTCAPTION; on
+//                      HTSYSMENU: opens the system menu under the icon
+//   WM_NCLBUTTONUP     on the box pressed before: WM_SYSCOMMAND SC_CLOSE,
+//                      SC_MINIMIZE, SC_MAXIMIZE or SC_RESTORE
+//   WM_NCLBUTTONDBLCLK on HTCAPTION with a maximise box: SC_MAXIMIZE / SC_RESTORE
+//   WM_NCRBUTTONUP     on HTCAPTION or HTSYSMENU: opens the system menu there
+//   WM_NCRBUTTONDOWN, WM_NCMOUSEMOVE: nothing
 //   WM_SETCURSOR       the arrow cursor; answers TRUE
-//   WM_SYSCOMMAND      SC_CLOSE: WM_CLOSE; SC_MOVE: drags the window with the
-//                      mouse; SC_MINIMIZE / SC_RESTORE: minimises / restores
-//                      (the main form through Application->Minimize/Restore)
+//   WM_SYSCOMMAND      SC_CLOSE: WM_CLOSE; SC_MOVE + HTCAPTION: drags the window
+//                      with the mouse; SC_MINIMIZE / SC_RESTORE: minimises /
+//                      restores (the main form through Application->Minimize/
+//                      Restore); SC_MAXIMIZE: fills the screen's work area;
+//                      SC_KEYMENU with ' ' (Alt+Space): opens the system menu
+// The system menu (GetSystemMenu) opens only for a window with biSystemMenu;
+// the chosen command arrives as a posted WM_SYSCOMMAND.
 //   WM_CLOSE           Close()
 //   WM_SETTEXT         stores the caption and repaints the title bar
 //   WM_DESTROY         when the handle is destroyed (form freed, RecreateWnd)
@@ -67,6 +76,8 @@
 // Threads: main thread only.
 
 #include <QPoint>
+#include <QRect>
+#include <memory>
 #include <string>
 
 #include "framework/controls.h"
@@ -212,12 +223,17 @@ protected:
 private:
     friend class TButton;
     friend class FormWidget;
+    friend class FormSurface;
     static void FinishCreate(TForm* form, void** ref);
     void SetDefaultButton(TButton* button, bool isDefault);
     void SetCancelButton(TButton* button, bool isCancel);
     win::LRESULT HitTest(QPoint screenPoint) const;
     void BeginMove(QPoint screenPoint);
     void SysCommand(TMessage& Message);
+    // Fills the screen's work area (keeping the normal bounds) or goes back.
+    void Zoom(bool zoom);
+    // Opens the window's system menu at a screen point (biSystemMenu only).
+    void ShowSystemMenu(QPoint at);
 
     class FormWidget* frame_;
     QWidget* client_;
@@ -227,11 +243,15 @@ private:
     bool active_ = false;
     bool shownOnce_ = false;
     bool closePressed_ = false;
+    win::LRESULT pressedBox_ = 0;
+    bool zoomed_ = false;
+    QRect normalBounds_;
     TButton* defaultButton_ = nullptr;
     TButton* cancelButton_ = nullptr;
     QPainter* ncPainter_ = nullptr;
     TModalResult modalResult_ = mrNone;
     QEventLoop* modalLoop_ = nullptr;
+    std::unique_ptr<class FormSurface> surface_;
 };
 
 }  // namespace fw

@@ -70,8 +70,36 @@ QRect CloseBoxRect(int width) {
                  NCCaptionButtonWidth - 2, NCCaptionButtonHeight - 4);
 }
 
-void PaintFormFrame(QPainter& painter, int width, int height, const QString& caption,
-                    bool active, bool closeBox, bool closePressed) {
+QRect MaximizeBoxRect(int width) {
+    return CloseBoxRect(width).translated(-NCCaptionButtonWidth, 0);
+}
+
+QRect MinimizeBoxRect(int width) {
+    return CloseBoxRect(width).translated(-2 * NCCaptionButtonWidth, 0);
+}
+
+QRect IconRect() {
+    return QRect(NCFrameWidth + 2, NCFrameHeight + 1, 16, 16);
+}
+
+namespace {
+
+// A glass box in the caption colour with a white sign drawn by `sign`.
+template <typename F>
+void PaintSystemBox(QPainter& painter, QRect box, QColor base, F sign) {
+    painter.fillRect(box, Glass(box, base.lighter(115)));
+    painter.setPen(base.darker(180));
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    painter.setPen(QPen(Qt::white, 2));
+    sign(box.adjusted(4, 3, -4, -3));
+}
+
+}  // namespace
+
+void PaintFormFrame(QPainter& painter, int width, int height, const QString& caption, bool active,
+                    const TitleBar& titleBar) {
+    const bool closeBox = titleBar.closeBox;
+    const bool closePressed = titleBar.closePressed;
     painter.save();
     const QColor base = CaptionColor(active);
     // Frame: a dark outer line, the glass colour inside.
@@ -85,9 +113,38 @@ void PaintFormFrame(QPainter& painter, int width, int height, const QString& cap
     painter.drawLine(bar.left(), bar.bottom() + 1, bar.right(), bar.bottom() + 1);
 
     QRect textRect = bar.adjusted(4, 0, -4, 0);
+    if (titleBar.icon) {
+        // The window's emblem: a small drive with a green light.
+        const QRect icon = IconRect().adjusted(1, 3, -1, -3);
+        painter.fillRect(icon, Glass(icon, QColor(0xd8, 0xdc, 0xe4)));
+        painter.setPen(QColor(0x30, 0x38, 0x48));
+        painter.drawRect(icon.adjusted(0, 0, -1, -1));
+        painter.fillRect(QRect(icon.right() - 4, icon.bottom() - 3, 2, 2),
+                         QColor(0x20, 0xc0, 0x40));
+        textRect.setLeft(IconRect().right() + 4);
+    }
+    if (titleBar.minimizeBox || titleBar.maximizeBox) {
+        PaintSystemBox(painter, MaximizeBoxRect(width), base, [&](QRect r) {
+            if (!titleBar.maximizeBox)
+                painter.setPen(QPen(base.lighter(130), 2));
+            if (titleBar.zoomed) {
+                painter.drawRect(r.adjusted(0, 3, -3, 0));
+                painter.drawLine(r.left() + 3, r.top(), r.right(), r.top());
+            } else {
+                painter.drawRect(r.adjusted(0, 0, -1, -1));
+            }
+        });
+        PaintSystemBox(painter, MinimizeBoxRect(width), base, [&](QRect r) {
+            if (!titleBar.minimizeBox)
+                painter.setPen(QPen(base.lighter(130), 2));
+            painter.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+        });
+        textRect.setRight(MinimizeBoxRect(width).left() - 4);
+    }
     if (closeBox) {
         const QRect box = CloseBoxRect(width);
-        textRect.setRight(box.left() - 4);
+        if (!titleBar.minimizeBox && !titleBar.maximizeBox)
+            textRect.setRight(box.left() - 4);
         QColor red(0xc8, 0x3c, 0x2c);
         painter.fillRect(box, Glass(box, closePressed ? red.darker(130) : red));
         painter.setPen(QColor(0x60, 0x10, 0x08));

@@ -29,12 +29,27 @@ QColor FaceColor();
 // Gives a form's widgets the skin: font, client background, button look.
 void ApplyToForm(QWidget* frame, QWidget* client);
 
-// The close box of a window `width` pixels wide, in window coordinates.
+// The system buttons of a window `width` pixels wide, in window coordinates:
+// close at the right, maximise and minimise to its left, each one caption
+// button wide; the window icon (which opens the system menu) at the left.
 QRect CloseBoxRect(int width);
+QRect MaximizeBoxRect(int width);
+QRect MinimizeBoxRect(int width);
+QRect IconRect();
+
+// What the title bar shows.
+struct TitleBar {
+    bool icon = false;  // the system-menu icon
+    bool closeBox = false;
+    bool minimizeBox = false;
+    bool maximizeBox = false;
+    bool zoomed = false;  // the maximise box shows "restore"
+    bool closePressed = false;
+};
 
 // Paints frame and title bar of a window of the given size (window
-// coordinates); the close box only when `closeBox`.
-void PaintFormFrame(QPainter& painter, int width, int height, const QString& caption,
-                    bool active, bool closeBox, bool closePressed);
+// coordinates).
+void PaintFormFrame(QPainter& painter, int width, int height, const QString& caption, bool active,
+                    const TitleBar& bar);
 
 }  // namespace fw::skin
