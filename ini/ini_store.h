@@ -15,7 +15,9 @@
 // The file is never rewritten in place: Post writes a temporary file in the
 // same folder, flushes it and renames it over the old one, so a killed process
 // or a full disk leaves the complete old or the complete new file. A new file
-// is readable and writable by its owner only; a replaced file keeps its mode.
+// is readable and writable by its owner only; a replaced file keeps its mode;
+// a read-only file is refused (EFCreateError), and a symbolic link is written
+// through and kept.
 //
 // Errors: EzIniError for misuse and for values that cannot stand in a line;
 // EInOutError when an existing file cannot be read; EFOpenError when it cannot

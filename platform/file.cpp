@@ -1,15 +1,290 @@
 #include "platform/file.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <ctime>
 #include <string>
 
 #include "platform/kernel.h"
 #include "platform/wnet.h"
 
 namespace win {
+namespace {
+
+// An open file descriptor, closed on every path out.
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+    // Closes now and reports the result, which matters after writing.
+    int Close() {
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc;
+    }
+
+private:
+    int fd_;
+};
+
+// A named temporary is "." + file name + kTempMark + six letters or digits.
+constexpr const char* kTempMark = ".tmp~";
+constexpr std::size_t kTempRandom = 6;
+// A named temporary that has not changed for this long is an earlier crash's.
+constexpr time_t kStaleSeconds = 60;
+constexpr int kMaxLinkHops = 40;
+
+// The file that a write to path reaches: symbolic links followed, also to a
+// name that does not exist yet. 0 or the errno of the failure.
+int ResolveTarget(const std::string& path, std::string& target, bool& exists, struct stat& st) {
+    std::string p = path;
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        if (::lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                return errno;
+            target = p;
+            exists = false;
+            return 0;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            target = p;
+            exists = true;
+            return 0;
+        }
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = ::readlink(p.c_str(), link.data(), link.size());
+        if (n < 0)
+            return errno;
+        if (static_cast<std::size_t>(n) >= link.size())
+            return ENAMETOOLONG;
+        link.resize(static_cast<std::size_t>(n));
+        if (link.empty())
+            return ENOENT;
+        if (link[0] != '/') {
+            const std::size_t slash = p.rfind('/');
+            if (slash != std::string::npos)
+                link.insert(0, p.substr(0, slash + 1));
+        }
+        p = std::move(link);
+    }
+    return ELOOP;
+}
+
+std::string RandomLetters(std::size_t count) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char bytes[16] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // No entropy to be had: the pid and clock still make clashes unlikely,
+        // and a clash only means one more try.
+        const auto seed = static_cast<unsigned long>(::getpid()) ^
+                          static_cast<unsigned long>(std::time(nullptr)) ^
+                          reinterpret_cast<std::uintptr_t>(&bytes);
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<unsigned char>(seed >> (i % 8 * 8));
+    }
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += kAlphabet[bytes[i % sizeof bytes] % (sizeof kAlphabet - 1)];
+    return out;
+}
+
+bool IsTempName(const std::string& entry, const std::string& prefix) {
+    if (entry.size() != prefix.size() + kTempRandom || entry.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < entry.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(entry[i]);
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// Removes our own named temporaries of this file that an earlier process left
+// when it died between naming and renaming one. A live writer's temporary is
+// seconds old at most, so it is never taken.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& prefix) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    const time_t now = std::time(nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (!IsTempName(name, prefix))
+            continue;
+        const std::string path = dir + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            now - st.st_mtime > kStaleSeconds) {
+            ::unlink(path.c_str());
+        }
+    }
+    ::closedir(d);
+}
+
+int WriteAll(int fd, std::string_view data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Gives the unnamed temporary behind fd the name temp. 0 or the errno.
+int NameTemporary(int fd, const std::string& temp) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    const int viaProc = errno;
+    // Without /proc, a privileged writer can still name the file directly.
+    if (::linkat(fd, "", AT_FDCWD, temp.c_str(), AT_EMPTY_PATH) == 0)
+        return 0;
+    return viaProc == ENOENT ? errno : viaProc;
+}
+
+int Replace(const std::string& path, std::string_view data, unsigned newFileMode) {
+    if (path.empty())
+        return ENOENT;
+    std::string target;
+    bool exists = false;
+    struct stat old {};
+    if (const int err = ResolveTarget(path, target, exists, old))
+        return err;
+    if (exists) {
+        if (S_ISDIR(old.st_mode))
+            return EISDIR;
+        if (!S_ISREG(old.st_mode))
+            return EINVAL;
+        // A file without any write bit is read-only for everyone, root too,
+        // as the read-only attribute is on Windows.
+        if ((old.st_mode & 0222) == 0)
+            return EACCES;
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return errno;
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".")
+                            : slash == 0               ? std::string("/")
+                                                       : target.substr(0, slash);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string prefix = "." + base + kTempMark;
+    RemoveStaleTemporaries(dir, prefix);
+
+    // An unnamed temporary vanishes by itself when we fail or die before it
+    // is named; file systems without them get a named one that we remove.
+    std::string temp;
+    Fd fd(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    const bool unnamed = fd.get() >= 0;
+    if (!unnamed) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errno;
+        temp = dir + "/" + prefix + "XXXXXX";
+        fd.reset(::mkostemp(temp.data(), O_CLOEXEC));
+        if (fd.get() < 0)
+            return errno;
+    }
+    int err = 0;
+    auto failed = [&](int e) {
+        if (!temp.empty())
+            ::unlink(temp.c_str());
+        return e;
+    };
+    if (::fchmod(fd.get(), exists ? old.st_mode & 07777 : newFileMode & 07777) != 0)
+        return failed(errno);
+    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+        // Only a privileged writer can hand the file back to its owner; for
+        // anyone else the replacement is theirs, which a per-user file allows.
+        (void)::fchown(fd.get(), old.st_uid, old.st_gid);
+    }
+    if ((err = WriteAll(fd.get(), data)) != 0)
+        return failed(err);
+    // The data must be on the disk before the rename makes it the file.
+    if (::fdatasync(fd.get()) != 0)
+        return failed(errno);
+    if (unnamed) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string name = dir + "/" + prefix + RandomLetters(kTempRandom);
+            err = NameTemporary(fd.get(), name);
+            if (err == 0) {
+                temp = name;
+                break;
+            }
+            if (err != EEXIST)
+                return failed(err);
+        }
+        if (temp.empty())
+            return failed(EEXIST);
+    }
+    if (fd.Close() != 0)
+        return failed(errno);
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+        return failed(errno);
+    // The rename itself reaches the disk with the folder. A failure here
+    // cannot be undone and the new content is in place for every reader, so
+    // it is not reported.
+    Fd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0)
+        (void)::fsync(folder.get());
+    return 0;
+}
+
+}  // namespace
+
+DWORD WindowsErrorFromErrno(int err) {
+    switch (err) {
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+        case EINVAL:
+            return ERROR_ACCESS_DENIED;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        default:
+            return ERROR_IO_DEVICE;
+    }
+}
+
+int ReplaceFileContents(const std::string& path, std::string_view data, unsigned newFileMode) {
+    const int err = Replace(path, data, newFileMode);
+    SetLastError(WindowsErrorFromErrno(err));
+    return err;
+}
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {
     if (!lpFileName || !*lpFileName) {

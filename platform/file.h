@@ -1,8 +1,12 @@
 #pragma once
 // File area: attributes of files and folders, for Windows-style paths ("Y:\",
-// a drive of the drives folder) and plain local paths alike.
+// a drive of the drives folder) and plain local paths alike, and the one
+// careful way this layer and the components replace a file's content.
 //
 // Threads: any thread may call.
+
+#include <string>
+#include <string_view>
 
 #include "platform/types.h"
 
@@ -15,10 +19,40 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_IO_DEVICE = 1117;
 
 // The attributes of the file or folder at lpFileName, following symbolic links
 // (so "Y:\" looks at what the drive's entry points to), or
 // INVALID_FILE_ATTRIBUTES with the reason in GetLastError.
 DWORD GetFileAttributesA(LPCSTR lpFileName);
+
+// Our own additions.
+
+// The Windows error number for an errno value of a file operation.
+DWORD WindowsErrorFromErrno(int err);
+
+// Replaces the whole content of the file at path with data, so that readers,
+// a killed process, a power cut or a full disk see either the complete old
+// content or the complete new one, never a mixture:
+// - the new content is written to an unnamed temporary file in the target's
+//   folder, flushed to the disk, and then renamed over the target, and the
+//   folder is flushed too; nothing is left behind when any step fails or the
+//   process dies (temporaries named after the target that an earlier crash
+//   left, and that have not changed for a minute, are removed);
+// - a symbolic link is followed to the file it names, also when that file does
+//   not exist yet (it is created and the link is kept);
+// - an existing file keeps its mode (and, for a privileged writer, its owner);
+//   a new file gets newFileMode (by default readable and writable by its
+//   owner only, whatever the umask);
+// - a file that the caller may not write (a read-only file: no write bit, or
+//   the file system refuses) is refused, not replaced behind its owner's back;
+//   so is anything that is not a regular file (a folder, a FIFO, a device).
+// Returns 0 or the errno of the failure (EACCES for a refused target, ENOSPC
+// for a full disk, ...), and sets the thread's last error to the matching
+// Windows code (ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_DISK_FULL, ...).
+int ReplaceFileContents(const std::string& path, std::string_view data,
+                        unsigned newFileMode = 0600);
 
 }  // namespace win

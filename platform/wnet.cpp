@@ -23,6 +23,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/kernel.h"
 
 namespace win {
@@ -176,36 +177,6 @@ std::string EntryPath(const std::string& drives, char letter) {
     return drives + "/" + std::string(1, letter);
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& data) {
-    const std::string tmp = path + ".tmp";
-    {
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return false;
-        size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                ::close(fd);
-                ::unlink(tmp.c_str());
-                return false;
-            }
-            done += static_cast<size_t>(n);
-        }
-        if (::close(fd) != 0) {
-            ::unlink(tmp.c_str());
-            return false;
-        }
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
-}
-
 std::optional<std::string> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -251,8 +222,8 @@ std::string RecordPath(const std::string& drives, char letter) {
 }
 
 bool WriteRecord(const std::string& drives, char letter, const DriveRecord& r) {
-    return WriteFileAtomically(RecordPath(drives, letter),
-                               r.remote + "\n" + r.uri + "\n" + r.root + "\n" + r.target + "\n");
+    const std::string text = r.remote + "\n" + r.uri + "\n" + r.root + "\n" + r.target + "\n";
+    return ReplaceFileContents(RecordPath(drives, letter), text) == 0;
 }
 
 // The letter's record when its entry is still the link the layer made.
@@ -553,7 +524,7 @@ bool EnsureGvfsSession() {
         // Two lines: the address, then the daemon's process id.
         address = out->substr(0, out->find('\n'));
         bus.p = ConnectBus(address);
-        if (!bus || !WriteFileAtomically(sessionFile, *out))
+        if (!bus || ReplaceFileContents(sessionFile, *out) != 0)
             return false;
     }
     // Before anything of GIO runs: its first file object picks the VFS for
