@@ -280,6 +280,30 @@ DWORD WindowsErrorFromErrno(int err) {
     }
 }
 
+int ReadFileContents(const std::string& path, std::string& out) {
+    out.clear();
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        return errno;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return 0;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
 int ReplaceFileContents(const std::string& path, std::string_view data, unsigned newFileMode) {
     const int err = Replace(path, data, newFileMode);
     SetLastError(WindowsErrorFromErrno(err));

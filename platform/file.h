@@ -33,6 +33,11 @@ DWORD GetFileAttributesA(LPCSTR lpFileName);
 // The Windows error number for an errno value of a file operation.
 DWORD WindowsErrorFromErrno(int err);
 
+// Reads the whole regular file at path into out (cleared first). A FIFO, a
+// device or a folder is refused (EINVAL, EISDIR) without blocking. Returns 0
+// or the errno of the failure (ENOENT for a missing file).
+int ReadFileContents(const std::string& path, std::string& out);
+
 // Replaces the whole content of the file at path with data, so that readers,
 // a killed process, a power cut or a full disk see either the complete old
 // content or the complete new one, never a mixture:

@@ -70,6 +70,13 @@ std::optional<OpenKey> Lookup(HKEY key) {
     return *it->second;
 }
 
+// The key of a handle that was opened for writing; else nullopt and why.
+std::optional<OpenKey> LookupForWriting(HKEY key, LONG& refused) {
+    auto open = Lookup(key);
+    refused = !open ? ERROR_INVALID_HANDLE : !open->write ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    return refused == ERROR_SUCCESS ? open : std::nullopt;
+}
+
 HKEY AddKey(OpenKey key) {
     std::lock_guard guard(g_keysLock);
     const ULONG_PTR number = g_nextKey++;
@@ -218,31 +225,6 @@ bool FolderWritable(const std::string& path) {
         dir = FolderOf(dir);
     }
     return false;
-}
-
-// 0 with the content (empty for a missing file), or the errno.
-int ReadWhole(const std::string& path, std::string& out) {
-    out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return errno == ENOENT ? 0 : errno;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return EINVAL;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : 0;
-            ::close(fd);
-            return err;
-        }
-        out.append(buf, static_cast<std::size_t>(n));
-    }
 }
 
 LONG Code(int err) {
@@ -497,7 +479,7 @@ int LoadHive(Root root, Hive& hive) {
     if (path.empty())
         return ENOENT;
     std::string text;
-    if (const int err = ReadWhole(path, text))
+    if (const int err = ReadFileContents(path, text); err && err != ENOENT)
         return err;
     hive = ParseHive(text);
     return 0;
@@ -740,7 +722,9 @@ std::string UnescapeDesktopString(std::string_view text) {
 // Hidden=true (which the autostart rules treat as deleted).
 std::optional<std::string> ReadAutostart(const std::string& path, int& err) {
     std::string text;
-    err = ReadWhole(path, text);
+    err = ReadFileContents(path, text);
+    if (err == ENOENT)
+        err = 0;
     if (err || text.empty())
         return std::nullopt;
     std::optional<std::string> exec;
@@ -913,11 +897,10 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwT
                     const BYTE* lpData, DWORD cbData) {
     if (!lpData && cbData)
         return ERROR_INVALID_PARAMETER;
-    const auto key = Lookup(hKey);
+    LONG refused = ERROR_SUCCESS;
+    const auto key = LookupForWriting(hKey, refused);
     if (!key)
-        return ERROR_INVALID_HANDLE;
-    if (!key->write)
-        return ERROR_ACCESS_DENIED;
+        return refused;
     const std::string name = lpValueName ? lpValueName : "";
     for (const char c : name) {
         if (static_cast<unsigned char>(c) < 0x20)
@@ -944,11 +927,10 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwT
 }
 
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    const auto key = Lookup(hKey);
+    LONG refused = ERROR_SUCCESS;
+    const auto key = LookupForWriting(hKey, refused);
     if (!key)
-        return ERROR_INVALID_HANDLE;
-    if (!key->write)
-        return ERROR_ACCESS_DENIED;
+        return refused;
     const std::string name = lpValueName ? lpValueName : "";
     if (IsRunKey(*key) && !name.empty())
         return DeleteAutostart(*key, name);
