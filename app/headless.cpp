@@ -15,6 +15,8 @@
 #include "app/connection_table.h"
 #include "app/main_form.h"
 #include "framework/application.h"
+#include "ping/icmp_engine.h"
+#include "platform/kernel.h"
 
 namespace quilvane {
 
@@ -174,6 +176,13 @@ int RunHeadless(int argc, char** argv) {
         Application->CreateForm(&Form1);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Quilvane cannot start: %s\n", e.what());
+        if (const auto* icmp = dynamic_cast<const TICMPException*>(&e);
+            icmp && icmp->Reason == win::ERROR_ACCESS_DENIED) {
+            std::fprintf(stderr,
+                         "Quilvane: this system lets this user open no ICMP socket; admit the "
+                         "user's group in net.ipv4.ping_group_range or give the program "
+                         "CAP_NET_RAW\n");
+        }
         return 1;
     }
     starting = false;

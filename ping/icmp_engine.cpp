@@ -31,8 +31,12 @@ TICMP::TICMP() {
     hICMP = IcmpCreateFile();
     if (hICMP == win::INVALID_HANDLE_VALUE || !hICMP) {
         hICMP = win::INVALID_HANDLE_VALUE;
+        // The library's reason (ERROR_ACCESS_DENIED: the system allows no
+        // ICMP socket) stays the last error for whoever reports the failure.
+        const win::DWORD reason = win::GetLastError();
         Cleanup();
-        throw TICMPException("Unable to get ping handle");
+        win::SetLastError(reason);
+        throw TICMPException("Unable to get ping handle", reason);
     }
 }
 

@@ -26,6 +26,11 @@
 class TICMPException : public fw::Exception {
 public:
     using fw::Exception::Exception;
+    TICMPException(const std::string& message, win::DWORD reason)
+        : fw::Exception(message), Reason(reason) {}
+    // The platform's last error behind the failure (0 when none was given),
+    // for a program that says why; the message stays the fixed text.
+    win::DWORD Reason = 0;
 };
 
 // The run-time range error: a value does not fit where it must go.

@@ -32,6 +32,11 @@
 //                    addresses 0 and 255.255.255.255, an IP_* status when the
 //                    system refuses to send (no route, packet too big).
 //
+// IcmpCreateFile answers INVALID_HANDLE_VALUE, last error ERROR_ACCESS_DENIED,
+// when the caller may open neither kind of ICMP socket (its group is outside
+// net.ipv4.ping_group_range and it lacks CAP_NET_RAW), IP_NO_RESOURCES when
+// the system has no socket to give.
+//
 // A handle keeps the socket of the first thread that sends with it and reuses
 // it (with its identifier) for that thread's later requests, throwing away
 // whatever arrived in between; a socket lives in the network namespace, and

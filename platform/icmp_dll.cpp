@@ -474,6 +474,16 @@ __attribute__((visibility("default"))) void WinAttachModule(const KernelServices
 }
 
 __attribute__((visibility("default"))) HANDLE IcmpCreateFile() {
+    // A system that lets this caller open no kind of ICMP socket fails here,
+    // with the reason, rather than at every later echo as if no host answered.
+    // The probe is not kept: each thread opens its own socket at its first send.
+    bool datagram = false;
+    const int probe = OpenIcmpSocket(&datagram);
+    if (probe < 0) {
+        SetError(errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : IP_NO_RESOURCES);
+        return INVALID_HANDLE_VALUE;
+    }
+    ::close(probe);
     auto* handle = new (std::nothrow) IcmpHandle;
     if (!handle) {
         SetError(ERROR_NOT_ENOUGH_MEMORY);

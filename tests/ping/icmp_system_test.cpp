@@ -511,22 +511,44 @@ TEST_P(SocketKindTest, FloodOfUnrelatedRepliesNeitherCountsNorStretchesTheWait) 
     EXPECT_EQ(answered.result, 1);
 }
 
-TEST_F(IcmpSystemTest, NeitherKindOfSocketAllowedGivesAccessDenied) {
+// Where the system forbids both kinds of ICMP socket, the engine and so the
+// ping component fail at creation, with the reason as last error, instead of
+// reading every host as silent.
+TEST_F(IcmpSystemTest, NeitherKindOfSocketAllowedFailsAtCreationWithAccessDenied) {
     ASSERT_EQ(Client().Exec({"sysctl", "-qw", "net.ipv4.ping_group_range=1 0"}).exitCode, 0);
-    int result = -1;
-    std::vector<int> events;
-    win::DWORD lastError = 0;
+    std::vector<std::string> messages;
+    std::vector<win::DWORD> reasons;
     ASSERT_TRUE(Client().RunInside([&] {
         ASSERT_TRUE(DropNetRaw());
-        TICMP icmp;  // the handle does not need the right, only sending does
-        icmp.SetAddress(kLinkTarget);
-        icmp.OnEchoReply = [&](fw::TObject*, int status) { events.push_back(status); };
-        result = icmp.Ping();
-        lastError = icmp.LastError();
+        for (int component = 0; component < 2; ++component) {
+            try {
+                if (component)
+                    TPing ping(nullptr);
+                else
+                    TICMP icmp;
+                messages.push_back("created");
+            } catch (const TICMPException& e) {
+                messages.push_back(e.what());
+                reasons.push_back(e.Reason);
+                if (!component)
+                    reasons.push_back(win::GetLastError());
+            }
+        }
     }));
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(events, std::vector<int>{0});
-    EXPECT_EQ(lastError, win::ERROR_ACCESS_DENIED);
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"Unable to get ping handle", "Unable to get ping handle"}));
+    EXPECT_EQ(reasons, std::vector<win::DWORD>(3, win::ERROR_ACCESS_DENIED));
+
+    // Either kind alone is enough.
+    ASSERT_EQ(Client().Exec({"sysctl", "-qw", "net.ipv4.ping_group_range=0 2147483647"}).exitCode,
+              0);
+    bool created = false;
+    ASSERT_TRUE(Client().RunInside([&] {
+        ASSERT_TRUE(DropNetRaw());
+        TICMP icmp;
+        created = true;
+    }));
+    EXPECT_TRUE(created);
 }
 
 TEST_F(IcmpSystemTest, RequestDataOnTheWire) {
