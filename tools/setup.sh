@@ -36,5 +36,6 @@ if ((${#missing[@]})); then
     "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S "$top" -B "$build" -G Ninja "$@" >/dev/null
+# QUILVANE_WERROR=ON in the environment (CI sets it) makes warnings errors.
+cmake -S "$top" -B "$build" -G Ninja ${QUILVANE_WERROR:+"-DQUILVANE_WERROR=$QUILVANE_WERROR"} "$@" >/dev/null
 cmake --build "$build"
