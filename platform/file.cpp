@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -308,6 +309,27 @@ int ReplaceFileContents(const std::string& path, std::string_view data, unsigned
     const int err = Replace(path, data, newFileMode);
     SetLastError(WindowsErrorFromErrno(err));
     return err;
+}
+
+FileLock::FileLock(const std::string& path, unsigned mode) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+    if (fd_ < 0) {
+        error_ = errno;
+        return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            error_ = errno;
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0)
+        ::close(fd_);  // releases the lock
 }
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {

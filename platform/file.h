@@ -60,4 +60,22 @@ int ReadFileContents(const std::string& path, std::string& out);
 int ReplaceFileContents(const std::string& path, std::string_view data,
                         unsigned newFileMode = 0600);
 
+// An exclusive lock (flock) on the lock file at path, made with mode when
+// missing, held for the object's life: waits while another process or
+// another open of the file holds it.
+class FileLock {
+public:
+    FileLock(const std::string& path, unsigned mode);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+    // The errno of the failure when not held.
+    int Error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    int error_ = 0;
+};
+
 }  // namespace win

@@ -1,7 +1,6 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -497,16 +496,9 @@ LONG ChangeHive(Root root, Change change) {
     const unsigned folderMode = root == Root::LocalMachine ? 0755 : 0700;
     if (const int err = MakeFolders(FolderOf(path), folderMode))
         return Code(err);
-    const int lock = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, FileMode(root));
-    if (lock < 0)
-        return Code(errno);
-    while (::flock(lock, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            const int err = errno;
-            ::close(lock);
-            return Code(err);
-        }
-    }
+    const FileLock lock(path + ".lock", FileMode(root));
+    if (!lock.Held())
+        return Code(lock.Error());
     Hive hive;
     LONG result = ERROR_SUCCESS;
     if (const int err = LoadHive(root, hive)) {
@@ -515,7 +507,6 @@ LONG ChangeHive(Root root, Change change) {
         if (const int err = ReplaceFileContents(path, FormatHive(hive, root), FileMode(root)))
             result = Code(err);
     }
-    ::close(lock);  // releases the lock
     return result;
 }
 

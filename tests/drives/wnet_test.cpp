@@ -96,6 +96,51 @@ TEST_F(WNetTest, MapsLetterToShareAndKeepsRemoteNameAsGiven) {
     EXPECT_EQ(WNetCancelConnection2A("Y:", CONNECT_UPDATE_PROFILE, TRUE), ERROR_NOT_CONNECTED);
 }
 
+// A letter belongs to the gvfs session and boot it was mapped in. A letter
+// left from an earlier login reads as not connected and is mapped at the first
+// answered pass; a silent host's dangling link from then does not linger.
+TEST_F(WNetTest, LetterFromAnEarlierSessionIsNotConnectedAndMapsAtOnce) {
+    const std::string remote = smb_->Unc();
+    const std::string record = drives_ + "/.quilvane/Y";
+    // The record's last line names the session; another one is an earlier login's.
+    auto fromEarlierSession = [&] {
+        std::string text = ReadAll(record);
+        ASSERT_EQ(text.back(), '\n');
+        text.pop_back();
+        text = text.substr(0, text.rfind('\n') + 1) + "an-earlier-boot none\n";
+        std::ofstream(record, std::ios::trunc) << text;
+    };
+    ASSERT_EQ(MapY(remote), NO_ERROR);
+    ASSERT_EQ(Connection("Y:"), remote);
+    fromEarlierSession();
+    DWORD rc = 0;
+    EXPECT_EQ(Connection("Y:", &rc), "");
+    EXPECT_EQ(rc, ERROR_NOT_CONNECTED);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Entry('Y'))));
+    EXPECT_EQ(MapY(remote), NO_ERROR);
+    EXPECT_EQ(Connection("Y:"), remote);
+
+    // Mapping over an earlier session's letter needs no cancel first.
+    fromEarlierSession();
+    EXPECT_EQ(MapY(remote), NO_ERROR);
+    EXPECT_EQ(Connection("Y:"), remote);
+    EXPECT_EQ(ReadAll(Entry('Y') + "/top.txt"), "top");
+
+    // A record as an earlier version wrote it (no session), its host silent
+    // and its mount long gone.
+    const std::string gone = "/run/user/0/gvfs/smb-share:server=silent,share=x";
+    fs::create_symlink(gone, Entry('X'));
+    std::ofstream(drives_ + "/.quilvane/X") << "\\\\silent\\x\nsmb://silent/x\n"
+                                            << gone << "\n"
+                                            << gone << "\n";
+    EXPECT_EQ(GetFileAttributesA("X:\\"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Connection("X:", &rc), "");
+    EXPECT_EQ(rc, ERROR_NOT_CONNECTED);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Entry('X'))));
+    EXPECT_FALSE(fs::exists(drives_ + "/.quilvane/X"));
+    EXPECT_EQ(WNetCancelConnection2A("Y:", 0, TRUE), NO_ERROR);
+}
+
 TEST_F(WNetTest, PasswordAppearsInNoCommandLineOrEnvironment) {
     ASSERT_EQ(MapY(smb_->Unc()), NO_ERROR);
     // Every process of the session (dbus-daemon, gvfsd, its SMB backend,
