@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/drives/drives_environment.h"
+#include "tests/support/drives_environment.h"
 
 namespace fs = std::filesystem;
 using quilvane::NetDel;

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/file.h"
-#include "tests/drives/drives_environment.h"
+#include "tests/support/drives_environment.h"
 #include "tests/support/smb_host.h"
 
 namespace fs = std::filesystem;
