@@ -20,13 +20,9 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/product.h"
 
 namespace win {
-
-const std::string& ProductFolderName() {
-    static const std::string name = "Quilvane";
-    return name;
-}
 
 namespace {
 
@@ -191,7 +187,7 @@ std::string HivePath(Root root) {
     const std::string config = ConfigFolder(root);
     if (config.empty())
         return {};
-    return config + "/" + ProductFolderName() + "/registry/" + name + ".reg";
+    return config + "/" + ProductName() + "/registry/" + name + ".reg";
 }
 
 std::string FolderOf(const std::string& path) {

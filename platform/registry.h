@@ -5,7 +5,7 @@
 //                                          /<product>/registry/<root>.reg
 //   HKEY_LOCAL_MACHINE                     the first folder of $XDG_CONFIG_DIRS
 //                                          (else /etc/xdg)/<product>/registry/
-// where <product> is ProductFolderName(). A hive reads like a .reg file: a
+// where <product> is ProductName(). A hive reads like a .reg file: a
 // "[key\path]" line opens a key, then one line per value: "name"="text"
 // (REG_SZ), "name"=dword:0000002a (REG_DWORD) or "name"=hex(type):2a,00,...;
 // "@" names the key's default value. Other lines (comments, lines damaged or
@@ -110,11 +110,5 @@ LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 
 // ERROR_INVALID_HANDLE for a handle that is not open.
 LONG RegCloseKey(HKEY hKey);
-
-// Our own additions.
-
-// The folder name under which the layer keeps its per-product state (the
-// registry hives). One place to change it for another product.
-const std::string& ProductFolderName();
 
 }  // namespace win

@@ -2,10 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/product.h"
 #include "platform/wnet_internal.h"
 
 namespace win {
@@ -25,7 +27,10 @@ std::string HomeFolder() {
 }
 
 std::string MetaFolder(const std::string& drives) {
-    return drives + "/.quilvane";
+    std::string name = ProductName();
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return drives + "/." + name;
 }
 
 std::string EntryPath(const std::string& drives, char letter) {
@@ -127,7 +132,7 @@ void DriveTransaction::Remove(char letter) {
 
 std::string NetDrivesFolder() {
     std::string folder;
-    if (const char* d = std::getenv("QUILVANE_DRIVES"); d && *d) {
+    if (const char* d = std::getenv(ProductVariable("DRIVES").c_str()); d && *d) {
         folder = d;
     } else {
         const std::string home = wnet::HomeFolder();
