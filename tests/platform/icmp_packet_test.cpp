@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -28,7 +29,8 @@ void Put16(Bytes& b, size_t at, std::uint16_t v) {
 // An IPv4 header (20 bytes, or more with `optionWords` of options) + payload.
 Bytes Ip(IPAddr from, IPAddr to, const Bytes& payload, int optionWords = 0, std::uint8_t ttl = 61) {
     const size_t hl = 20 + 4 * static_cast<size_t>(optionWords);
-    Bytes b(hl, 0);
+    // Sized once and filled: GCC 12 at -O3 misreads appending to a short vector.
+    Bytes b(hl + payload.size(), 0);
     b[0] = static_cast<std::uint8_t>(0x40 | (hl / 4));
     b[1] = 0x10;  // TOS
     Put16(b, 2, static_cast<std::uint16_t>(hl + payload.size()));
@@ -39,18 +41,18 @@ Bytes Ip(IPAddr from, IPAddr to, const Bytes& payload, int optionWords = 0, std:
     std::memcpy(&b[16], &to, 4);
     for (size_t i = 20; i < hl; ++i)
         b[i] = 1;  // NOP options
-    b.insert(b.end(), payload.begin(), payload.end());
+    std::copy(payload.begin(), payload.end(), b.begin() + static_cast<std::ptrdiff_t>(hl));
     return b;
 }
 
 Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq,
            const Bytes& data) {
-    Bytes b(8, 0);
+    Bytes b(8 + data.size(), 0);
     b[0] = type;
     b[1] = code;
     Put16(b, 4, id);
     Put16(b, 6, seq);
-    b.insert(b.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), b.begin() + 8);
     Put16(b, 2, icmp::Checksum(b.data(), b.size()));
     return b;
 }
@@ -61,10 +63,10 @@ Bytes Echo(std::uint16_t id = kId, std::uint16_t seq = kSeq) {
 
 // An ICMP error quoting the request as the router saw it.
 Bytes ErrorAbout(std::uint8_t type, std::uint8_t code, const Bytes& quotedIp) {
-    Bytes b(8, 0);
+    Bytes b(8 + quotedIp.size(), 0);
     b[0] = type;
     b[1] = code;
-    b.insert(b.end(), quotedIp.begin(), quotedIp.end());
+    std::copy(quotedIp.begin(), quotedIp.end(), b.begin() + 8);
     Put16(b, 2, icmp::Checksum(b.data(), b.size()));
     return b;
 }
