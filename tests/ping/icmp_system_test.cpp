@@ -16,6 +16,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -107,27 +108,29 @@ bool ParseRequest(const Bytes& p, Seen* out) {
 }
 
 // An IP packet for an IPPROTO_RAW socket; the system fills in length and checksum.
+// Packets are sized once and filled: GCC 12 at -O3 misreads appending to a
+// short vector.
 Bytes Ip(win::IPAddr from, win::IPAddr to, const Bytes& icmp) {
-    Bytes b(20, 0);
+    Bytes b(20 + icmp.size(), 0);
     b[0] = 0x45;
     b[8] = 64;
     b[9] = 1;
     std::memcpy(&b[12], &from, 4);
     std::memcpy(&b[16], &to, 4);
-    b.insert(b.end(), icmp.begin(), icmp.end());
+    std::copy(icmp.begin(), icmp.end(), b.begin() + 20);
     return b;
 }
 
 Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq,
            const Bytes& data, bool corrupt = false) {
-    Bytes b(8, 0);
+    Bytes b(8 + data.size(), 0);
     b[0] = type;
     b[1] = code;
     b[4] = static_cast<std::uint8_t>(id >> 8);
     b[5] = static_cast<std::uint8_t>(id);
     b[6] = static_cast<std::uint8_t>(seq >> 8);
     b[7] = static_cast<std::uint8_t>(seq);
-    b.insert(b.end(), data.begin(), data.end());
+    std::copy(data.begin(), data.end(), b.begin() + 8);
     std::uint16_t sum = win::icmp::Checksum(b.data(), b.size());
     if (corrupt)
         sum ^= 0x0101;
