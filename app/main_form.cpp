@@ -87,6 +87,19 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     Timer1->SetInterval(10000);
     Timer1->OnTimer = [this](fw::TObject* s) { Timer1Timer(s); };
 
+    acCaptionButton1 = new TacCaptionButton(this);
+    acCaptionButton1->SetName("acCaptionButton1");
+    acCaptionButton1->SetBtnOrder(2);
+    acCaptionButton1->Glyph()->LoadFromResourceName("ACCB_AUTOUPGRADE");
+    acCaptionButton1->SetHint("Auto upgrade");
+    {
+        fw::TFont font;
+        font.SetName("Arial");
+        font.SetHeight(-18);
+        acCaptionButton1->SetSignFont(font);
+    }
+    acCaptionButton1->OnClick = [this](fw::TObject* s) { acCaptionButton1Click(s); };
+
     Ping1 = new TPing(this);
     Ping1->SetName("Ping1");
     Ping1->SetSize(1);
@@ -122,6 +135,9 @@ void TForm1::BExit1Click(fw::TObject* Sender) {
     BOk1Click(Sender);
     Close();
 }
+
+// Starts the upgrade check once the upgrader is wired in; nothing until then.
+void TForm1::acCaptionButton1Click(fw::TObject* /*Sender*/) {}
 
 void TForm1::Timer1Timer(fw::TObject* /*Sender*/) {
     MonitorPass(*RxMemoryData1, [this](const std::string& host) {

@@ -23,6 +23,7 @@
 #include "framework/timer.h"
 #include "ini/ini_store.h"
 #include "ping/ping_component.h"
+#include "shell/caption_button.h"
 
 namespace quilvane {
 
@@ -100,6 +101,9 @@ public:
     std::string InfoFileURL = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
     // The monitor: a pass every 10 s from creation, one echo request a record.
     fw::TTimer* Timer1;
+    // The title-bar button that starts the upgrade check; no system-menu item.
+    TacCaptionButton* acCaptionButton1;
+    void acCaptionButton1Click(fw::TObject* Sender);
     TPing* Ping1;
 
     // What the monitor does to drives; the platform's operations unless a test

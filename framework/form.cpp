@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolTip>
 #include <QWindow>
 
 #include "framework/application.h"
@@ -18,6 +19,8 @@
 #include "framework/skin.h"
 #include "framework/std_controls.h"
 #include "platform/product.h"
+#include "platform/gdi.h"
+#include "platform/tooltip.h"
 #include "platform/window_pos.h"
 
 namespace fw {

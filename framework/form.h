@@ -50,6 +50,7 @@
 //                      (lParam: screen point)
 //   WM_NCPAINT         paints frame and title bar with NonClientPainter(); a
 //                      hook can draw over them after passing the message on
+//                      (GetWindowDC gives it the same painter)
 //   WM_NCACTIVATE      (wParam: active) remembers the state and repaints
 //   WM_NCLBUTTONDOWN   on HTCAPTION: WM_SYSCOMMAND SC_MOVE + HTCAPTION; on
 //                      HTSYSMENU: opens the system menu under the icon
@@ -64,6 +65,8 @@
 //                      restores (the main form through Application->Minimize/
 //                      Restore); SC_MAXIMIZE: fills the screen's work area;
 //                      SC_KEYMENU with ' ' (Alt+Space): opens the system menu
+// Tooltips: tools of "tooltips_class32" windows (TTF_SUBCLASS) on the form's
+// window, also those in the title bar, show their text when the mouse rests.
 // The system menu (GetSystemMenu) opens only for a window with biSystemMenu;
 // the chosen command arrives as a posted WM_SYSCOMMAND.
 //   WM_CLOSE           Close()
@@ -136,7 +139,8 @@ public:
     template <typename T, typename... Args>
     static T* Create(TComponent* AOwner, T** ref = nullptr, Args&&... args) {
         T* form = new T(AOwner, std::forward<Args>(args)...);
-        if (ref) *ref = form;
+        if (ref)
+            *ref = form;
         FinishCreate(form, reinterpret_cast<void**>(ref));
         return form;
     }

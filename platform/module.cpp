@@ -21,6 +21,7 @@ struct KnownLibrary {
 
 constexpr KnownLibrary kLibraries[] = {
     {"icmp.dll", WIN_ICMP_LIBRARY_FILE, "ICMP_LIBRARY"},
+    {"uxtheme.dll", WIN_UXTHEME_LIBRARY_FILE, "UXTHEME_LIBRARY"},
 };
 
 const KernelServices kServices = {&SetLastError, &GetLastError};

@@ -6,6 +6,8 @@
 // tree and an installed tree look alike), so an installed copy can be moved:
 //   "icmp.dll"   the build's ICMP library in lib/, or the file named by the
 //                program's variable ICMP_LIBRARY (see product.h) when set
+//   "uxtheme.dll"  the build's visual-styles library in lib/, or the file
+//                named by the program's variable UXTHEME_LIBRARY
 // Any other name fails with ERROR_MOD_NOT_FOUND unless it is a path (holds a
 // "/"), which is loaded as it is.
 //

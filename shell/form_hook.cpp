@@ -194,7 +194,7 @@ void TacFormHookComponent::StayOnTopChanged(bool Value) {
     SetStayOnTop(Value);
 }
 
-HMENU TacFormHookComponent::SystemMenu() {
+HMENU TacFormHookComponent::SystemMenuHandle() {
     return GetSystemMenu(hookedWindow_, FALSE);
 }
 

@@ -50,7 +50,7 @@ public:
     void SetOwnerReference(fw::TComponent* Value) override;
 
     // The hooked window's system menu.
-    virtual win::HMENU SystemMenu();
+    virtual win::HMENU SystemMenuHandle();
 
     win::HWND HookedWindow() const { return hookedWindow_; }
     // This component's own window procedure while the hook is installed.
