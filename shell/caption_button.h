@@ -33,7 +33,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/drawing.h"
+#include "framework/graphics.h"
 #include "framework/menus.h"
 #include "framework/sets.h"
 #include "platform/user.h"
