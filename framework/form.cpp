@@ -18,8 +18,8 @@
 #include "framework/menus.h"
 #include "framework/skin.h"
 #include "framework/std_controls.h"
-#include "platform/product.h"
 #include "platform/gdi.h"
+#include "platform/product.h"
 #include "platform/tooltip.h"
 #include "platform/window_pos.h"
 
@@ -43,7 +43,8 @@ public:
 
     LRESULT Send(UINT msg, WPARAM wParam, LPARAM lParam) {
         LRESULT r = 0;
-        if (form_) CallGuarded(form_, [&] { r = form_->Perform(msg, wParam, lParam); });
+        if (form_)
+            CallGuarded(form_, [&] { r = form_->Perform(msg, wParam, lParam); });
         return r;
     }
     static LPARAM Pt(QPoint p) { return MakeLParamPoint(p.x(), p.y()); }
@@ -51,19 +52,23 @@ public:
 
 protected:
     void paintEvent(QPaintEvent*) override {
-        if (!form_) return;
+        if (!form_)
+            return;
         QPainter painter(this);
         form_->ncPainter_ = &painter;
         Send(WM_NCPAINT, 1, 0);
-        if (form_) form_->ncPainter_ = nullptr;
+        if (form_)
+            form_->ncPainter_ = nullptr;
     }
 
     void mousePressEvent(QMouseEvent* e) override {
         const bool left = e->button() == Qt::LeftButton;
-        if (!form_ || (!left && e->button() != Qt::RightButton)) return e->ignore();
+        if (!form_ || (!left && e->button() != Qt::RightButton))
+            return e->ignore();
         const QPoint g = e->globalPosition().toPoint();
         const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
-        if (ht == HTCLIENT || ht == HTNOWHERE) return e->ignore();
+        if (ht == HTCLIENT || ht == HTNOWHERE)
+            return e->ignore();
         Send(WM_SETCURSOR, form_->Handle(),
              MAKELONG(static_cast<WORD>(ht), left ? WM_LBUTTONDOWN : WM_RBUTTONDOWN));
         if (left) {
@@ -76,16 +81,20 @@ protected:
 
     void mouseDoubleClickEvent(QMouseEvent* e) override {
         const bool left = e->button() == Qt::LeftButton;
-        if (!form_ || (!left && e->button() != Qt::RightButton)) return e->ignore();
+        if (!form_ || (!left && e->button() != Qt::RightButton))
+            return e->ignore();
         const QPoint g = e->globalPosition().toPoint();
         const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
-        if (ht == HTCLIENT || ht == HTNOWHERE) return e->ignore();
-        if (left) tracking_ = true;
+        if (ht == HTCLIENT || ht == HTNOWHERE)
+            return e->ignore();
+        if (left)
+            tracking_ = true;
         Send(left ? WM_NCLBUTTONDBLCLK : WM_NCRBUTTONDBLCLK, static_cast<WPARAM>(ht), Pt(g));
     }
 
     void mouseMoveEvent(QMouseEvent* e) override {
-        if (!form_) return;
+        if (!form_)
+            return;
         const QPoint g = e->globalPosition().toPoint();
         if (moving_) {
             if (e->buttons() & Qt::LeftButton) {
@@ -102,11 +111,13 @@ protected:
         tracking_ = false;
         const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
         Send(WM_SETCURSOR, form_->Handle(), MAKELONG(static_cast<WORD>(ht), WM_MOUSEMOVE));
-        if (ht != HTCLIENT) Send(WM_NCMOUSEMOVE, static_cast<WPARAM>(ht), Pt(g));
+        if (ht != HTCLIENT)
+            Send(WM_NCMOUSEMOVE, static_cast<WPARAM>(ht), Pt(g));
     }
 
     void mouseReleaseEvent(QMouseEvent* e) override {
-        if (!form_) return;
+        if (!form_)
+            return;
         const QPoint g = e->globalPosition().toPoint();
         if (e->button() == Qt::LeftButton) {
             tracking_ = false;
@@ -121,7 +132,8 @@ protected:
                 Send(WM_NCLBUTTONUP, static_cast<WPARAM>(ht), Pt(g));
         } else if (e->button() == Qt::RightButton) {
             const LRESULT ht = Send(WM_NCHITTEST, 0, Pt(g));
-            if (ht != HTCLIENT) Send(WM_NCRBUTTONUP, static_cast<WPARAM>(ht), Pt(g));
+            if (ht != HTCLIENT)
+                Send(WM_NCRBUTTONUP, static_cast<WPARAM>(ht), Pt(g));
         }
     }
 
@@ -152,7 +164,8 @@ protected:
         TButton* b = nullptr;
         if (form_ && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter))
             b = form_->defaultButton_;
-        if (form_ && e->key() == Qt::Key_Escape) b = form_->cancelButton_;
+        if (form_ && e->key() == Qt::Key_Escape)
+            b = form_->cancelButton_;
         if (b && b->Enabled() && b->Visible()) {
             CallGuarded(b, [b] { b->Click(); });
             return;
@@ -256,11 +269,13 @@ TForm::~TForm() {
 }
 
 void TForm::FinishCreate(TForm* form, void** ref) {
-    if (auto* app = dynamic_cast<TApplication*>(form->Owner())) app->FormCreated(form);
+    if (auto* app = dynamic_cast<TApplication*>(form->Owner()))
+        app->FormCreated(form);
     try {
         form->EndLoadingComponents();
     } catch (...) {
-        if (ref) *ref = nullptr;
+        if (ref)
+            *ref = nullptr;
         delete form;
         throw;
     }
@@ -268,22 +283,28 @@ void TForm::FinishCreate(TForm* form, void** ref) {
 }
 
 void TForm::DoCreate() {
-    if (OnCreate) CallGuarded(this, [this] { OnCreate(this); });
+    if (OnCreate)
+        CallGuarded(this, [this] { OnCreate(this); });
 }
 
 void TForm::CreateParams(TCreateParams& Params) {
     TWinControl::CreateParams(Params);
     Params.WinClassName = "T" + win::ProductName() + "Form";
     Params.Style = WS_POPUP | WS_CAPTION;
-    if (borderIcons_.Contains(biSystemMenu)) Params.Style |= WS_SYSMENU;
-    if (borderIcons_.Contains(biMinimize)) Params.Style |= WS_MINIMIZEBOX;
-    if (borderIcons_.Contains(biMaximize)) Params.Style |= WS_MAXIMIZEBOX;
+    if (borderIcons_.Contains(biSystemMenu))
+        Params.Style |= WS_SYSMENU;
+    if (borderIcons_.Contains(biMinimize))
+        Params.Style |= WS_MINIMIZEBOX;
+    if (borderIcons_.Contains(biMaximize))
+        Params.Style |= WS_MAXIMIZEBOX;
     Params.ExStyle = WS_EX_DLGMODALFRAME;
-    if (formStyle_ == fsStayOnTop) Params.ExStyle |= WS_EX_TOPMOST;
+    if (formStyle_ == fsStayOnTop)
+        Params.ExStyle |= WS_EX_TOPMOST;
 }
 
 void TForm::SetFormStyle(TFormStyle value) {
-    if (value == formStyle_) return;
+    if (value == formStyle_)
+        return;
     formStyle_ = value;
     if (HandleAllocated()) {
         TCreateParams params;
@@ -303,11 +324,15 @@ void TForm::SetBorderIcons(TBorderIcons value) {
     Invalidate();
 }
 
-int TForm::ClientWidth() const { return std::max(0, Width() - 2 * NCFrameWidth); }
+int TForm::ClientWidth() const {
+    return std::max(0, Width() - 2 * NCFrameWidth);
+}
 int TForm::ClientHeight() const {
     return std::max(0, Height() - 2 * NCFrameHeight - NCCaptionHeight);
 }
-void TForm::SetClientWidth(int value) { SetWidth(value + 2 * NCFrameWidth); }
+void TForm::SetClientWidth(int value) {
+    SetWidth(value + 2 * NCFrameWidth);
+}
 void TForm::SetClientHeight(int value) {
     SetHeight(value + 2 * NCFrameHeight + NCCaptionHeight);
 }
@@ -316,18 +341,22 @@ QPoint TForm::ClientOrigin() const {
     return QPoint(Left() + NCFrameWidth, Top() + NCFrameHeight + NCCaptionHeight);
 }
 
-QWidget* TForm::ContainerWidget() const { return client_; }
+QWidget* TForm::ContainerWidget() const {
+    return client_;
+}
 
 void TForm::ApplyBounds() {
     frame_->setFixedSize(Width(), Height());
-    if (frame_->pos() != QPoint(Left(), Top())) frame_->move(Left(), Top());
+    if (frame_->pos() != QPoint(Left(), Top()))
+        frame_->move(Left(), Top());
     client_->setGeometry(NCFrameWidth, NCFrameHeight + NCCaptionHeight, ClientWidth(),
                          ClientHeight());
 }
 
 void TForm::CenterOnScreen() {
     QScreen* screen = frame_->screen() ? frame_->screen() : QGuiApplication::primaryScreen();
-    if (!screen) return;
+    if (!screen)
+        return;
     const QRect s = screen->geometry();
     SetBounds(s.x() + (s.width() - Width()) / 2, s.y() + (s.height() - Height()) / 2, Width(),
               Height());
@@ -336,18 +365,23 @@ void TForm::CenterOnScreen() {
 void TForm::SetVisible(bool value) {
     if (value && IsLoading())
         throw EInvalidOperation("Cannot show a form before it has finished loading");
-    if (value == Visible() && frame_->isVisible() == value) return;
+    if (value == Visible() && frame_->isVisible() == value)
+        return;
     TControl::SetVisible(value);
     if (value) {
         HandleNeeded();
-        if (!shownOnce_ && position_ == poScreenCenter) CenterOnScreen();
+        if (!shownOnce_ && position_ == poScreenCenter)
+            CenterOnScreen();
         shownOnce_ = true;
         frame_->show();
-        if (OnShow) OnShow(this);
+        if (OnShow)
+            OnShow(this);
     } else {
         frame_->hide();
-        if (modalLoop_) modalLoop_->quit();
-        if (OnHide) OnHide(this);
+        if (modalLoop_)
+            modalLoop_->quit();
+        if (OnHide)
+            OnHide(this);
     }
 }
 
@@ -358,13 +392,18 @@ void TForm::BringToFront() {
 
 void TForm::Close() {
     bool canClose = true;
-    if (OnCloseQuery) OnCloseQuery(this, canClose);
-    if (!canClose) return;
+    if (OnCloseQuery)
+        OnCloseQuery(this, canClose);
+    if (!canClose)
+        return;
     TCloseAction action = caHide;
-    if (OnClose) OnClose(this, action);
-    if (action == caNone) return;
+    if (OnClose)
+        OnClose(this, action);
+    if (action == caNone)
+        return;
     if (modalLoop_) {
-        if (modalResult_ == mrNone) SetModalResult(mrCancel);
+        if (modalResult_ == mrNone)
+            SetModalResult(mrCancel);
         return;
     }
     if (Application && Application->MainForm() == this) {
@@ -372,27 +411,34 @@ void TForm::Close() {
         return;
     }
     switch (action) {
-    case caHide: Hide(); break;
-    case caMinimize: Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0); break;
-    case caFree: {
-        // Freed from the event loop: the close may come from the form's own
-        // window procedure, which must not return into a freed form.
-        Hide();
-        QPointer<QWidget> alive = frame_;
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [alive, this] {
-                if (alive) delete this;
-            },
-            Qt::QueuedConnection);
-        break;
-    }
-    case caNone: break;
+        case caHide:
+            Hide();
+            break;
+        case caMinimize:
+            Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+            break;
+        case caFree: {
+            // Freed from the event loop: the close may come from the form's own
+            // window procedure, which must not return into a freed form.
+            Hide();
+            QPointer<QWidget> alive = frame_;
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [alive, this] {
+                    if (alive)
+                        delete this;
+                },
+                Qt::QueuedConnection);
+            break;
+        }
+        case caNone:
+            break;
     }
 }
 
 TModalResult TForm::ShowModal() {
-    if (Visible() || modalLoop_) throw EInvalidOperation("Cannot make a visible window modal");
+    if (Visible() || modalLoop_)
+        throw EInvalidOperation("Cannot make a visible window modal");
     modalResult_ = mrNone;
     frame_->setWindowModality(Qt::ApplicationModal);
     QEventLoop loop;
@@ -415,11 +461,16 @@ TModalResult TForm::ShowModal() {
 
 void TForm::SetModalResult(TModalResult value) {
     modalResult_ = value;
-    if (modalLoop_ && value != mrNone) modalLoop_->quit();
+    if (modalLoop_ && value != mrNone)
+        modalLoop_->quit();
 }
 
-void TForm::Repaint() { frame_->repaint(); }
-void TForm::Invalidate() { frame_->update(); }
+void TForm::Repaint() {
+    frame_->repaint();
+}
+void TForm::Invalidate() {
+    frame_->update();
+}
 
 void TForm::TextChanged() {
     frame_->setWindowTitle(QString::fromStdString(Caption()));
@@ -428,13 +479,16 @@ void TForm::TextChanged() {
 
 void TForm::Notification(TComponent* AComponent, TOperation Operation) {
     TWinControl::Notification(AComponent, Operation);
-    if (Operation == opRemove && AComponent == defaultButton_) defaultButton_ = nullptr;
-    if (Operation == opRemove && AComponent == cancelButton_) cancelButton_ = nullptr;
+    if (Operation == opRemove && AComponent == defaultButton_)
+        defaultButton_ = nullptr;
+    if (Operation == opRemove && AComponent == cancelButton_)
+        cancelButton_ = nullptr;
 }
 
 void TForm::SetDefaultButton(TButton* button, bool isDefault) {
     if (isDefault) {
-        if (defaultButton_ && defaultButton_ != button) defaultButton_->SetDefault(false);
+        if (defaultButton_ && defaultButton_ != button)
+            defaultButton_->SetDefault(false);
         defaultButton_ = button;
         FreeNotification(button);
     } else if (defaultButton_ == button) {
@@ -444,7 +498,8 @@ void TForm::SetDefaultButton(TButton* button, bool isDefault) {
 
 void TForm::SetCancelButton(TButton* button, bool isCancel) {
     if (isCancel) {
-        if (cancelButton_ && cancelButton_ != button) cancelButton_->SetCancel(false);
+        if (cancelButton_ && cancelButton_ != button)
+            cancelButton_->SetCancel(false);
         cancelButton_ = button;
         FreeNotification(button);
     } else if (cancelButton_ == button) {
@@ -454,10 +509,12 @@ void TForm::SetCancelButton(TButton* button, bool isCancel) {
 
 LRESULT TForm::HitTest(QPoint screenPoint) const {
     const QPoint p = screenPoint - QPoint(Left(), Top());
-    if (p.x() < 0 || p.y() < 0 || p.x() >= Width() || p.y() >= Height()) return HTNOWHERE;
+    if (p.x() < 0 || p.y() < 0 || p.x() >= Width() || p.y() >= Height())
+        return HTNOWHERE;
     const QRect client(NCFrameWidth, NCFrameHeight + NCCaptionHeight, ClientWidth(),
                        ClientHeight());
-    if (client.contains(p)) return HTCLIENT;
+    if (client.contains(p))
+        return HTCLIENT;
     if (borderIcons_.Contains(biSystemMenu)) {
         if (skin::CloseBoxRect(Width()).contains(p))
             return HTCLOSE;
@@ -478,7 +535,8 @@ LRESULT TForm::HitTest(QPoint screenPoint) const {
 
 void TForm::BeginMove(QPoint screenPoint) {
     QWindow* window = frame_->windowHandle();
-    if (window && window->startSystemMove()) return;
+    if (window && window->startSystemMove())
+        return;
     // Without a window manager to ask, the form follows the mouse itself.
     frame_->moving_ = true;
     frame_->moveAnchor_ = screenPoint - QPoint(Left(), Top());
@@ -487,36 +545,40 @@ void TForm::BeginMove(QPoint screenPoint) {
 void TForm::SysCommand(TMessage& Message) {
     const QPoint point(GetXLParam(Message.LParam), GetYLParam(Message.LParam));
     switch (Message.WParam & 0xFFF0) {
-    case SC_CLOSE: Perform(WM_CLOSE, 0, 0); break;
-    case SC_MOVE:
-        // A move by the mouse names the caption in the low bits; one chosen
-        // from the system menu has nothing to follow here.
-        if ((Message.WParam & 0xF) == static_cast<WPARAM>(HTCAPTION))
-            BeginMove(point);
-        break;
-    case SC_MAXIMIZE:
-        if (borderIcons_.Contains(biMaximize))
-            Zoom(true);
-        break;
-    case SC_KEYMENU:
-        if (Message.LParam == ' ')
-            ShowSystemMenu(QPoint(Left() + NCFrameWidth, Top() + NCFrameHeight + NCCaptionHeight));
-        break;
-    case SC_MINIMIZE:
-        if (Application && Application->MainForm() == this)
-            Application->Minimize();
-        else
-            frame_->showMinimized();
-        break;
-    case SC_RESTORE:
-        if (zoomed_ && !frame_->isMinimized())
-            Zoom(false);
-        else if (Application && Application->MainForm() == this)
-            Application->Restore();
-        else
-            frame_->showNormal();
-        break;
-    default: break;
+        case SC_CLOSE:
+            Perform(WM_CLOSE, 0, 0);
+            break;
+        case SC_MOVE:
+            // A move by the mouse names the caption in the low bits; one chosen
+            // from the system menu has nothing to follow here.
+            if ((Message.WParam & 0xF) == static_cast<WPARAM>(HTCAPTION))
+                BeginMove(point);
+            break;
+        case SC_MAXIMIZE:
+            if (borderIcons_.Contains(biMaximize))
+                Zoom(true);
+            break;
+        case SC_KEYMENU:
+            if (Message.LParam == ' ')
+                ShowSystemMenu(
+                    QPoint(Left() + NCFrameWidth, Top() + NCFrameHeight + NCCaptionHeight));
+            break;
+        case SC_MINIMIZE:
+            if (Application && Application->MainForm() == this)
+                Application->Minimize();
+            else
+                frame_->showMinimized();
+            break;
+        case SC_RESTORE:
+            if (zoomed_ && !frame_->isMinimized())
+                Zoom(false);
+            else if (Application && Application->MainForm() == this)
+                Application->Restore();
+            else
+                frame_->showNormal();
+            break;
+        default:
+            break;
     }
     Message.Result = 0;
 }
@@ -575,39 +637,45 @@ void TForm::WndProc(TMessage& Message) {
                 Perform(WM_SYSCOMMAND, zoomed_ ? SC_RESTORE : SC_MAXIMIZE, Message.LParam);
             Message.Result = 0;
             return;
-    }
-    case WM_NCLBUTTONDBLCLK:
-        // The caption of a window that can be maximised toggles it.
-        if (Message.WParam == static_cast<WPARAM>(HTCAPTION) && borderIcons_.Contains(biMaximize))
-            Perform(WM_SYSCOMMAND, zoomed_ ? SC_RESTORE : SC_MAXIMIZE, Message.LParam);
-        Message.Result = 0;
-        return;
-    case WM_NCRBUTTONUP:
-        if (Message.WParam == static_cast<WPARAM>(HTCAPTION) ||
-            Message.WParam == static_cast<WPARAM>(HTSYSMENU))
-            ShowSystemMenu(QPoint(GetXLParam(Message.LParam), GetYLParam(Message.LParam)));
-        Message.Result = 0;
-        return;
-    case WM_LBUTTONUP:
-        if (closePressed_) Invalidate();
-        closePressed_ = false;
-        Message.Result = 0;
-        return;
-    case WM_NCRBUTTONDOWN:
-    case WM_NCRBUTTONDBLCLK:
-    case WM_NCMOUSEMOVE:
-        Message.Result = 0;
-        return;
-    case WM_SETCURSOR:
-        frame_->unsetCursor();
-        Message.Result = TRUE;
-        return;
-    case WM_SYSCOMMAND: SysCommand(Message); return;
-    case WM_CLOSE:
-        Close();
-        Message.Result = 0;
-        return;
-    default: TWinControl::WndProc(Message); return;
+        }
+        case WM_NCLBUTTONDBLCLK:
+            // The caption of a window that can be maximised toggles it.
+            if (Message.WParam == static_cast<WPARAM>(HTCAPTION) &&
+                borderIcons_.Contains(biMaximize))
+                Perform(WM_SYSCOMMAND, zoomed_ ? SC_RESTORE : SC_MAXIMIZE, Message.LParam);
+            Message.Result = 0;
+            return;
+        case WM_NCRBUTTONUP:
+            if (Message.WParam == static_cast<WPARAM>(HTCAPTION) ||
+                Message.WParam == static_cast<WPARAM>(HTSYSMENU))
+                ShowSystemMenu(QPoint(GetXLParam(Message.LParam), GetYLParam(Message.LParam)));
+            Message.Result = 0;
+            return;
+        case WM_LBUTTONUP:
+            if (closePressed_)
+                Invalidate();
+            closePressed_ = false;
+            Message.Result = 0;
+            return;
+        case WM_NCRBUTTONDOWN:
+        case WM_NCRBUTTONDBLCLK:
+        case WM_NCMOUSEMOVE:
+            Message.Result = 0;
+            return;
+        case WM_SETCURSOR:
+            frame_->unsetCursor();
+            Message.Result = TRUE;
+            return;
+        case WM_SYSCOMMAND:
+            SysCommand(Message);
+            return;
+        case WM_CLOSE:
+            Close();
+            Message.Result = 0;
+            return;
+        default:
+            TWinControl::WndProc(Message);
+            return;
     }
 }
 
