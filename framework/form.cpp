@@ -34,6 +34,9 @@ public:
     explicit FormWidget(TForm* form)
         : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), form_(form) {
         setMouseTracking(true);
+        // The title bar's tools belong to always-tip tooltip controls, which
+        // show over inactive windows too.
+        setAttribute(Qt::WA_AlwaysShowToolTips);
     }
 
     TForm* form_;
@@ -56,9 +59,33 @@ protected:
             return;
         QPainter painter(this);
         form_->ncPainter_ = &painter;
+        // Hooks draw over the title bar through the window's device context.
+        const HWND wnd = form_->Handle();
+        SetWindowPainter(wnd, &painter);
         Send(WM_NCPAINT, 1, 0);
+        SetWindowPainter(wnd, nullptr);
         if (form_)
             form_->ncPainter_ = nullptr;
+    }
+
+    bool event(QEvent* e) override {
+        if (e->type() != QEvent::ToolTip || !form_)
+            return QWidget::event(e);
+        // Tools of the tooltip control that lie on the title bar or frame.
+        auto* help = static_cast<QHelpEvent*>(e);
+        const QPoint client = help->globalPos() - form_->ClientOrigin();
+        std::string text;
+        RECT r;
+        if (ToolTipAt(form_->Handle(), POINT{client.x(), client.y()}, &text, &r)) {
+            const QPoint o = form_->ClientOrigin() - QPoint(form_->Left(), form_->Top());
+            QToolTip::showText(
+                help->globalPos(), QString::fromStdString(text), this,
+                QRect(r.left + o.x(), r.top + o.y(), r.right - r.left, r.bottom - r.top));
+        } else {
+            QToolTip::hideText();
+            e->ignore();
+        }
+        return true;
     }
 
     void mousePressEvent(QMouseEvent* e) override {

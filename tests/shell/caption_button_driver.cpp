@@ -12,9 +12,11 @@
 //   popupdone                  the popup menu has closed
 //   up <p0> <p1> <p2>          a left button release reached the window, and
 //                              whether each button is drawn pressed after it
+//   tooltip <text>             a tooltip was shown with that text
 // and, when a path is given, saves a picture of its title bar there.
 #include <QApplication>
 #include <QCursor>
+#include <QLabel>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -101,11 +103,23 @@ public:
     fw::TPopupMenu* menu;
 };
 
+// Reports every tooltip that Qt shows.
+class TooltipWatch : public QObject {
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show && o->inherits("QTipLabel"))
+            Say("tooltip " + static_cast<QLabel*>(o)->text().toStdString());
+        return false;
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication qt(argc, argv);
     fw::TApplication app;
+    TooltipWatch tooltips;
+    qt.installEventFilter(&tooltips);
     app.SetTitle("CaptionDriver");
     DriverForm* form = nullptr;
     app.CreateForm(&form);

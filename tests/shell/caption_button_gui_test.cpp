@@ -130,6 +130,10 @@ TEST(CaptionButtonsOnXvfb, UserMouseOnTheButtonsTheCaptionAndAPopupMenu) {
         return d.Xdo({"mousemove", "--sync", QString::number(p.x), QString::number(p.y)});
     };
 
+    // Resting on a button shows its hint.
+    ASSERT_TRUE(move(button[2]));
+    EXPECT_EQ(d.WaitFor("tooltip "), "Auto upgrade");
+
     // A click raises the click.
     ASSERT_TRUE(move(button[1]));
     ASSERT_TRUE(d.Xdo({"click", "1"}));
@@ -138,6 +142,15 @@ TEST(CaptionButtonsOnXvfb, UserMouseOnTheButtonsTheCaptionAndAPopupMenu) {
     // Press, drag into the client area, release: no click, drawn released,
     // and the pixels are those of the untouched button.
     const QImage before = d.Grab(button[0].x - 9, button[0].y - 7, 16, 14);
+    // The button is painted over the title bar: button 0 has the red XP look,
+    // a colour the skin's blue title bar has nowhere.
+    int red = 0;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x) {
+            const QColor c = before.pixelColor(x, y);
+            red += c.red() > 150 && c.red() > c.blue() + 60 && c.red() > c.green() + 60;
+        }
+    EXPECT_GT(red, before.width() * before.height() / 4) << "the button is not drawn";
     ASSERT_TRUE(move(button[0]));
     ASSERT_TRUE(d.Xdo({"mousedown", "1"}));
     ASSERT_TRUE(move(Point{button[0].x - 40, button[0].y + 60}));
