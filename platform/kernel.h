@@ -1,6 +1,6 @@
 #pragma once
 // Kernel area: error codes of the calling thread, thread and process ids, the
-// module instance and the executable's path.
+// module instance, the executable's path, and named mutexes.
 
 #include <string>
 
@@ -25,6 +25,10 @@ constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
 constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
 constexpr DWORD ERROR_ACCESS_DENIED_OTHER_THREAD = 5;
 constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+
+constexpr DWORD SYNCHRONIZE = 0x00100000;
+constexpr DWORD MUTEX_ALL_ACCESS = 0x001F0001;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
@@ -45,5 +49,35 @@ std::string ExecutablePath();
 // small, the size needed (with the NUL) and nothing copied; 0 when neither
 // variable is set.
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+// Named mutexes: objects of the user's session (every process of this user on
+// this machine that shares its runtime folder, PrivateRuntimeFolder in
+// platform/product.h). A named object exists while any process holds a handle
+// to it and vanishes with its last holder, also when that holder is killed or
+// crashes: a handle is a shared flock on a file named after the object, which
+// the system drops with the process. Names are compared exactly (case counts,
+// as on Windows for object names).
+//
+// The layer's mutexes are named objects only: nothing waits on them and no
+// thread owns them, so bInitialOwner must be FALSE (TRUE fails with
+// ERROR_INVALID_PARAMETER). Handles do not pass to child processes.
+//
+// Threads: any thread may call.
+
+// Creates the mutex lpName, or opens it when it exists; then GetLastError is
+// ERROR_ALREADY_EXISTS, else ERROR_SUCCESS. A null name makes an unnamed
+// object of this process alone. Returns nullptr on failure (the runtime folder
+// cannot be had: ERROR_ACCESS_DENIED; a name too long for a file name:
+// ERROR_FILENAME_EXCED_RANGE). lpMutexAttributes is ignored.
+HANDLE CreateMutexA(LPVOID lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+
+// Opens the existing mutex lpName without creating it: nullptr with
+// ERROR_FILE_NOT_FOUND when no process holds it. The handle keeps the object
+// alive like any other. The access and inheritance arguments are ignored.
+HANDLE OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+
+// Closes a handle made by CreateMutexA or OpenMutexA; the object vanishes with
+// its last handle. FALSE with ERROR_INVALID_HANDLE for any other value.
+BOOL CloseHandle(HANDLE hObject);
 
 }  // namespace win
