@@ -82,18 +82,8 @@ QString Shot(const XvfbDisplay& display, const QString& name) {
     return file;
 }
 
-// Clicks the icon: one button ("1", "3", "2") or a double click ("double").
 void Click(const XvfbDisplay& display, QPoint at, const QString& how) {
-    QStringList args = {"mousemove", QString::number(at.x()), QString::number(at.y()), "click"};
-    if (how == "double")
-        args << "--repeat"
-             << "2"
-             << "--delay"
-             << "80"
-             << "1";
-    else
-        args << how;
-    display.Run("xdotool", args);
+    quilvane_test::ClickAt(display, at, how);
 }
 
 // The width of the probe's widest visible window that is wider than an icon

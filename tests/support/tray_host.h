@@ -147,6 +147,21 @@ inline QPoint TrayIconCentre(const XvfbDisplay& display, const QString& classNam
     return best;
 }
 
+// Clicks at `at` as a user would: one button ("1" left, "3" right, "2"
+// middle) or a left double click ("double").
+inline void ClickAt(const XvfbDisplay& display, QPoint at, const QString& how) {
+    QStringList args = {"mousemove", QString::number(at.x()), QString::number(at.y()), "click"};
+    if (how == "double")
+        args << "--repeat"
+             << "2"
+             << "--delay"
+             << "80"
+             << "1";
+    else
+        args << how;
+    display.Run("xdotool", args);
+}
+
 // Reads `process`'s output lines until one equals `line` (true) or `timeoutMs`
 // passed (false). Every line read is appended to `seen`.
 inline bool WaitForLine(QProcess& process, const QString& line, QStringList* seen,
