@@ -53,12 +53,15 @@ void TacTrayIcon::SetAppWindowHidden(bool value) {
 }
 
 TacTrayIcon::TacTrayIcon(fw::TComponent* AOwner)
-    : TacHFormHookComponentWatchCaption(AOwner),
+    : TacCustomCaptionButton(AOwner),
       icon_(std::make_unique<fw::TIcon>()),
       icon16_(std::make_unique<fw::TIcon>()),
       currentIcon_(std::make_unique<fw::TIcon>()) {
     InstallAppHook();
     balloon_ = std::make_unique<TacWin2kInfoBalloon>();
+    CaptionButton()->SetVisible(false);
+    Glyph()->LoadFromResourceName("ACCB_MINIMIZETOTRAY");
+    CaptionButton()->SetHint("Minimize to System Tray");
     TaskbarCreated();
 }
 
@@ -72,8 +75,13 @@ TacTrayIcon::~TacTrayIcon() {
             b.item->OnClick = std::move(b.saved);
 }
 
+void TacTrayIcon::Click() {
+    TacCustomCaptionButton::Click();
+    MinimizeToTray();
+}
+
 void TacTrayIcon::Loaded() {
-    TacHFormHookComponentWatchCaption::Loaded();
+    TacCustomCaptionButton::Loaded();
     UpdateTrayIcon();
     if (balloon_->Enabled)
         ShowBalloon();
@@ -414,7 +422,7 @@ void TacTrayIcon::ShowWhatsThis() {
 }
 
 void TacTrayIcon::Notification(fw::TComponent* AComponent, fw::TOperation Operation) {
-    TacHFormHookComponentWatchCaption::Notification(AComponent, Operation);
+    TacCustomCaptionButton::Notification(AComponent, Operation);
     if (Operation != fw::opRemove)
         return;
     if (AComponent == popupMenu_)
@@ -432,7 +440,7 @@ void TacTrayIcon::Notification(fw::TComponent* AComponent, fw::TOperation Operat
 // ---------------------------------------------------------------- messages
 
 void TacTrayIcon::HiddenWndProc(fw::TMessage& Message) {
-    TacHFormHookComponentWatchCaption::HiddenWndProc(Message);
+    TacCustomCaptionButton::HiddenWndProc(Message);
     switch (Message.Msg) {
         case WM_QUERYENDSESSION:
             Message.Result = 1;
@@ -585,7 +593,7 @@ void TacTrayIcon::PopupTrayMenu() {
 }
 
 void TacTrayIcon::BeforeAppMessage(fw::TMessage& Message, bool& Handled) {
-    TacHFormHookComponentWatchCaption::BeforeAppMessage(Message, Handled);
+    TacCustomCaptionButton::BeforeAppMessage(Message, Handled);
     const bool deactivated =
         Message.Msg == fw::CM_DEACTIVATE && options_.Contains(oMinimizeToTrayOnDeactivate);
     const bool minimized = Message.Msg == WM_SIZE && Message.WParam == fw::SIZE_MINIMIZED &&

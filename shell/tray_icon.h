@@ -5,6 +5,11 @@
 // image list, and puts the icon back when the tray is re-created
 // ("TaskbarCreated").
 //
+// It is also a caption button: its title-bar button (CaptionButton, hidden
+// until made visible) and its system-menu item (SystemMenu) minimise to the
+// tray. Hint, ShowHint, Visible, PopupMenu and OnClick here are the icon's;
+// the button's own are reached through CaptionButton.
+//
 // The icon's messages and timers go to the component's hidden window; the
 // application window's minimise and deactivation reach it through the
 // application hook. The icon is never the only way back to a hidden form:
@@ -20,7 +25,7 @@
 #include "framework/menus.h"
 #include "framework/mouse.h"
 #include "platform/notify_icon.h"
-#include "shell/form_hook.h"
+#include "shell/caption_button.h"
 
 // The tray callback message.
 constexpr win::UINT WM_ACTRAYICON = 14948;
@@ -61,7 +66,7 @@ private:
     std::string title_;
 };
 
-class TacTrayIcon : public TacHFormHookComponentWatchCaption {
+class TacTrayIcon : public TacCustomCaptionButton {
 public:
     explicit TacTrayIcon(fw::TComponent* AOwner);
     ~TacTrayIcon() override;
@@ -149,7 +154,8 @@ public:
 protected:
     // Every call to the tray goes through here.
     virtual win::BOOL NotifyIcon(win::DWORD Message, win::NOTIFYICONDATAA* Data);
-    void CaptionChanged() override {}
+    // The title-bar button and its system-menu item minimise to the tray.
+    void Click() override;
     void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
     void HiddenWndProc(fw::TMessage& Message) override;
     void BeforeAppMessage(fw::TMessage& Message, bool& Handled) override;

@@ -251,6 +251,34 @@ TEST_F(TrayIconTest, SecondMinimizeOfTheMainFormDoesNothing) {
     EXPECT_FALSE(TacTrayIcon::AppWindowHidden());
 }
 
+TEST_F(TrayIconTest, TitleBarButtonAndItsSystemMenuItemMinimiseToTheTray) {
+    TrayForm* f = Make();
+    RecordingTrayIcon* t = f->Tray;
+    TacACaptionButton* button = t->CaptionButton();
+    EXPECT_FALSE(button->Visible());
+    EXPECT_EQ(button->Hint(), "Minimize to System Tray");
+    EXPECT_FALSE(t->Glyph()->Empty());
+    button->SetVisible(true);
+    f->Show();
+    int minimizes = 0, iconClicks = 0;
+    t->OnMinimize = [&](fw::TObject*) { ++minimizes; };
+    t->OnClick = [&](fw::TObject*) { ++iconClicks; };
+    const WPARAM id = t->ButtonId();
+
+    f->Perform(WM_NCLBUTTONDOWN, id, 0);
+    f->Perform(WM_NCLBUTTONUP, id, 0);
+    EXPECT_EQ(minimizes, 1);
+    EXPECT_TRUE(t->MinimizedToTray());
+    EXPECT_FALSE(f->Visible());
+    t->RestoreFromTray();
+
+    f->Perform(WM_SYSCOMMAND, id, 0);
+    EXPECT_EQ(minimizes, 2);
+    EXPECT_TRUE(t->MinimizedToTray());
+    EXPECT_EQ(iconClicks, 0) << "the button's click is not the icon's";
+    t->RestoreFromTray();
+}
+
 TEST_F(TrayIconTest, WithoutATrayHostTheFormStaysAndComesBackWhenTheHostGoes) {
     TrayForm* f = Make();
     RecordingTrayIcon* t = f->Tray;
