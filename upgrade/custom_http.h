@@ -1,0 +1,216 @@
+#pragma once
+// TacCustomHTTP: fetches one resource per run, over HTTP or HTTPS through the
+// platform's internet calls, or from a local path given as a "file" URL, into
+// memory or into a local file. The transfer runs on the worker of a
+// TacCustomThread; every event is handed over to the main thread, except
+// OnStatus and OnRedirect, which run on the worker and must not touch the
+// user interface.
+//
+// A run ends in its completion step (main thread) with exactly one of:
+// OnDone; OnFailure followed by OnIncomplete (status 200, or 206 for a
+// range, with the body short or broken off), OnNoResponse (no status line) or OnHTTPError (any
+// other status); OnFailure alone (a run that succeeded without a stream to put the body in); or
+// OnDeclined (OnHeaderInfo cleared Continue). Abort of a busy run raises OnCancelled instead. A run
+// that fails leaves no local file behind; the local file is readable by its owner only until it is
+// complete.
+//
+// Descendants (the upgrader) hook the events by overriding the protected Do*
+// operations, each of which raises its event by default.
+//
+// Threads: the settings and Start, Abort and Busy belong to the main thread;
+// the results are written by the worker and read in the events.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/streams.h"
+#include "platform/inet.h"
+#include "upgrade/custom_thread.h"
+#include "upgrade/http_date.h"
+#include "upgrade/login_component.h"
+
+enum class TacHTTPAccessType { atPreconfig, atDirect, atUseProxy };
+using enum TacHTTPAccessType;
+
+class TacHTTPProxy : public fw::TObject {
+public:
+    TacHTTPAccessType AccessType = atPreconfig;
+    int ProxyPort = 8080;
+    std::string ProxyServer;
+    std::string ProxyBypass = "127.0.0.1;";
+    // ProxyServer and ProxyBypass are stored only for a named proxy.
+    bool StoresProxyServer() const { return AccessType == atUseProxy; }
+};
+
+class TacHTTPRange : public fw::TObject {
+public:
+    int StartRange = 0;
+    int EndRange = 0;
+};
+
+// Milliseconds; 0 keeps the library's default.
+class TacHTTPTimeouts : public fw::TObject {
+public:
+    win::DWORD ConnectTimeout = 0;
+    win::DWORD ReceiveTimeout = 0;
+    win::DWORD SendTimeout = 0;
+};
+
+// Bytes per read or write call: 255 to 2147483647.
+using TauBufferSize = int;
+
+using TacHTTPDoneEvent = std::function<void(fw::TObject* Sender, const std::string& ContentType,
+                                            std::int64_t BytesTransferred, fw::TStream* Data)>;
+using TacHTTPHeaderInfoEvent = std::function<void(
+    fw::TObject* Sender, int StatusCode, const std::string& RawHeaders,
+    const std::string& ContentType, const std::string& ContentLanguage,
+    const std::string& ContentEncoding, const std::string& Location, std::int64_t ContentLength,
+    TDateTime Date, TDateTime LastModified, TDateTime Expires, bool& Continue)>;
+using TacHTTPDownloadProgressEvent =
+    std::function<void(fw::TObject* Sender, const std::string& ContentType,
+                       std::int64_t ContentLength, std::int64_t BytesTransferred, int ElapsedTime,
+                       int TimeLeft, win::BYTE PercentDone, float TransferRate, fw::TStream* Data)>;
+using TacHTTPUploadProgressEvent = std::function<void(
+    fw::TObject* Sender, std::int64_t ContentLength, std::int64_t BytesTransferred, int ElapsedTime,
+    int TimeLeft, win::BYTE PercentDone, float TransferRate)>;
+using TacHTTPStatusEvent = std::function<void(fw::TObject* Sender, win::DWORD StatusNumber,
+                                              const std::string& StatusText)>;
+using TacHTTPRedirectEvent = std::function<void(fw::TObject* Sender, const std::string& NewURL)>;
+using TacHTTPIncompleteEvent = std::function<void(
+    fw::TObject* Sender, const std::string& ContentType, std::int64_t ContentLength,
+    std::int64_t BytesTransferred, fw::TStream* Data)>;
+using TacHTTPErrorEvent =
+    std::function<void(fw::TObject* Sender, int StatusCode, fw::TStream* Data)>;
+using TacHTTPPasswordRequestEvent =
+    std::function<void(fw::TObject* Sender, const std::string& Realm, bool& TryAgain)>;
+using TacHTTPProxyAuthenticationEvent = std::function<void(
+    fw::TObject* Sender, std::string& ProxyUsername, std::string& ProxyPassword, bool& TryAgain)>;
+
+// The status text of an internet status number ("Unknown status" for others).
+std::string HTTPStatusText(win::DWORD StatusNumber);
+
+class TacCustomHTTP : public TacLoginComponent {
+public:
+    explicit TacCustomHTTP(fw::TComponent* AOwner);
+    // Stops a busy run (its worker cut off, no events) and frees everything.
+    ~TacCustomHTTP() override;
+
+    // False while a run is busy; otherwise starts one.
+    bool Start();
+    // Starts a run that sends Data (taken over) as a POST body in
+    // TransferBufferSize blocks with OnUploadProgress after each.
+    bool StartUpload(std::unique_ptr<fw::TStream> Data);
+    // Closes the internet handles; a busy run is stopped and OnCancelled
+    // raised; the run's buffer and stream are freed and its partial file
+    // removed.
+    void Abort();
+    bool Busy() const;
+
+    static std::string HostFromURL(const std::string& URL);
+    static std::string FileNameFromURL(const std::string& URL);
+
+    TacCustomThread* Thread() const { return thread_; }
+
+    // Settings.
+    std::string URL;
+    std::string FileName;
+    bool HideFileName = false;
+    std::string PostData;
+    std::string Referer;
+    std::vector<std::string> CustomHeaders;
+    std::string AcceptTypes = "text/html, */*";
+    std::string UserAgent;
+    TacHTTPRange Range;
+    TacHTTPTimeouts Timeouts;
+    TacHTTPProxy Proxy;
+    TauBufferSize TransferBufferSize = 4096;
+    int RequestMethod = 0;  // 0 automatic, 1 "GET", 2 "POST"
+    bool PostFromStream = false;
+    std::string UploadHeaders;
+    bool UseCache = true;
+    bool UseCookies = true;
+    bool WorkOffline = false;
+
+    // Results of the run.
+    int StatusCode = -1;
+    bool Success = false;
+    bool TryAgain = false;
+    bool Continue = true;
+    std::string RawHeaders, ContentType, ContentLanguage, ContentEncoding, Location;
+    TDateTime Date = 0, LastModified = 0, Expires = 0;
+    std::int64_t ContentLength = 0;
+    std::int64_t BytesTransferred = 0;
+    win::BYTE PercentDone = 0;
+    int ElapsedTime = 0;
+    int TimeLeft = 0;
+    float TransferRate = 0;
+    std::string ProxyUsername, ProxyPassword;
+
+    // Events.
+    TacHTTPDoneEvent OnDone;
+    TacHTTPHeaderInfoEvent OnHeaderInfo;
+    fw::TNotifyEvent OnDeclined;
+    TacHTTPDownloadProgressEvent OnDownloadProgress;
+    TacHTTPUploadProgressEvent OnUploadProgress;
+    TacHTTPStatusEvent OnStatus;
+    TacHTTPRedirectEvent OnRedirect;
+    fw::TNotifyEvent OnFailure;
+    fw::TNotifyEvent OnCancelled;
+    TacHTTPIncompleteEvent OnIncomplete;
+    fw::TNotifyEvent OnNoResponse;
+    TacHTTPErrorEvent OnHTTPError;
+    TacHTTPPasswordRequestEvent OnAuthenticationRequest;
+    TacHTTPProxyAuthenticationEvent OnProxyAuthenticationRequest;
+    TacWaitTimeoutEvent OnWaitTimeout;
+
+protected:
+    virtual void DoDone(const std::string& AContentType, std::int64_t ABytes, fw::TStream* Data);
+    virtual void DoHeaderInfo(bool& AContinue);
+    virtual void DoDeclined();
+    virtual void DoDownloadProgress(fw::TStream* Data);
+    virtual void DoUploadProgress();
+    virtual void DoStatus(win::DWORD StatusNumber, const std::string& StatusText);
+    virtual void DoRedirect(const std::string& NewURL);
+    virtual void DoFailure();
+    virtual void DoCancelled();
+    virtual void DoIncomplete(fw::TStream* Data);
+    virtual void DoNoResponse();
+    virtual void DoHTTPError(fw::TStream* Data);
+    virtual void DoAuthenticationRequest(const std::string& Realm, bool& ATryAgain);
+    virtual void DoProxyAuthenticationRequest(bool& ATryAgain);
+    virtual void DoWaitTimeout(bool& Terminate);
+
+private:
+    static void StatusCallback(win::HINTERNET hInternet, win::DWORD_PTR dwContext,
+                               win::DWORD dwInternetStatus, win::LPVOID lpvStatusInformation,
+                               win::DWORD dwStatusInformationLength);
+    bool StartRun();
+    void Transfer();              // the run handler, on the worker
+    bool SendRequest(bool post);  // one send of step 10
+    void ReadResponseHeaders();   // step 11
+    bool OpenTarget();            // step 12
+    void Receive(int fd);         // step 13; fd >= 0 reads a local file
+    void UpdateProgress();
+    void Completion();  // the finish handler, on the main thread
+    void CloseHandles();
+    // 200, or 206 for a run that asked for a range.
+    bool BodyStatus() const;
+    // Frees the stream and buffer; a local file not completed is removed.
+    void FreeRun();
+
+    TacCustomThread* thread_;
+    // The handles are closed from the main thread while the worker may be
+    // blocked in a call on them, so they are swapped atomically.
+    std::atomic<win::HINTERNET> session_{nullptr}, connection_{nullptr}, request_{nullptr};
+    std::unique_ptr<fw::TStream> stream_;
+    bool streamIsFile_ = false;
+    std::string createdFile_;  // the local file this run made, until complete
+    std::vector<char> buffer_;
+    bool readFailed_ = false;
+    std::chrono::steady_clock::time_point startTick_;
+    bool closing_ = false;  // set by the destructor: no more status notices
+};
