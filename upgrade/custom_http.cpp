@@ -165,6 +165,16 @@ bool TacCustomHTTP::BodyStatus() const {
     return StatusCode == 200 || (StatusCode == 206 && (Range.StartRange || Range.EndRange));
 }
 
+void TacCustomHTTP::Keep(std::atomic<win::HINTERNET>& slot, win::HINTERNET handle) {
+    slot = handle;
+    // Cut off while the handle was being opened: the stop handler may have
+    // closed the slots already, so this one is closed here.
+    TacEventThread* t = TacEventThread::Current();
+    if (t && t->IsCutOff())
+        if (win::HINTERNET h = slot.exchange(nullptr))
+            win::InternetCloseHandle(h);
+}
+
 void TacCustomHTTP::CloseHandles() {
     for (auto* h : {&request_, &connection_, &session_})
         if (win::HINTERNET old = h->exchange(nullptr))
@@ -287,12 +297,12 @@ void TacCustomHTTP::Transfer() {
         openType = win::INTERNET_OPEN_TYPE_PROXY;
         proxy = Proxy.ProxyServer + ":" + std::to_string(Proxy.ProxyPort);
     }
-    session_ =
-        win::InternetOpenA(UserAgent.c_str(), openType, proxy.empty() ? nullptr : proxy.c_str(),
-                           openType == win::INTERNET_OPEN_TYPE_PROXY && !Proxy.ProxyBypass.empty()
-                               ? Proxy.ProxyBypass.c_str()
-                               : nullptr,
-                           WorkOffline ? win::INTERNET_FLAG_OFFLINE : 0);
+    Keep(session_,
+         win::InternetOpenA(UserAgent.c_str(), openType, proxy.empty() ? nullptr : proxy.c_str(),
+                            openType == win::INTERNET_OPEN_TYPE_PROXY && !Proxy.ProxyBypass.empty()
+                                ? Proxy.ProxyBypass.c_str()
+                                : nullptr,
+                            WorkOffline ? win::INTERNET_FLAG_OFFLINE : 0));
     win::InternetSetStatusCallbackA(session_, &TacCustomHTTP::StatusCallback);
     Success = session_ != nullptr;
     if (!Success)
@@ -300,9 +310,9 @@ void TacCustomHTTP::Transfer() {
 
     const std::string& loginUser = urlUser.empty() ? HTTPUsername : urlUser;
     const std::string& loginPassword = urlPassword.empty() ? HTTPPassword : urlPassword;
-    connection_ = win::InternetConnectA(session_, host, uc.nPort, loginUser.c_str(),
-                                        loginPassword.c_str(), win::INTERNET_SERVICE_HTTP, 0,
-                                        reinterpret_cast<win::DWORD_PTR>(this));
+    Keep(connection_, win::InternetConnectA(session_, host, uc.nPort, loginUser.c_str(),
+                                            loginPassword.c_str(), win::INTERNET_SERVICE_HTTP, 0,
+                                            reinterpret_cast<win::DWORD_PTR>(this)));
     Success = connection_ != nullptr;
     if (!Success)
         return;
@@ -323,9 +333,9 @@ void TacCustomHTTP::Transfer() {
     win::LPCSTR accept[] = {AcceptTypes.c_str(), nullptr};
     // The request carries the component as its context too, so that its
     // status and redirect notices reach OnStatus and OnRedirect.
-    request_ = win::HttpOpenRequestA(connection_, post ? "POST" : "GET", object.c_str(), nullptr,
-                                     Referer.empty() ? nullptr : Referer.c_str(), accept, flags,
-                                     reinterpret_cast<win::DWORD_PTR>(this));
+    Keep(request_, win::HttpOpenRequestA(connection_, post ? "POST" : "GET", object.c_str(),
+                                         nullptr, Referer.empty() ? nullptr : Referer.c_str(),
+                                         accept, flags, reinterpret_cast<win::DWORD_PTR>(this)));
     if (!request_) {
         Success = false;
         return;
@@ -558,11 +568,14 @@ void TacCustomHTTP::Completion() {
     buffer_ = {};
     if (stream)
         stream->SetPosition(0);
+    // Read once: a handler may start the next run, whose worker resets them.
+    const bool cont = Continue, success = Success, partOk = BodyStatus();
+    const int status = StatusCode;
 
-    if (Continue) {
-        if (Success && !stream) {
+    if (cont) {
+        if (success && !stream) {
             DoFailure();
-        } else if (Success) {
+        } else if (success) {
             if (isFile) {
                 auto* fileStream = static_cast<fw::TFileStream*>(stream.get());
                 ::fchmod(fileStream->Handle(), FinalMode());
@@ -574,9 +587,9 @@ void TacCustomHTTP::Completion() {
             }
         } else {
             DoFailure();
-            if (BodyStatus())
+            if (partOk)
                 DoIncomplete(stream.get());
-            else if (StatusCode == -1)
+            else if (status == -1)
                 DoNoResponse();
             else
                 DoHTTPError(stream.get());
@@ -585,7 +598,7 @@ void TacCustomHTTP::Completion() {
     stream.reset();
     if (!file.empty())
         ::unlink(file.c_str());
-    if (!Continue)
+    if (!cont)
         DoDeclined();
 }
 

@@ -197,6 +197,8 @@ private:
     void UpdateProgress();
     void Completion();  // the finish handler, on the main thread
     void CloseHandles();
+    // Stores a handle the worker opened (see the .cpp for the race it closes).
+    void Keep(std::atomic<win::HINTERNET>& slot, win::HINTERNET handle);
     // 200, or 206 for a run that asked for a range.
     bool BodyStatus() const;
     // Frees the stream and buffer; a local file not completed is removed.

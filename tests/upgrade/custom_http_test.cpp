@@ -454,6 +454,47 @@ TEST_F(CustomHttp, AbortStopsAStalledRunAndRemovesItsFile) {
     EXPECT_EQ(r.Events(), "Cancelled");  // nothing from the cut-off run
 }
 
+TEST_F(CustomHttp, AbortFromInsideAProgressEventCutsTheRunOff) {
+    TacCustomHTTP http(nullptr);
+    Recorder r(http);
+    http.URL = web_->Url("/big.bin");
+    http.FileName = folder_.Path() + "/aborted.bin";
+    int progress = 0;
+    http.OnDownloadProgress = [&](fw::TObject*, const std::string&, std::int64_t, std::int64_t, int,
+                                  int, win::BYTE, float, fw::TStream*) {
+        if (++progress == 2)
+            http.Abort();
+    };
+    ASSERT_TRUE(http.Start());
+    ASSERT_TRUE(RunUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.Events(), "Cancelled");
+    EXPECT_FALSE(http.Busy());
+    EXPECT_FALSE(std::filesystem::exists(http.FileName));
+    // The worker unwinds once the event has returned and raises nothing more.
+    RunUntil([] { return false; }, 300);
+    EXPECT_EQ(progress, 2);
+    EXPECT_EQ(r.Events(), "Cancelled");
+}
+
+TEST_F(CustomHttp, StartFromInsideOnDoneRunsTheNextFetch) {
+    TacCustomHTTP http(nullptr);
+    std::vector<std::string> bodies;
+    http.OnDone = [&](fw::TObject*, const std::string&, std::int64_t, fw::TStream* s) {
+        bodies.push_back(StreamText(s));
+        if (bodies.size() == 1) {
+            http.URL = web_->Url("/private/secret.txt");
+            http.HTTPUsername = "quilvane";
+            http.HTTPPassword = "s3cret";
+            EXPECT_TRUE(http.Start());
+        }
+    };
+    http.URL = web_->Url("/hello.txt");
+    ASSERT_TRUE(http.Start());
+    ASSERT_TRUE(RunUntil([&] { return bodies.size() == 2; }));
+    EXPECT_EQ(bodies[0], "Hello, Quilvane!\n");
+    EXPECT_EQ(bodies[1], "the secret\n");
+}
+
 TEST_F(CustomHttp, StartOverAStalledTransferStartsAFreshOne) {
     // The thread component on its own, with a run that blocks in a transfer
     // until its handle is closed.
