@@ -9,7 +9,6 @@
 // start of its process. Best of five runs each, taking turns with curl.
 //
 // Usage: http_bench [--buffer BYTES]   (TransferBufferSize, default 4096)
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -66,31 +65,11 @@ struct Result {
 };
 
 Result RunTimed(const std::vector<std::string>& args, bool readRss) {
-    int out[2];
-    if (::pipe(out) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
     std::string text;
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(out[0], buf, sizeof buf)) > 0)
-        text.append(buf, static_cast<size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    quilvane_test::ChildProcess child(args);
+    const int code = child.Started() ? child.Wait(&text) : -1;
     Result r;
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    r.ok = code == 0;
     if (readRss) {
         int ok = 0;
         std::sscanf(text.c_str(), "%d %ld %lf", &ok, &r.rssKb, &r.seconds);

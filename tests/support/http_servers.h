@@ -120,6 +120,22 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    // Waits for the process to end, reading all it writes meanwhile; its exit
+    // code (-1 when it did not exit normally).
+    int Wait(std::string* output) {
+        if (stdin_ >= 0)
+            ::close(stdin_);
+        stdin_ = -1;
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::read(stdout_, buf, sizeof buf)) > 0)
+            if (output)
+                output->append(buf, static_cast<size_t>(n));
+        int status = 0;
+        const bool ended = ::waitpid(pid_, &status, 0) == pid_;
+        pid_ = -1;
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     bool Alive() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
     // One line of its output, waiting at most `ms`.
     std::string ReadLine(int ms) {
@@ -238,7 +254,7 @@ public:
                       "url.redirect = (\"^/old$\" => \"/hello.txt\")\n"
                       "url.redirect-code = 302\n"
                       "cgi.assign = (\".sh\" => \"/bin/sh\")\n"
-                  "server.stream-response-body = 2\n"
+                      "server.stream-response-body = 2\n"
                       "auth.backend = \"plain\"\n"
                       "auth.backend.plain.userfile = \"" +
                       dir +

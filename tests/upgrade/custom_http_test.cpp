@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +17,7 @@
 
 #include "platform/inet.h"
 #include "tests/support/http_servers.h"
+#include "tests/support/qt_wait.h"
 
 namespace {
 
@@ -25,15 +25,7 @@ using quilvane_test::FaultServer;
 using quilvane_test::TempFolder;
 using quilvane_test::WebServer;
 
-bool RunUntil(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
+using quilvane_test::RunUntil;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -2,6 +2,7 @@
 // (also inside a modal loop and from a worker the main thread waits for),
 // exceptions, priorities, waiting with a time-out, and cutting off a worker
 // that is blocked.
+
 #include "upgrade/custom_thread.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <atomic>
 #include <condition_variable>
@@ -19,19 +19,11 @@
 
 #include "framework/exceptions.h"
 #include "platform/kernel.h"
+#include "tests/support/qt_wait.h"
 
 namespace {
 
-// Pumps the main loop until `done` holds or `ms` pass.
-bool RunUntil(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
+using quilvane_test::RunUntil;
 
 // Blocks a worker until released (what a stalled transfer looks like to the
 // thread component).
