@@ -13,7 +13,7 @@
 // (4 MiB), private/secret.txt behind basic authentication (user "quilvane",
 // password "s3cret", realm "Quilvane test"), /old redirecting to /hello.txt,
 // nolength.sh, a script answered without Content-Length, and echo.sh, which
-// answers "<method> <content type> <body>". HTTPS uses a certificate for the
+// answers "<method> <X-Quilvane header> <content type> <body>". HTTPS uses a certificate for the
 // name "localhost" only (so https://127.0.0.1 fails the name check), issued by
 // a certificate authority made for this object (CaFile()).
 //
@@ -224,7 +224,7 @@ public:
                   "printf 'Content-Type: text/plain\\r\\n\\r\\n'\nprintf 'no length here'\n");
         WriteFile(dir + "/www/echo.sh",
                   "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
-                  "printf '%s %s ' \"$REQUEST_METHOD\" \"$CONTENT_TYPE\"\n"
+                  "printf '%s %s %s ' \"$REQUEST_METHOD\" \"$HTTP_X_QUILVANE\" \"$CONTENT_TYPE\"\n"
                   "head -c \"${CONTENT_LENGTH:-0}\"\n");
         WriteFile(dir + "/users", "quilvane:s3cret\n");
         if (!MakeCertificates(dir))

@@ -221,6 +221,12 @@ TEST_F(CustomHttp, RangeFromOffsetFetchesTheRest) {
     http.URL = web_->Url("/big.bin");
     http.Range.StartRange = 100;
     std::string raw;
+    size_t capacity = 0;
+    http.OnDownloadProgress = [&](fw::TObject*, const std::string&, std::int64_t, std::int64_t, int,
+                                  int, win::BYTE, float, fw::TStream* data) {
+        if (!capacity)
+            capacity = static_cast<fw::TMemoryStream*>(data)->Capacity();
+    };
     http.OnHeaderInfo = [&](fw::TObject*, int, const std::string& headers, const std::string&,
                             const std::string&, const std::string&, const std::string&,
                             std::int64_t, TDateTime, TDateTime, TDateTime,
@@ -230,6 +236,7 @@ TEST_F(CustomHttp, RangeFromOffsetFetchesTheRest) {
     EXPECT_EQ(http.StatusCode, 206);
     EXPECT_NE(raw.find("Content-Range: bytes 100-"), std::string::npos) << raw;
     EXPECT_TRUE(r.body == Big().substr(100));
+    EXPECT_GE(capacity, (4u << 20) - 100);  // sized to the announced length at once
 }
 
 TEST_F(CustomHttp, HeaderInfoCarriesTheResponseAndCanDecline) {
@@ -396,9 +403,10 @@ TEST_F(CustomHttp, PostsAFormAndAStreamWithUploadProgress) {
     Recorder r(form);
     form.URL = web_->Url("/echo.sh");
     form.PostData = "a=1&b=2";
+    form.CustomHeaders = {"X-Quilvane: custom", "X-Other: too"};
     ASSERT_TRUE(r.Run());
     EXPECT_EQ(r.Events(), "Done");
-    EXPECT_EQ(r.body, "POST application/x-www-form-urlencoded a=1&b=2");
+    EXPECT_EQ(r.body, "POST custom application/x-www-form-urlencoded a=1&b=2");
 
     TacCustomHTTP upload(nullptr);
     Recorder u(upload);
@@ -420,7 +428,7 @@ TEST_F(CustomHttp, PostsAFormAndAStreamWithUploadProgress) {
     EXPECT_EQ(u.Events(), "Done");
     EXPECT_EQ(sent, 100000);
     EXPECT_EQ(blocks, (100000 + 4095) / 4096);
-    EXPECT_EQ(u.body, "POST application/octet-stream " + payload);
+    EXPECT_EQ(u.body, "POST  application/octet-stream " + payload);
 }
 
 TEST_F(CustomHttp, AbortStopsAStalledRunAndRemovesItsFile) {
