@@ -144,6 +144,7 @@ struct Request : Handle {
     CURLM* multi;
     curl_slist* headerList = nullptr;
     bool active = false;
+    bool used = false;  // the easy handle made a transfer already
     bool done = false;
     CURLcode result = CURLE_OK;
     std::string url;
@@ -530,8 +531,18 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
     r.url = std::string(secure ? "https://" : "http://") + host + ":" + std::to_string(conn->port) +
             EscapeObject(r.object);
 
+    // A fresh easy handle a send (the connections stay in the multi handle's
+    // pool); resetting one would keep its cookie engine's list for ever.
+    if (r.used) {
+        curl_easy_cleanup(r.easy);
+        r.easy = curl_easy_init();
+        if (!r.easy) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+    }
+    r.used = true;
     CURL* e = r.easy;
-    curl_easy_reset(e);
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
