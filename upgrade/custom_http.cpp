@@ -126,7 +126,9 @@ TacCustomHTTP::~TacCustomHTTP() {
 }
 
 bool TacCustomHTTP::Busy() const {
-    return thread_->Running();
+    // Busy until the completion step begins, so that Abort after the transfer
+    // ended but before its completion still cancels the run as a whole.
+    return thread_->Active();
 }
 
 bool TacCustomHTTP::Start() {
@@ -151,12 +153,14 @@ bool TacCustomHTTP::StartRun() {
 }
 
 void TacCustomHTTP::Abort() {
-    CloseHandles();
+    // The worker is cut off before its handles are closed, so a transfer that
+    // the closing ends cannot complete in between.
     if (Busy()) {
         thread_->Kill();
         if (!IsDestroying())
             DoCancelled();
     }
+    CloseHandles();
     FreeRun();
 }
 

@@ -108,6 +108,8 @@ public:
     // raised; the run's buffer and stream are freed and its partial file
     // removed.
     void Abort();
+    // From Start until the completion step begins (so a handler of the
+    // completion may start the next run).
     bool Busy() const;
 
     static std::string HostFromURL(const std::string& URL);

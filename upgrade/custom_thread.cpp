@@ -256,6 +256,10 @@ void TacEventThread::ThreadProc() {
 }
 
 void TacEventThread::FinishStep() {
+    {
+        std::lock_guard l(lock_);
+        finishing_ = true;
+    }
     TacCustomThread* owner = owner_;
     const bool freeOwner = owner->FreeOwnerOnFinish;
     if (OnFinish && !owner->OwnerDestroying()) {
@@ -362,7 +366,8 @@ void TacEventThread::Resume() {
     if (suspendCount_ > 0 && --suspendCount_ == 0) {
         // Running from the resume on, so that a component reports itself busy
         // as soon as its run is started.
-        if (!started_) running_ = true;
+        if (!started_)
+            running_ = true;
         changed_.notify_all();
     }
 }
@@ -404,6 +409,11 @@ bool TacEventThread::Running() const {
 bool TacEventThread::Ended() const {
     std::lock_guard l(lock_);
     return ended_;
+}
+
+bool TacEventThread::Active() const {
+    std::lock_guard l(lock_);
+    return running_ || (started_ && !ended_ && !finishing_);
 }
 
 bool TacEventThread::InHandOver() const {
@@ -546,6 +556,10 @@ void TacCustomThread::Suspend() {
 
 bool TacCustomThread::Running() const {
     return thread_->Running();
+}
+
+bool TacCustomThread::Active() const {
+    return thread_->Active();
 }
 
 TThreadPriority TacCustomThread::Priority() const {

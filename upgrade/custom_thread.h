@@ -100,6 +100,9 @@ public:
     bool Suspended() const;
     bool Running() const;
     bool Ended() const;
+    // Running, or past its run but with its finish step not yet begun on the
+    // main thread: stopping it now still drops all it would raise.
+    bool Active() const;
     win::DWORD ThreadId() const { return threadId_; }
     TacCustomThread* Owner() const { return owner_; }
 
@@ -139,6 +142,7 @@ private:
     bool terminate_ = false;
     bool cutOff_ = false;
     bool selfFree_ = false;   // frees itself when its procedure ends
+    bool finishing_ = false;  // its finish step has begun on the main thread
     bool sending_ = false;    // blocked in a hand-over
     bool delivered_ = false;  // that hand-over reached the main thread
     int inCall_ = 0;          // the main thread runs a hand-over of this worker
@@ -164,6 +168,8 @@ public:
     void Kill();
     void Suspend();
     bool Running() const;
+    // See TacEventThread::Active.
+    bool Active() const;
 
     TThreadPriority Priority() const;
     void SetPriority(TThreadPriority Value);

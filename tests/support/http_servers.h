@@ -221,7 +221,10 @@ public:
             big[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
         WriteFile(dir + "/www/big.bin", big);
         WriteFile(dir + "/www/nolength.sh",
-                  "printf 'Content-Type: text/plain\\r\\n\\r\\n'\nprintf 'no length here'\n");
+                  // The pause makes lighttpd answer before the script ends, so it
+                  // cannot know the length.
+                  "printf 'Content-Type: text/plain\\r\\n\\r\\nno length '\n"
+                  "sleep 0.3\nprintf 'here'\n");
         WriteFile(dir + "/www/echo.sh",
                   "printf 'Content-Type: text/plain\\r\\n\\r\\n'\n"
                   "printf '%s %s %s ' \"$REQUEST_METHOD\" \"$HTTP_X_QUILVANE\" \"$CONTENT_TYPE\"\n"
