@@ -14,11 +14,13 @@
 #include <string>
 #include <string_view>
 
-#include "shell/ac_component.h"
+#include "framework/component.h"
 
-class TacLoginComponent : public TacComponent {
+// Derives from the framework's component until the shell library's
+// TacComponent is on main; then from TacComponent.
+class TacLoginComponent : public fw::TComponent {
 public:
-    using TacComponent::TacComponent;
+    using TComponent::TComponent;
 
     std::string HTTPUsername;
     std::string HTTPPassword;
