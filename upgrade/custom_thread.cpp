@@ -453,7 +453,7 @@ TacEventThread* TacEventThread::Clone() const {
 
 // --- TacCustomThread ---------------------------------------------------------
 
-TacCustomThread::TacCustomThread(fw::TComponent* AOwner) : TComponent(AOwner) {
+TacCustomThread::TacCustomThread(fw::TComponent* AOwner) : TacComponent(AOwner) {
     thread_ = new TacEventThread(this);
 }
 
@@ -493,7 +493,7 @@ void TacCustomThread::StopThread(TacEventThread* old) {
 }
 
 void TacCustomThread::Loaded() {
-    TComponent::Loaded();
+    TacComponent::Loaded();
     if (!Suspended)
         thread_->Resume();
 }

@@ -32,8 +32,8 @@
 #include <mutex>
 #include <thread>
 
-#include "framework/component.h"
 #include "platform/types.h"
+#include "shell/ac_component.h"
 
 enum class TThreadPriority {
     tpIdle,
@@ -151,9 +151,7 @@ private:
     std::exception_ptr pendingException_;
 };
 
-// Derives from the framework's component until the shell library's
-// TacComponent is on main; then from TacComponent.
-class TacCustomThread : public fw::TComponent {
+class TacCustomThread : public TacComponent {
 public:
     explicit TacCustomThread(fw::TComponent* AOwner);
     // Kills a running worker, then frees the thread object.

@@ -14,13 +14,11 @@
 #include <string>
 #include <string_view>
 
-#include "framework/component.h"
+#include "shell/ac_component.h"
 
-// Derives from the framework's component until the shell library's
-// TacComponent is on main; then from TacComponent.
-class TacLoginComponent : public fw::TComponent {
+class TacLoginComponent : public TacComponent {
 public:
-    using TComponent::TComponent;
+    using TacComponent::TacComponent;
 
     std::string HTTPUsername;
     std::string HTTPPassword;
