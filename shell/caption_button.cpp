@@ -521,8 +521,8 @@ void TacCustomCaptionButton::ReleaseTracking() {
 
 void TacCustomCaptionButton::ToggleDown(bool fromMenu) {
     SetDown(!down_);
-    if (fromMenu && systemMenu_->Inserted())
-        CheckMenuItem(SystemMenuHandle(), id_, MF_BYCOMMAND | (down_ ? MF_CHECKED : MF_UNCHECKED));
+    if (fromMenu)
+        CheckSystemMenuItem(down_);
     if (down_)
         Pressed();
     else
@@ -737,9 +737,14 @@ void TacCustomCaptionButton::SetDown(bool v) {
     if (v == down_)
         return;
     down_ = v;
-    if (systemMenu_->Inserted())
-        CheckMenuItem(SystemMenuHandle(), id_, MF_BYCOMMAND | (v ? MF_CHECKED : MF_UNCHECKED));
+    CheckSystemMenuItem(v);
     Redraw();
+}
+
+void TacCustomCaptionButton::CheckSystemMenuItem(bool checked) {
+    if (systemMenu_->Inserted())
+        CheckMenuItem(SystemMenuHandle(), id_,
+                      MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void TacCustomCaptionButton::SetEnabled(bool v) {
@@ -818,10 +823,50 @@ void TacCustomCaptionButton::SetVisible(bool v) {
 
 // --- TacCaptionButtonWithMenuItem ---------------------------------------------------
 
+TacCaptionButtonWithMenuItem::~TacCaptionButtonWithMenuItem() {
+    SetMenuItem(nullptr);
+}
+
+fw::TNotifyEvent* TacCaptionButtonWithMenuItem::BoundOnClick() const {
+    if (auto* button = dynamic_cast<TacCustomCaptionButton*>(menuItem_))
+        return &button->OnClick;
+    if (auto* item = dynamic_cast<fw::TMenuItem*>(menuItem_))
+        return &item->OnClick;
+    return nullptr;
+}
+
 void TacCaptionButtonWithMenuItem::SetMenuItem(fw::TComponent* v) {
+    if (v == menuItem_)
+        return;
+    if (fw::TNotifyEvent* onClick = BoundOnClick())
+        *onClick = std::move(savedOnClick_);
+    savedOnClick_ = nullptr;
+    if (menuItem_)
+        menuItem_->RemoveFreeNotification(this);
     menuItem_ = v;
-    if (v)
-        v->FreeNotification(this);
+    if (!v)
+        return;
+    v->FreeNotification(this);
+    if (ComponentState().Contains(fw::csDesigning))
+        return;
+    TacCaptionButtonWithMenuItem::SetAutoRun(AutoRun());
+    if (fw::TNotifyEvent* onClick = BoundOnClick()) {
+        savedOnClick_ = std::move(*onClick);
+        *onClick = [this](fw::TObject*) { BoundClicked(); };
+    }
+}
+
+void TacCaptionButtonWithMenuItem::BoundClicked() {
+    bool state;
+    if (auto* button = dynamic_cast<TacCustomCaptionButton*>(menuItem_)) {
+        state = button->Down();
+    } else if (auto* item = dynamic_cast<fw::TMenuItem*>(menuItem_)) {
+        state = !item->Checked();
+        item->SetChecked(state);
+    } else {
+        return;
+    }
+    SetAutoRun(state);
 }
 
 void TacCaptionButtonWithMenuItem::SetAutoRun(bool Value) {

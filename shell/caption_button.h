@@ -211,6 +211,8 @@ protected:
     // Draws the button now when the title bar is being painted, else asks for
     // a repaint of the frame.
     void Redraw();
+    // Sets the check mark of the system-menu item, when the item is there.
+    void CheckSystemMenuItem(bool checked);
 
 private:
     friend class TacSystemMenu;
@@ -272,11 +274,15 @@ public:
 };
 
 // A button whose state is mirrored by a bound component (a caption button's
-// Down or a menu item's Checked).
+// Down or a menu item's Checked). Binding one outside design time sets its
+// state from AutoRun and takes over its OnClick: a click makes the caption
+// button's Down, or the menu item's inverted Checked, the new state. Its own
+// handler comes back when it is unbound or this component dies.
 class TacCaptionButtonWithMenuItem : public TacCustomCaptionButton {
 public:
     explicit TacCaptionButtonWithMenuItem(fw::TComponent* AOwner)
         : TacCustomCaptionButton(AOwner) {}
+    ~TacCaptionButtonWithMenuItem() override;
 
     fw::TComponent* MenuItem() const { return menuItem_; }
     void SetMenuItem(fw::TComponent* v);
@@ -289,5 +295,9 @@ protected:
     void Notification(fw::TComponent* AComponent, fw::TOperation Operation) override;
 
 private:
+    fw::TNotifyEvent* BoundOnClick() const;
+    void BoundClicked();
+
     fw::TComponent* menuItem_ = nullptr;
+    fw::TNotifyEvent savedOnClick_;  // the bound component's own handler
 };
