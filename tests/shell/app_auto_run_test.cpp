@@ -1,0 +1,267 @@
+// TacAppAutoRun over a private registry and private autostart folders
+// ($XDG_CONFIG_HOME for the user, $XDG_CONFIG_DIRS for the machine).
+#include "shell/app_auto_run.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "framework/menus.h"
+#include "platform/kernel.h"
+#include "platform/registry.h"
+#include "tests/shell/shell_fixture.h"
+#include "tests/support/skip_or_fail.h"
+
+using namespace win;
+
+namespace {
+
+constexpr const char* kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The value's data, or nothing when it is absent.
+std::optional<std::string> Value(HKEY root, const std::string& key, const std::string& name) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return std::nullopt;
+    char data[1024] = {};
+    DWORD size = sizeof data - 1;
+    const LONG r =
+        RegQueryValueExA(k, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(k);
+    if (r != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::string(data);
+}
+
+void SetValue(HKEY root, const std::string& key, const std::string& name, const std::string& data) {
+    HKEY k = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+        ERROR_SUCCESS);
+    RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>(data.size() + 1));
+    RegCloseKey(k);
+}
+
+class AutoRunTest : public shell_test::ShellTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        Redirect("XDG_CONFIG_HOME", dir.filePath("user").toStdString());
+        Redirect("XDG_CONFIG_DIRS", dir.filePath("machine").toStdString());
+        app.SetTitle("AutoRunTest");
+        ShellTest::SetUp();
+        autoRun = new TacAppAutoRun(form);
+        autoRun->OnAutoRunChanged = [this](fw::TObject*) { ++changes; };
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved) {
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
+        }
+    }
+    void Redirect(const std::string& name, const std::string& value) {
+        const char* old = std::getenv(name.c_str());
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    bool UserEntry() const {
+        return QFile::exists(dir.filePath("user/autostart/AutoRunTest.desktop"));
+    }
+    bool MachineEntry() const {
+        return QFile::exists(dir.filePath("machine/autostart/AutoRunTest.desktop"));
+    }
+
+    QTemporaryDir dir;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    TacAppAutoRun* autoRun = nullptr;
+    int changes = 0;
+};
+
+TEST_F(AutoRunTest, RegistersTheQuotedExecutableAsTheUsersAutostartEntry) {
+    EXPECT_FALSE(autoRun->AutoRun());
+    EXPECT_FALSE(autoRun->CaptionButton()->Visible());
+    EXPECT_EQ(autoRun->CaptionButton()->Hint(), "Auto-run at StartUp");
+    EXPECT_EQ(autoRun->SystemMenu()->Caption(), "Auto-run at &StartUp");
+    EXPECT_EQ(autoRun->SystemMenu()->Separators(), TacMenuSeparators{seBefore});
+    const QImage disabled = autoRun->Glyph()->Image();
+    EXPECT_FALSE(disabled.isNull());
+
+    autoRun->SetAutoRun(true);
+    EXPECT_TRUE(autoRun->AutoRun());
+    EXPECT_EQ(changes, 1);
+    // The entry's Exec line reads back as the command it runs.
+    const auto data = Value(HKEY_CURRENT_USER, kRun, "AutoRunTest");
+    ASSERT_TRUE(data.has_value());
+    EXPECT_EQ(QProcess::splitCommand(QString::fromStdString(*data)),
+              (QStringList{QString::fromStdString(ExecutablePath()), "/autorun"}));
+    EXPECT_TRUE(UserEntry());
+    EXPECT_NE(autoRun->Glyph()->Image(), disabled) << "the indicator still shows disabled";
+
+    autoRun->SetAutoRun(false);
+    EXPECT_FALSE(UserEntry());
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(autoRun->Glyph()->Image(), disabled);
+}
+
+TEST_F(AutoRunTest, PresentValueIsNotRewrittenAndAnAbsentOneNotDeleted) {
+    SetValue(HKEY_CURRENT_USER, kRun, "AutoRunTest", "\"/elsewhere/old\" /autorun");
+    autoRun->SetAutoRun(true);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, kRun, "AutoRunTest"), "/elsewhere/old /autorun");
+
+    // Absent: no change event, but the bound item still follows.
+    autoRun->SetAutoRun(false);
+    changes = 0;
+    auto* item = new fw::TMenuItem(form);
+    autoRun->SetMenuItem(item);
+    item->SetChecked(true);
+    autoRun->SetAutoRun(false);
+    EXPECT_EQ(changes, 0);
+    EXPECT_FALSE(item->Checked());
+}
+
+TEST_F(AutoRunTest, BoundItemShowsTheStateAndItsClickToggles) {
+    autoRun->SetAutoRun(true);
+    auto* item = new fw::TMenuItem(form);
+    int ownClicks = 0;
+    item->OnClick = [&](fw::TObject*) { ++ownClicks; };
+    autoRun->SetMenuItem(item);
+    EXPECT_TRUE(item->Checked());
+    item->Click();
+    EXPECT_FALSE(item->Checked());
+    EXPECT_FALSE(autoRun->AutoRun());
+    item->Click();
+    EXPECT_TRUE(autoRun->AutoRun());
+    EXPECT_EQ(ownClicks, 0);
+    // Unbound, the item has its own handler back.
+    autoRun->SetMenuItem(nullptr);
+    item->Click();
+    EXPECT_EQ(ownClicks, 1);
+}
+
+TEST_F(AutoRunTest, RegistrationMovesWithRunForAndRunOnce) {
+    autoRun->SetAutoRun(true);
+    ASSERT_TRUE(UserEntry());
+    autoRun->SetRunFor(rlLocalMachine);
+    EXPECT_FALSE(UserEntry());
+    EXPECT_TRUE(MachineEntry());
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, kRun, "AutoRunTest"), std::nullopt);
+    EXPECT_TRUE(Value(HKEY_LOCAL_MACHINE, kRun, "AutoRunTest").has_value());
+
+    // RunOnce: the value goes to ...\RunOnce, which starts nothing here.
+    autoRun->SetRunOnce(true);
+    EXPECT_FALSE(MachineEntry());
+    EXPECT_EQ(autoRun->KeyPath(), std::string(kRun) + "Once");
+    EXPECT_TRUE(Value(HKEY_LOCAL_MACHINE, std::string(kRun) + "Once", "AutoRunTest").has_value());
+    EXPECT_TRUE(autoRun->AutoRun());
+}
+
+TEST_F(AutoRunTest, EmptyTitleNamesTheValueByTheExecutablesPath) {
+    app.SetTitle("");
+    autoRun->SetAutoRun(true);
+    EXPECT_TRUE(Value(HKEY_CURRENT_USER, kRun, ExecutablePath()).has_value());
+    autoRun->SetAutoRun(false);
+    EXPECT_FALSE(Value(HKEY_CURRENT_USER, kRun, ExecutablePath()).has_value());
+}
+
+TEST_F(AutoRunTest, TwoClicksOnTheButtonToggleTwiceAndLeaveTheEntryAsItWas) {
+    std::vector<bool> clicks;
+    autoRun->OnButtonClick = [&](fw::TObject*, bool state) { clicks.push_back(state); };
+    // The title-bar button's click, then the system-menu item's.
+    const WPARAM id = autoRun->ButtonId();
+    autoRun->CaptionButton()->SetVisible(true);
+    form->Perform(WM_NCLBUTTONDOWN, id, 0);
+    form->Perform(WM_NCLBUTTONUP, id, 0);
+    EXPECT_TRUE(UserEntry());
+    form->Perform(WM_SYSCOMMAND, id, 0);
+    EXPECT_EQ(clicks, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(UserEntry());
+}
+
+TEST_F(AutoRunTest, LogonNoticeValuesFollowEnabled) {
+    const std::string key = TacAutoRunLogonNotice::KeyPath();
+    // The key is opened, never created: nothing is written without it.
+    autoRun->LogonNotice()->SetEnabled(true);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, key, "LegalNoticeCaption"), std::nullopt);
+    SetValue(HKEY_LOCAL_MACHINE, key, "Other", "x");
+    autoRun->LogonNotice()->SetCaption("Notice");
+    autoRun->LogonNotice()->SetText("Be kind");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, key, "LegalNoticeCaption"), "Notice");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, key, "LegalNoticeText"), "Be kind");
+    autoRun->LogonNotice()->SetEnabled(false);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, key, "LegalNoticeCaption"), std::nullopt);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, key, "LegalNoticeText"), std::nullopt);
+}
+
+// The entry of a program whose path holds blanks is valid, and the desktop's
+// login start (systemd's autostart generator) runs it with "/autorun".
+TEST(AutoRunEntry, ProgramInAFolderWithBlanksIsStartedAtLogin) {
+    const char* generator = "/lib/systemd/user-generators/systemd-xdg-autostart-generator";
+    if (!QFile::exists(generator))
+        QUILVANE_SKIP_OR_FAIL("systemd's autostart generator is not installed");
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0)
+        QUILVANE_SKIP_OR_FAIL("desktop-file-validate is not installed");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.filePath("Program Files/instance driver");
+    QDir().mkpath(dir.filePath("Program Files"));
+    ASSERT_TRUE(QFile::copy(INSTANCE_DRIVER, program));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", dir.path());
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("XDG_CONFIG_DIRS", dir.filePath("xdg"));
+    env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+    QDir().mkpath(dir.filePath("run"));
+    QFile::setPermissions(dir.filePath("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    auto run = [&](const QString& exe, const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(exe, args);
+        const bool done = p.waitForFinished(15000);
+        return std::pair{done && p.exitCode() == 0,
+                         QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+    };
+    ASSERT_TRUE(run(program, {"Drive Monitor", "--register"}).first);
+    const QString entry = dir.filePath("config/autostart/Drive%20Monitor.desktop");
+    ASSERT_TRUE(QFile::exists(entry))
+        << QDir(dir.filePath("config/autostart")).entryList().join(' ').toStdString();
+    const auto valid = run("desktop-file-validate", {entry});
+    EXPECT_TRUE(valid.first) << valid.second.toStdString();
+
+    const QString units = dir.filePath("units");
+    QDir().mkpath(units);
+    const auto generated = run(generator, {units, units, units});
+    ASSERT_TRUE(generated.first) << generated.second.toStdString();
+    const QStringList services = QDir(units).entryList({"*.service"}, QDir::Files);
+    ASSERT_EQ(services.size(), 1) << generated.second.toStdString();
+    QFile unit(QDir(units).filePath(services[0]));
+    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+    QString execStart;
+    for (const QString& line : QString::fromUtf8(unit.readAll()).split('\n'))
+        if (line.startsWith("ExecStart="))
+            execStart =
+                line.mid(int(std::strlen("ExecStart="))).remove(QRegularExpression("^[:@+!-]+"));
+    QStringList command = QProcess::splitCommand(execStart);
+    ASSERT_GE(command.size(), 2) << execStart.toStdString();
+    EXPECT_EQ(command[0], program);
+    const QString exe = command.takeFirst();
+    // The login start runs the program under its title: add it, as the title
+    // is not part of the command.
+    const auto started = run(exe, QStringList{"Drive Monitor", "--register"} + command);
+    EXPECT_TRUE(started.second.contains("autorun 1")) << started.second.toStdString();
+}
+
+}  // namespace
