@@ -87,6 +87,9 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     Timer1->SetInterval(10000);
     Timer1->OnTimer = [this](fw::TObject* s) { Timer1Timer(s); };
 
+    acOnlyOne1 = new TacOnlyOne(this);
+    acOnlyOne1->SetName("acOnlyOne1");
+
     acCaptionButton1 = new TacCaptionButton(this);
     acCaptionButton1->SetName("acCaptionButton1");
     acCaptionButton1->SetBtnOrder(2);

@@ -24,6 +24,7 @@
 #include "ini/ini_store.h"
 #include "ping/ping_component.h"
 #include "shell/caption_button.h"
+#include "shell/only_one.h"
 
 namespace quilvane {
 
@@ -104,6 +105,8 @@ public:
     // The title-bar button that starts the upgrade check; no system-menu item.
     TacCaptionButton* acCaptionButton1;
     void acCaptionButton1Click(fw::TObject* Sender);
+    // A second start asks this one to the front and ends (all defaults).
+    TacOnlyOne* acOnlyOne1;
     TPing* Ping1;
 
     // What the monitor does to drives; the platform's operations unless a test

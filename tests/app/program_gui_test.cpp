@@ -1,6 +1,7 @@
 // The real program on a private Xvfb display: its main window appears with the
 // list view's geometry and the program's icon, and Alt+X ends the process with
-// status 0. A screenshot of the display is kept beside this test's binary.
+// status 0; a second start ends at once while the first runs. A screenshot of
+// the display is kept beside this test's binary.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -37,6 +38,22 @@ QList<QSize> IconSizes(const QString& xprop) {
     return sizes;
 }
 
+// The program's environment on the display, with a home, settings and runtime
+// folder of its own: the program must not touch the user's files.
+QProcessEnvironment PrivateEnvironment(const XvfbDisplay& display, const QString& name) {
+    QProcessEnvironment env = display.Environment();
+    const QString home = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath(name);
+    QDir(home).removeRecursively();
+    QDir().mkpath(home);
+    env.insert("HOME", home);
+    env.insert("XDG_CONFIG_HOME", home + "/.config");
+    env.insert("XDG_RUNTIME_DIR", home + "/run");
+    QDir().mkpath(home + "/run");
+    QFile::setPermissions(home + "/run",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    return env;
+}
+
 TEST(ProgramOnXvfb, MainWindowHasListViewGeometryAndAltXEndsWithStatusZero) {
     for (const char* tool : {"xdotool", "import", "xprop"}) {
         if (!XvfbDisplay::HaveProgram(tool))
@@ -47,18 +64,7 @@ TEST(ProgramOnXvfb, MainWindowHasListViewGeometryAndAltXEndsWithStatusZero) {
         QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
 
     QProcess program;
-    QProcessEnvironment env = display.Environment();
-    // A home of its own: the program must not touch the user's files.
-    const QString home = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("gui_home");
-    QDir(home).removeRecursively();
-    QDir().mkpath(home);
-    env.insert("HOME", home);
-    env.insert("XDG_CONFIG_HOME", home + "/.config");
-    env.insert("XDG_RUNTIME_DIR", home + "/run");
-    QDir().mkpath(home + "/run");
-    QFile::setPermissions(home + "/run",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    program.setProcessEnvironment(env);
+    program.setProcessEnvironment(PrivateEnvironment(display, "gui_home"));
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(QUILVANE_BINARY, {});
     ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
@@ -98,6 +104,41 @@ TEST(ProgramOnXvfb, MainWindowHasListViewGeometryAndAltXEndsWithStatusZero) {
     ASSERT_TRUE(program.waitForFinished(15000)) << "Alt+X did not end the program";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);
+}
+
+TEST(ProgramOnXvfb, SecondStartEndsWithStatusZeroAndAKilledFirstDoesNotBlockTheNext) {
+    XvfbDisplay display;
+    if (!display.Ok())
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
+    const QProcessEnvironment env = PrivateEnvironment(display, "single_home");
+    auto start = [&](QProcess& p) {
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(QUILVANE_BINARY, {});
+        return p.waitForStarted(10000);
+    };
+
+    QProcess first;
+    ASSERT_TRUE(start(first));
+    XvfbDisplay::KillOnExit stopFirst{first};
+    ASSERT_FALSE(display.FindWindow("^Quilvane$").isEmpty()) << "the first window did not appear";
+
+    QProcess second;
+    ASSERT_TRUE(start(second));
+    XvfbDisplay::KillOnExit stopSecond{second};
+    ASSERT_TRUE(second.waitForFinished(15000)) << "the second start did not end";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // A first instance killed outright leaves nothing behind that blocks.
+    first.kill();
+    first.waitForFinished(5000);
+    QProcess third;
+    ASSERT_TRUE(start(third));
+    XvfbDisplay::KillOnExit stopThird{third};
+    EXPECT_FALSE(display.FindWindow("^Quilvane$").isEmpty()) << "the next start shows no window";
+    EXPECT_EQ(third.state(), QProcess::Running);
 }
 
 }  // namespace
