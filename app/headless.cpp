@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <thread>
 
 #include "app/connection_table.h"
@@ -172,6 +173,18 @@ int RunHeadless(int argc, char** argv) {
     Application->Initialize();
     Application->SetTitle("Quilvane");
     Application->ShowMainForm = false;
+    // One monitor at a time: two would map and drop the same letters. The
+    // headless mode holds the window's single-instance guard for its life, so
+    // a window start ends as a second instance, and this ends when a window
+    // (or another headless monitor) holds it.
+    const std::unique_ptr<void, win::BOOL (*)(win::HANDLE)> guard(
+        win::CreateMutexA(nullptr, win::FALSE, TacOnlyOne::MutexName().c_str()), &win::CloseHandle);
+    if (!guard || win::GetLastError() == win::ERROR_ALREADY_EXISTS) {
+        std::fprintf(stderr,
+                     "Quilvane cannot start: another Quilvane monitor is running (a window or "
+                     "quilvane --headless)\n");
+        return 1;
+    }
     try {
         Application->CreateForm(&Form1);
     } catch (const std::exception& e) {

@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <strings.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <cstdio>
@@ -43,10 +45,11 @@ int RunProgram(int argc, char** argv) {
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (std::strcmp(arg, "/minimized") == 0 || std::strcmp(arg, "/autorun") == 0 ||
-                   std::strcmp(arg, "/afterupgrade") == 0) {
-            // The tray start, auto-run and upgrade parameters: accepted as they
-            // come from the start-up entry and the upgrade helper.
+        } else if (strcasecmp(arg, "/minimized") == 0 || strcasecmp(arg, "/autorun") == 0 ||
+                   strcasecmp(arg, "/afterupgrade") == 0) {
+            // The tray start, auto-run and upgrade parameters, in any case (the
+            // components compare them so): accepted as they come from the
+            // start-up entry and the upgrade helper.
         } else {
             std::fprintf(stderr, "quilvane: unknown option '%s'\n%s", arg, kUsage);
             return 2;

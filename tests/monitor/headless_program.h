@@ -55,6 +55,7 @@ public:
     bool Ready() const { return ready_; }
     pid_t Pid() const { return pid_; }
     std::string Drives() const { return session_.Drives(); }
+    std::string Runtime() const { return session_.Runtime(); }
     std::string SettingsFile() const { return quilvane::SettingsFilePath(root_ + "/bin"); }
 
     // Writes the settings file with the program's own writer.

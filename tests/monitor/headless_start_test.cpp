@@ -1,5 +1,6 @@
 // The headless program's start: a settings file it cannot use ends it with a
-// message that names the file, and an end signal during the start is seen.
+// message that names the file, an end signal during the start is seen, and a
+// monitor that runs already keeps it from starting.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "platform/kernel.h"
 #include "tests/ini/ini_fixture.h"
 #include "tests/monitor/headless_program.h"
 
@@ -75,6 +77,29 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const std::string& p) { return ::symlink("/proc/self/mem", p.c_str()); },
                     "I/O error"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The window's single-instance guard held (by a window, or another headless
+// monitor) in the program's runtime folder: the start ends with status 1.
+TEST(HeadlessStart, RefusesWhileAnotherMonitorHoldsTheGuard) {
+    HeadlessProgram program;
+    ASSERT_TRUE(program.Ready());
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string old = saved ? saved : "";
+    ::setenv("XDG_RUNTIME_DIR", program.Runtime().c_str(), 1);
+    const win::HANDLE guard = win::CreateMutexA(nullptr, win::FALSE, "TacOnlyOneQuilvane");
+    if (saved)
+        ::setenv("XDG_RUNTIME_DIR", old.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_NE(guard, nullptr);
+    ASSERT_TRUE(program.Start({}, true));
+    const std::string output = AllOutput(program);
+    const int status = program.Wait(20s);
+    win::CloseHandle(guard);
+    ASSERT_NE(status, -1) << "the program did not end: " << output;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "wait status " << status;
+    EXPECT_NE(output.find("another Quilvane monitor is running"), std::string::npos) << output;
+}
 
 // The count of a damaged file once kept the start busy for ever, deaf to
 // SIGTERM; now the start is short, and the signal is seen in any state.

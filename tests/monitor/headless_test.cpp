@@ -161,7 +161,7 @@ TEST(ProgramOptions, HelpListsTheOptions) {
 
 TEST(ProgramOptions, WindowsParametersAreAcceptedAndUnknownOptionsRefused) {
     EXPECT_EQ(
-        RunCommand({QUILVANE_BINARY, "/minimized", "/autorun", "/afterupgrade", "--help"}).exitCode,
+        RunCommand({QUILVANE_BINARY, "/MINIMIZED", "/autorun", "/AfterUpgrade", "--help"}).exitCode,
         0);
     const auto bad = RunCommand({QUILVANE_BINARY, "--bogus"});
     EXPECT_EQ(bad.exitCode, 2);
