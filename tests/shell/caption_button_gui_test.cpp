@@ -6,7 +6,6 @@
 // with its buttons is kept as a picture (caption_buttons.png) beside the test.
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -15,69 +14,36 @@
 #include <map>
 #include <string>
 
+#include "tests/support/line_process.h"
 #include "tests/support/skip_or_fail.h"
 #include "tests/support/xvfb_display.h"
 
 namespace {
 
-class Driver {
-public:
-    explicit Driver(const XvfbDisplay& display) : display_(display) {
-        QProcessEnvironment env = display.Environment();
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        process_.setProcessEnvironment(env);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        shot_ = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("caption_buttons.png");
-        QFile::remove(shot_);
-        process_.start(QUILVANE_DRIVER, {shot_});
-    }
-    ~Driver() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
+QString ShotPath() {
+    const QString shot = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("caption_buttons.png");
+    QFile::remove(shot);
+    return shot;
+}
 
-    // Waits (bounded) for a line starting with `prefix`; returns the line
-    // without it, or "?" when none came. Lines before it are dropped.
-    std::string WaitFor(const std::string& prefix, int ms = 8000) {
-        QDeadlineTimer deadline(ms);
-        for (;;) {
-            while (process_.canReadLine()) {
-                const std::string line = process_.readLine().trimmed().toStdString();
-                seen_.push_back(line);
-                if (line.rfind(prefix, 0) == 0)
-                    return line.substr(prefix.size());
-            }
-            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
-                return "?";
-            process_.waitForReadyRead(
-                static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-        }
-    }
-    // Counts lines starting with `prefix` that arrive within `ms`.
-    int Count(const std::string& prefix, int ms) {
-        int n = 0;
-        QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired()) {
-            if (WaitFor(prefix, static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))) !=
-                "?")
-                ++n;
-        }
-        return n;
-    }
-    // Everything read so far since the last call.
-    std::vector<std::string> Drain(int ms = 300) {
-        seen_.clear();
-        WaitFor("\x01never", ms);
-        return std::exchange(seen_, {});
-    }
+QProcessEnvironment DriverEnvironment(const XvfbDisplay& display) {
+    QProcessEnvironment env = display.Environment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    return env;
+}
+
+// The driver program: its report lines, plus the display it runs on.
+class Driver : public LineProcess {
+public:
+    explicit Driver(const XvfbDisplay& display)
+        : LineProcess(DriverEnvironment(display), QUILVANE_DRIVER, {ShotPath()}),
+          display_(display),
+          shot_(QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("caption_buttons.png")) {}
 
     bool Xdo(const QStringList& args) {
         const auto r = display_.Run("xdotool", args);
         return r.finished && r.exitCode == 0;
     }
-    bool Started() { return process_.waitForStarted(10000); }
     const QString& Shot() const { return shot_; }
 
     // The pixels of a screen rectangle.
@@ -91,9 +57,7 @@ public:
 
 private:
     const XvfbDisplay& display_;
-    QProcess process_;
     QString shot_;
-    std::vector<std::string> seen_;
 };
 
 struct Point {

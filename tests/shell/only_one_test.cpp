@@ -4,69 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/support/line_process.h"
+
 namespace {
-
-class Instance {
-public:
-    Instance(const QProcessEnvironment& env, const QStringList& args) {
-        process_.setProcessEnvironment(env);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(INSTANCE_DRIVER, args);
-    }
-    ~Instance() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-
-    // Waits (bounded) for a line starting with `prefix`; returns the rest of
-    // it, or "?" when none came.
-    std::string WaitFor(const std::string& prefix, int ms = 8000) {
-        QDeadlineTimer deadline(ms);
-        for (;;) {
-            while (process_.canReadLine()) {
-                const std::string line = process_.readLine().trimmed().toStdString();
-                lines_.push_back(line);
-                if (line.rfind(prefix, 0) == 0)
-                    return line.substr(prefix.size());
-            }
-            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
-                return "?";
-            process_.waitForReadyRead(
-                static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-        }
-    }
-    // Whether the process ends within `ms`, with status 0; reads what is left.
-    bool EndsWithZero(int ms = 8000) {
-        if (!process_.waitForFinished(ms))
-            return false;
-        WaitFor("\x01never", 1);
-        return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-    }
-    bool Said(const std::string& line) const {
-        return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
-    }
-    void Tell(const char* line) { process_.write(line); }
-    void Kill() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
-    bool Running() const { return process_.state() != QProcess::NotRunning; }
-
-private:
-    QProcess process_;
-    std::vector<std::string> lines_;
-};
 
 class OnlyOneTest : public ::testing::Test {
 protected:
@@ -83,8 +30,8 @@ protected:
         env.insert("XDG_CONFIG_DIRS", dir.filePath("xdg"));
         env.insert("XDG_RUNTIME_DIR", run);
     }
-    std::unique_ptr<Instance> Start(const QStringList& args) {
-        return std::make_unique<Instance>(env, args);
+    std::unique_ptr<LineProcess> Start(const QStringList& args) {
+        return std::make_unique<LineProcess>(env, INSTANCE_DRIVER, args);
     }
 
     QTemporaryDir dir;
