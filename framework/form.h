@@ -85,6 +85,7 @@
 
 #include "framework/controls.h"
 #include "framework/sets.h"
+#include "platform/metrics.h"
 
 class QEventLoop;
 class QPainter;
@@ -93,16 +94,16 @@ namespace fw {
 
 class TButton;
 
-// The non-client geometry of a form, in pixels (as the system metrics
-// SM_CXDLGFRAME/SM_CYDLGFRAME, SM_CYCAPTION, SM_CXSIZE/SM_CYSIZE give them).
-constexpr int NCFrameWidth = 3;
-constexpr int NCFrameHeight = 3;
+// The non-client geometry of a form, in pixels: the system metrics
+// SM_CXDLGFRAME/SM_CYDLGFRAME, SM_CYCAPTION, SM_CXSIZE/SM_CYSIZE.
+constexpr int NCFrameWidth = win::metrics::kDlgFrame;
+constexpr int NCFrameHeight = win::metrics::kDlgFrame;
 // The title bar including the line under it.
-constexpr int NCCaptionHeight = 19;
+constexpr int NCCaptionHeight = win::metrics::kCaption;
 // The title bar's buttons (the close box, and the size later caption buttons
 // use to find their places).
-constexpr int NCCaptionButtonWidth = 18;
-constexpr int NCCaptionButtonHeight = 18;
+constexpr int NCCaptionButtonWidth = win::metrics::kCaptionButton;
+constexpr int NCCaptionButtonHeight = win::metrics::kCaptionButton;
 
 enum class TBorderIcon { biSystemMenu, biMinimize, biMaximize, biHelp };
 using enum TBorderIcon;
