@@ -1,6 +1,7 @@
 // The tray icon on a real tray: tray_demo (a form with a tray icon set up as
-// the program's main window) on a private Xvfb display with trayer, driven
-// with xdotool as a user would. Screenshots are kept beside this test's
+// the program's main window) on a private Xvfb display with trayer (XEmbed)
+// or gtk-sni-tray-standalone (StatusNotifierItem), driven with xdotool as a
+// user would. Screenshots are kept beside this test's
 // binary.
 #include <gtest/gtest.h>
 
@@ -42,7 +43,7 @@ protected:
     }
 
     void Start(const QStringList& args) {
-        QProcessEnvironment env = display_->Environment();
+        QProcessEnvironment env = hostEnv_.isEmpty() ? display_->Environment() : hostEnv_;
         const QString home = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("tray_home");
         QDir(home).removeRecursively();
         QDir().mkpath(home + "/run");
@@ -75,8 +76,31 @@ protected:
 
     std::unique_ptr<XvfbDisplay> display_;
     std::unique_ptr<TrayerHost> trayer_;
+    // The environment of a tray host other than trayer (empty: the display's).
+    QProcessEnvironment hostEnv_;
     QProcess demo_;
     QStringList seen_;
+};
+
+// The same with a StatusNotifierItem host on a session bus of its own, and no
+// XEmbed tray.
+class TrayIconOnStatusNotifierHost : public TrayIconOnTrayer {
+protected:
+    void SetUp() override {
+        TrayIconOnTrayer::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        trayer_.reset();
+        sni_ = std::make_unique<SniHost>(*display_);
+        if (!sni_->Ok() || !sni_->StartHost(*display_))
+            QUILVANE_SKIP_OR_FAIL(sni_->Error().toStdString());
+        hostEnv_ = sni_->Environment(*display_);
+    }
+    void TearDown() override {
+        TrayIconOnTrayer::TearDown();
+        sni_.reset();
+    }
+    std::unique_ptr<SniHost> sni_;
 };
 
 // The geometry of the demo's visible windows wider than an icon, as
@@ -191,6 +215,20 @@ TEST_F(TrayIconOnTrayer, HintLongerThan63CharactersShowsCut) {
     Shot("tray_icon_long_hint.png");
     ASSERT_GT(w63, 0) << "no tooltip showed";
     EXPECT_EQ(w73, w63) << "the tip showed more than 63 characters";
+}
+
+// This host delivers left clicks only: the icon docks at the start and a
+// double click brings the form back.
+TEST_F(TrayIconOnStatusNotifierHost, StartMinimizedDocksTheIconAndADoubleClickRestores) {
+    Start({});
+    ASSERT_TRUE(Expect("show")) << Seen();
+    const QPoint icon = TrayIconCentre(*display_, "gtk-sni-tray-standalone", true);
+    ASSERT_GE(icon.x(), 0);
+    EXPECT_FALSE(FormShown(1500)) << "the form showed";
+    Shot("tray_icon_sni.png");
+    Click(icon, "double");
+    EXPECT_TRUE(Expect("restore")) << Seen();
+    EXPECT_TRUE(FormShown()) << "the form did not come back";
 }
 
 }  // namespace
