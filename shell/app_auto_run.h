@@ -99,6 +99,8 @@ public:
 
 protected:
     void Click() override;
+    // The system-menu item's check mark shows the state.
+    bool MenuItemChecked() const override { return cached_; }
 
 private:
     bool Designing() const { return ComponentState().Contains(fw::csDesigning); }

@@ -144,7 +144,8 @@ void TacSystemMenu::Insert() {
     if (!button_->Enabled())
         EnableMenuItem(menu, id, MF_BYCOMMAND | MF_GRAYED);
     inserted_ = true;
-    CheckMenuItem(menu, id, MF_BYCOMMAND | (button_->Down() ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu, id,
+                  MF_BYCOMMAND | (button_->MenuItemChecked() ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void TacSystemMenu::Remove() {

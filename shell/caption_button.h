@@ -213,6 +213,8 @@ protected:
     void Redraw();
     // Sets the check mark of the system-menu item, when the item is there.
     void CheckSystemMenuItem(bool checked);
+    // The check mark the system-menu item gets when it is inserted: Down.
+    virtual bool MenuItemChecked() const { return down_; }
 
 private:
     friend class TacSystemMenu;

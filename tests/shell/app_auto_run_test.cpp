@@ -15,6 +15,7 @@
 
 #include "framework/menus.h"
 #include "platform/kernel.h"
+#include "platform/menu.h"
 #include "platform/registry.h"
 #include "tests/shell/shell_fixture.h"
 #include "tests/support/skip_or_fail.h"
@@ -186,6 +187,21 @@ TEST_F(AutoRunTest, TwoClicksOnTheButtonToggleTwiceAndLeaveTheEntryAsItWas) {
     form->Perform(WM_SYSCOMMAND, id, 0);
     EXPECT_EQ(clicks, (std::vector<bool>{true, false}));
     EXPECT_FALSE(UserEntry());
+}
+
+TEST_F(AutoRunTest, SystemMenuItemIsCheckedByTheStateAlsoWhenInsertedAgain) {
+    autoRun->SystemMenu()->SetApplyToMenu(true);
+    const HMENU menu = GetSystemMenu(form->Handle(), FALSE);
+    const UINT id = autoRun->ButtonId();
+    auto checked = [&] { return (GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; };
+    EXPECT_FALSE(checked());
+    autoRun->SetAutoRun(true);
+    EXPECT_TRUE(checked());
+    form->Perform(WM_ACRESETMENUITEM, 0, 0);
+    EXPECT_TRUE(checked()) << "the item inserted again lost the state";
+    form->Perform(WM_SYSCOMMAND, id, 0);
+    EXPECT_FALSE(checked());
+    EXPECT_FALSE(autoRun->AutoRun());
 }
 
 TEST_F(AutoRunTest, LogonNoticeValuesFollowEnabled) {
