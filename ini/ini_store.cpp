@@ -14,6 +14,7 @@
 #include "framework/application.h"
 #include "framework/form.h"
 #include "ini/ini_text.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/user.h"
 
@@ -21,28 +22,6 @@ namespace {
 
 constexpr unsigned char kMarker = 0xB6;
 constexpr unsigned char kKey = 0x13;
-
-// An open file descriptor, closed on every path out.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the result, which matters after writing.
-    int Close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
-};
 
 bool FileExists(const std::string& path) {
     struct stat st {};
@@ -60,53 +39,12 @@ std::string ExtractFilePath(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// The Windows error number that the run-time library would report.
-int WindowsError(int err) {
-    switch (err) {
-        case ENOENT:
-            return 2;  // ERROR_FILE_NOT_FOUND
-        case ENOTDIR:
-            return 3;  // ERROR_PATH_NOT_FOUND
-        case EMFILE:
-        case ENFILE:
-            return 4;  // ERROR_TOO_MANY_OPEN_FILES
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return 5;  // ERROR_ACCESS_DENIED
-        case ENOSPC:
-            return 112;  // ERROR_DISK_FULL
-        default:
-            return 1117;  // ERROR_IO_DEVICE
-    }
-}
-
 // ReadWholeFile's own failures, beside the errno values.
 constexpr int kNotRegular = -1;
 constexpr int kTooLarge = -2;
 // No settings file comes near this; a larger file is refused rather than
 // read into memory.
-constexpr off_t kMaxFileSize = 64 << 20;
-
-// The file a path names through any symbolic links, also when the last one
-// dangles (then the file it would name).
-std::string LinkTarget(const std::string& path) {
-    std::string target = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            break;
-        std::string link(PATH_MAX, '\0');
-        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
-        if (n <= 0)
-            break;
-        link.resize(static_cast<std::size_t>(n));
-        if (link[0] != '/')
-            link = ExtractFilePath(target) + link;
-        target = link;
-    }
-    return target;
-}
+constexpr std::size_t kMaxFileSize = 64 << 20;
 
 std::string SysErrorMessage(int err) {
     switch (err) {
@@ -124,7 +62,7 @@ std::string SysErrorMessage(int err) {
     if (err == kNotRegular || err == kTooLarge) {
         throw EInOutError("Cannot read file \"" + path + "\". " + SysErrorMessage(err), 5);
     }
-    const int code = WindowsError(err);
+    const int code = static_cast<int>(win::WindowsErrorFromErrno(err));
     std::string message;
     switch (code) {
         case 2:
@@ -151,98 +89,15 @@ std::string SysErrorMessage(int err) {
 // Reads a whole regular file; 0, the errno of the failure, kNotRegular or
 // kTooLarge. Opening does not wait for a writer (a FIFO would block it).
 int ReadWholeFile(const std::string& path, std::string& out) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0)
-        return errno;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        return errno;
-    if (!S_ISREG(st.st_mode))
-        return kNotRegular;
-    if (st.st_size > kMaxFileSize)
-        return kTooLarge;
-    out.clear();
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            break;
-        if (out.size() + static_cast<std::size_t>(n) > static_cast<std::size_t>(kMaxFileSize))
-            return kTooLarge;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return 0;
+    const int err = win::ReadFileContents(path, out, kMaxFileSize);
+    return err == EINVAL || err == EISDIR ? kNotRegular : err == EFBIG ? kTooLarge : err;
 }
 
-int WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-// Replaces the file at path by one holding data: a temporary file in the same
-// folder is written, flushed to the disk and renamed over it, so readers and
-// crashes see either the old or the new file. 0 or the errno of the failure.
+// Replaces the file at path by one holding data, all or nothing, through a
+// symbolic link, keeping its mode (new files are the owner's only: they hold
+// passwords), and refusing a read-only file. 0 or the errno of the failure.
 int ReplaceFile(const std::string& path, const std::string& data) {
-    // Through a symbolic link the file it points to is replaced, not the link.
-    std::string target = path;
-    struct stat lst {};
-    if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    const std::size_t slash = target.rfind('/');
-    const std::string dir =
-        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = dir + "." + base + ".XXXXXX";
-
-    // mkostemp creates the file with mode 0600: right for a new settings file,
-    // which holds passwords.
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0)
-        return errno;
-    struct stat old {};
-    int err = 0;
-    if (::stat(target.c_str(), &old) == 0) {
-        if (::fchmod(fd.get(), old.st_mode & 07777) != 0)
-            err = errno;
-        if (!err && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
-            // Only a privileged writer can hand the file back to its owner;
-            // otherwise the replacement is ours, as a rewrite in place would
-            // not be, and that is acceptable for a per-user file.
-            (void)::fchown(fd.get(), old.st_uid, old.st_gid);
-        }
-    }
-    if (!err)
-        err = WriteAll(fd.get(), data);
-    // The data must be on the disk before the rename makes it the file; the
-    // folder itself is not flushed: a rename lost to a power cut leaves the
-    // complete old file.
-    if (!err && ::fdatasync(fd.get()) != 0)
-        err = errno;
-    if (fd.Close() != 0 && !err)
-        err = errno;
-    if (!err && ::rename(temp.c_str(), target.c_str()) != 0)
-        err = errno;
-    if (err)
-        ::unlink(temp.c_str());
-    return err;
+    return win::ReplaceFileContents(path, data, 0600);
 }
 
 // A value as read: deciphered when it carries the marker.
@@ -470,7 +325,7 @@ namespace {
 [[noreturn]] void RaiseCreateError(const std::string& file, int err) {
     std::string text = "Cannot create file \"" + file + "\". " + SysErrorMessage(err);
     if (err == EACCES || err == EPERM || err == EROFS) {
-        const std::string target = LinkTarget(file);
+        const std::string target = win::FileWriteTarget(file);
         std::string dir = ExtractFilePath(target);
         if (dir.empty())
             dir = "./";

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -281,9 +282,9 @@ DWORD WindowsErrorFromErrno(int err) {
     }
 }
 
-int ReadFileContents(const std::string& path, std::string& out) {
+int ReadFileContents(const std::string& path, std::string& out, std::size_t maxSize) {
     out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0)
         return errno;
     struct stat st {};
@@ -291,6 +292,8 @@ int ReadFileContents(const std::string& path, std::string& out) {
         return errno;
     if (!S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (static_cast<std::uintmax_t>(st.st_size) > maxSize)
+        return EFBIG;
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buf, sizeof buf);
@@ -301,14 +304,41 @@ int ReadFileContents(const std::string& path, std::string& out) {
         }
         if (n == 0)
             return 0;
+        // The file may grow while it is read.
+        if (static_cast<std::size_t>(n) > maxSize - out.size())
+            return EFBIG;
         out.append(buf, static_cast<std::size_t>(n));
     }
+}
+
+std::string FileWriteTarget(const std::string& path) {
+    std::string target;
+    bool exists = false;
+    struct stat st {};
+    return ResolveTarget(path, target, exists, st) == 0 ? target : path;
 }
 
 int ReplaceFileContents(const std::string& path, std::string_view data, unsigned newFileMode) {
     const int err = Replace(path, data, newFileMode);
     SetLastError(WindowsErrorFromErrno(err));
     return err;
+}
+
+bool EnsurePrivateFolder(const std::string& path) {
+    if (path.empty())
+        return false;
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        (void)::mkdir(path.substr(0, slash).c_str(), 0700);
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0)
+        return false;
+    struct stat st {};
+    return ::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() &&
+           ((st.st_mode & 077) == 0 || ::fchmod(fd.get(), 0700) == 0);
 }
 
 FileLock::FileLock(const std::string& path, unsigned mode) {

@@ -34,9 +34,16 @@ DWORD GetFileAttributesA(LPCSTR lpFileName);
 DWORD WindowsErrorFromErrno(int err);
 
 // Reads the whole regular file at path into out (cleared first). A FIFO, a
-// device or a folder is refused (EINVAL, EISDIR) without blocking. Returns 0
-// or the errno of the failure (ENOENT for a missing file).
-int ReadFileContents(const std::string& path, std::string& out);
+// device or a folder is refused (EINVAL, EISDIR) without blocking, and so is
+// a file larger than maxSize (EFBIG), before it is read into memory. Returns
+// 0 or the errno of the failure (ENOENT for a missing file).
+int ReadFileContents(const std::string& path, std::string& out,
+                     std::size_t maxSize = static_cast<std::size_t>(-1));
+
+// The file that a write to path reaches: symbolic links followed, also when
+// the last one dangles (then the name it points to). The path itself when it
+// names no link or the links cannot be read.
+std::string FileWriteTarget(const std::string& path);
 
 // Replaces the whole content of the file at path with data, so that readers,
 // a killed process, a power cut or a full disk see either the complete old
@@ -59,6 +66,12 @@ int ReadFileContents(const std::string& path, std::string& out);
 // Windows code (ERROR_SUCCESS, ERROR_ACCESS_DENIED, ERROR_DISK_FULL, ...).
 int ReplaceFileContents(const std::string& path, std::string_view data,
                         unsigned newFileMode = 0600);
+
+// A folder of the caller's own at path: made 0700 (with any missing parents)
+// when missing, closed to others when it is ours but open to them. False when
+// it is a link, not a folder, or another user's: a shared folder such as /tmp
+// must not hand our files to whoever made the name first.
+bool EnsurePrivateFolder(const std::string& path);
 
 // An exclusive lock (flock) on the lock file at path, made with mode when
 // missing, held for the object's life: waits while another process or

@@ -308,6 +308,36 @@ TEST_F(IniStore, WriteThroughSymlinkReplacesTheLinkedFile) {
     EXPECT_TRUE(std::filesystem::is_symlink(Path));
 }
 
+TEST_F(IniStore, DanglingSymlinkIsWrittenThroughAndKept) {
+    const std::string real = Dir + "/elsewhere.ini";
+    ASSERT_EQ(::symlink(real.c_str(), Path.c_str()), 0);
+    Ini.WriteString("A", "1", false);
+    EXPECT_EQ(Take(real), "A=1\r\n");
+    EXPECT_EQ(Mode(real), 0600u);
+    EXPECT_TRUE(std::filesystem::is_symlink(Path));
+    EXPECT_EQ(Ini.ReadString("A", ""), "1");
+}
+
+// A file its owner made read-only is refused with the creation error that
+// says so, for root too, and stays as it was.
+TEST_F(IniStore, ReadOnlyFileIsRefusedAndKept) {
+    Put(Path, "A=1\r\n");
+    ASSERT_EQ(::chmod(Path.c_str(), 0444), 0);
+    try {
+        Ini.WriteString("A", "2", false);
+        ADD_FAILURE() << "no error";
+    } catch (const EFCreateError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file \"" + Path +
+                      "\". Permission denied. The file is read-only; make it writable to save "
+                      "the settings");
+    }
+    EXPECT_FALSE(Ini.InEditMode());
+    EXPECT_EQ(Take(Path), "A=1\r\n");
+    EXPECT_EQ(Mode(Path), 0444u);
+    EXPECT_EQ(Strays(), "");
+}
+
 TEST_F(IniStore, WriteWithoutFolderRaisesCantCreateAndLeavesStoreIdle) {
     for (const std::string& name :
          {Dir + "/no/such/Quilvane.ini", std::string(), std::string("x.ini")}) {

@@ -96,6 +96,7 @@ TEST_F(ReplaceFile, WritesThroughLinksAndKeepsThem) {
     Put(Dir + "/real.ini", "old");
     ASSERT_EQ(::symlink("real.ini", (Dir + "/middle").c_str()), 0);
     ASSERT_EQ(::symlink((Dir + "/middle").c_str(), Path.c_str()), 0);
+    EXPECT_EQ(FileWriteTarget(Path), Dir + "/real.ini");
     EXPECT_EQ(ReplaceFileContents(Path, "through"), 0);
     EXPECT_EQ(Take(Dir + "/real.ini"), "through");
     EXPECT_EQ(Mode(Dir + "/real.ini"), 0644u);
@@ -106,6 +107,7 @@ TEST_F(ReplaceFile, WritesThroughLinksAndKeepsThem) {
     ASSERT_EQ(::mkdir((Dir + "/sub").c_str(), 0700), 0);
     const std::string dangling = Dir + "/sub/link.ini";
     ASSERT_EQ(::symlink("../created.ini", dangling.c_str()), 0);
+    EXPECT_EQ(FileWriteTarget(dangling), Dir + "/sub/../created.ini");
     EXPECT_EQ(ReplaceFileContents(dangling, "made"), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(dangling));
     EXPECT_EQ(Take(Dir + "/created.ini"), "made");
@@ -116,6 +118,34 @@ TEST_F(ReplaceFile, WritesThroughLinksAndKeepsThem) {
     ASSERT_EQ(::symlink("loop-b", (Dir + "/loop-a").c_str()), 0);
     ASSERT_EQ(::symlink("loop-a", (Dir + "/loop-b").c_str()), 0);
     EXPECT_EQ(ReplaceFileContents(Dir + "/loop-a", "x"), ELOOP);
+}
+
+// The reader takes regular files whole, refuses at once what would block or
+// has no end, and refuses a file over the caller's limit before reading it.
+TEST_F(ReplaceFile, ReaderTakesRegularFilesWithinTheLimit) {
+    struct Case {
+        const char* name;
+        std::size_t limit;
+        int err;
+    };
+    Put(Path, "0123456789");
+    ASSERT_EQ(::mkfifo((Dir + "/fifo").c_str(), 0600), 0);
+    const Case cases[] = {
+        {"settings.ini", static_cast<std::size_t>(-1), 0},
+        {"settings.ini", 10, 0},
+        {"settings.ini", 9, EFBIG},
+        {"fifo", 100, EINVAL},
+        {"", 100, EISDIR},
+        {"missing", 100, ENOENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.limit));
+        std::string out = "stale";
+        EXPECT_EQ(ReadFileContents(Dir + "/" + c.name, out, c.limit), c.err);
+        EXPECT_EQ(out, c.err ? "" : "0123456789");
+    }
+    std::string dev;
+    EXPECT_EQ(ReadFileContents("/dev/zero", dev), EINVAL);
 }
 
 // Refused targets stay exactly as they were and nothing is left beside them.
