@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/file.h"
+
 #ifndef WIN_PRODUCT_NAME
 #error "the build names the product (WIN_PRODUCT_NAME)"
 #endif
@@ -22,19 +24,9 @@ std::string Transformed(int (*f)(int)) {
     return out;
 }
 
-// Made 0700 when missing, closed to others when it is ours; refused when it is
-// not a folder of ours.
-bool EnsurePrivateFolder(const std::string& path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    const bool ours = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
-                      ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
-    ::close(fd);
-    return ours;
+// Where the runtime area is when the session sets none.
+std::string FallbackRuntimeFolder() {
+    return "/tmp/" + ProductLowerName() + "-" + std::to_string(::geteuid());
 }
 
 }  // namespace
@@ -48,12 +40,24 @@ std::string ProductVariable(const std::string& what) {
     return Transformed(::toupper) + "_" + what;
 }
 
+std::string ProductLowerName() {
+    return Transformed(::tolower);
+}
+
 std::string PrivateRuntimeFolder() {
-    std::string dir;
-    if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x)
-        dir = std::string(x) + "/" + Transformed(::tolower);
-    else
-        dir = "/tmp/" + Transformed(::tolower) + "-" + std::to_string(::geteuid());
+    const char* x = std::getenv("XDG_RUNTIME_DIR");
+    const std::string dir =
+        x && *x ? std::string(x) + "/" + ProductLowerName() : FallbackRuntimeFolder();
+    return EnsurePrivateFolder(dir) ? dir : std::string();
+}
+
+std::string UserRuntimeFolder() {
+    if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x) {
+        struct stat st {};
+        const bool there = (::stat(x, &st) == 0 && S_ISDIR(st.st_mode)) || EnsurePrivateFolder(x);
+        return there ? std::string(x) : std::string();
+    }
+    const std::string dir = FallbackRuntimeFolder();
     return EnsurePrivateFolder(dir) ? dir : std::string();
 }
 

@@ -11,6 +11,9 @@ namespace win {
 // <config>/Quilvane/registry, window classes such as "TQuilvaneForm".
 const std::string& ProductName();
 
+// In lower case, for file and folder names: "quilvane".
+std::string ProductLowerName();
+
 // The name of the program's environment variable `what`: "DRIVES" gives
 // "QUILVANE_DRIVES".
 std::string ProductVariable(const std::string& what);
@@ -20,5 +23,10 @@ std::string ProductVariable(const std::string& what);
 // set; made 0700 when missing. Empty when no such folder can be had (another
 // user owns it or may write to it).
 std::string PrivateRuntimeFolder();
+
+// The user's runtime area itself: $XDG_RUNTIME_DIR (made when missing), or
+// the private /tmp/quilvane-UID where it is not set. Empty when it cannot be
+// had.
+std::string UserRuntimeFolder();
 
 }  // namespace win

@@ -126,10 +126,6 @@ private:
 // ---------------------------------------------------------------------------
 // The gvfs session (wnet_session.cpp)
 
-// A folder of our own: created 0700 when missing, refused when someone else
-// owns it or can write to it (a shared /tmp).
-bool EnsurePrivateFolder(const std::string& path);
-
 // Makes sure this process's GIO reaches a gvfs daemon: the user's session when
 // it has one, else the private bus recorded in the runtime folder, else a new
 // private bus with gvfsd and gvfsd-fuse, recorded for later runs.

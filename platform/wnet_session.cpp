@@ -7,18 +7,15 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/product.h"
 #include "platform/wnet_internal.h"
 
 namespace win::wnet {
 namespace {
 
-constexpr const char* kSessionFileName = "quilvane-session-bus";
-
-std::string RuntimeFolder() {
-    if (const char* x = std::getenv("XDG_RUNTIME_DIR"); x && *x)
-        return g_mkdir_with_parents(x, 0700) == 0 ? std::string(x) : std::string();
-    std::string dir = "/tmp/quilvane-" + std::to_string(::getuid());
-    return EnsurePrivateFolder(dir) ? dir : std::string();
+// Beside gvfs's own folders in the runtime area.
+std::string SessionFileName() {
+    return ProductLowerName() + "-session-bus";
 }
 
 // The argument vector and environment (this process's plus `extraEnv`, each
@@ -206,9 +203,9 @@ std::string SessionAddress(bool ready) {
         if (bus && (GvfsRunning(bus.get()) || GvfsActivatable(bus.get())))
             return env;
     }
-    const std::string runtime = RuntimeFolder();
+    const std::string runtime = UserRuntimeFolder();
     std::string text;
-    if (runtime.empty() || ReadFileContents(runtime + "/" + kSessionFileName, text) != 0)
+    if (runtime.empty() || ReadFileContents(runtime + "/" + SessionFileName(), text) != 0)
         return {};
     return text.substr(0, text.find('\n'));
 }
@@ -216,15 +213,6 @@ std::string SessionAddress(bool ready) {
 bool g_ready = false;
 
 }  // namespace
-
-bool EnsurePrivateFolder(const std::string& path) {
-    if (g_mkdir_with_parents(path.c_str(), 0700) != 0)
-        return false;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    return st.st_uid == ::getuid() && (st.st_mode & 022) == 0;
-}
 
 // Makes sure this process's GIO reaches a gvfs daemon: the user's session when
 // it has one, else the private bus recorded in the runtime folder, else a new
@@ -238,10 +226,10 @@ bool EnsureGvfsSession() {
         env && !address.empty() && address == env)
         return g_ready = true;
 
-    const std::string runtime = RuntimeFolder();
+    const std::string runtime = UserRuntimeFolder();
     if (runtime.empty())
         return false;
-    const std::string sessionFile = runtime + "/" + kSessionFileName;
+    const std::string sessionFile = runtime + "/" + SessionFileName();
     ObjPtr<GDBusConnection> bus(ConnectBus(address));
     if (!bus) {
         auto out = SpawnOutput(
