@@ -17,30 +17,29 @@ BOOL GetCursorPos(POINT* point) {
 SHORT GetKeyState(int virtualKey) {
     if (!qobject_cast<QGuiApplication*>(qApp))
         return 0;
-    bool down = false;
-    switch (virtualKey) {
-        case VK_SHIFT:
-            down = QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier;
-            break;
-        case VK_CONTROL:
-            down = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
-            break;
-        case VK_MENU:
-            down = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
-            break;
-        case VK_LBUTTON:
-            down = QGuiApplication::mouseButtons() & Qt::LeftButton;
-            break;
-        case VK_RBUTTON:
-            down = QGuiApplication::mouseButtons() & Qt::RightButton;
-            break;
-        case VK_MBUTTON:
-            down = QGuiApplication::mouseButtons() & Qt::MiddleButton;
-            break;
-        default:
-            break;
+    // The keys and buttons the components ask about, as Qt reports them.
+    struct KeyBit {
+        int key;
+        Qt::KeyboardModifier modifier;
+        Qt::MouseButton button;
+    };
+    static constexpr KeyBit kKeys[] = {
+        {VK_SHIFT, Qt::ShiftModifier, Qt::NoButton},
+        {VK_CONTROL, Qt::ControlModifier, Qt::NoButton},
+        {VK_MENU, Qt::AltModifier, Qt::NoButton},
+        {VK_LBUTTON, Qt::NoModifier, Qt::LeftButton},
+        {VK_RBUTTON, Qt::NoModifier, Qt::RightButton},
+        {VK_MBUTTON, Qt::NoModifier, Qt::MiddleButton},
+    };
+    for (const KeyBit& k : kKeys) {
+        if (k.key != virtualKey)
+            continue;
+        const bool down = k.modifier != Qt::NoModifier
+                              ? QGuiApplication::queryKeyboardModifiers().testFlag(k.modifier)
+                              : QGuiApplication::mouseButtons().testFlag(k.button);
+        return down ? static_cast<SHORT>(0x8000) : 0;
     }
-    return down ? static_cast<SHORT>(0x8000) : 0;
+    return 0;
 }
 
 }  // namespace win

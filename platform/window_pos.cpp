@@ -65,28 +65,29 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
     return wasVisible;
 }
 
-BOOL IsWindowVisible(HWND hwnd) {
+namespace {
+
+// A window's show state: its surface's when it has one, else its style bit.
+BOOL ShowState(HWND hwnd, bool (WindowSurface::*state)() const, DWORD styleBit) {
     if (!IsWindow(hwnd))
         return FALSE;
     if (WindowSurface* s = GetWindowSurface(hwnd))
-        return s->Visible() ? TRUE : FALSE;
-    return (static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & WS_VISIBLE) ? TRUE : FALSE;
+        return (s->*state)() ? TRUE : FALSE;
+    return (static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & styleBit) ? TRUE : FALSE;
+}
+
+}  // namespace
+
+BOOL IsWindowVisible(HWND hwnd) {
+    return ShowState(hwnd, &WindowSurface::Visible, WS_VISIBLE);
 }
 
 BOOL IsIconic(HWND hwnd) {
-    if (!IsWindow(hwnd))
-        return FALSE;
-    if (WindowSurface* s = GetWindowSurface(hwnd))
-        return s->Iconic() ? TRUE : FALSE;
-    return (static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & WS_MINIMIZE) ? TRUE : FALSE;
+    return ShowState(hwnd, &WindowSurface::Iconic, WS_MINIMIZE);
 }
 
 BOOL IsZoomed(HWND hwnd) {
-    if (!IsWindow(hwnd))
-        return FALSE;
-    if (WindowSurface* s = GetWindowSurface(hwnd))
-        return s->Zoomed() ? TRUE : FALSE;
-    return (static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE)) & WS_MAXIMIZE) ? TRUE : FALSE;
+    return ShowState(hwnd, &WindowSurface::Zoomed, WS_MAXIMIZE);
 }
 
 BOOL BringWindowToTop(HWND hwnd) {
