@@ -144,6 +144,17 @@ std::string MonitorLine(const fw::TRxMemoryData& table, std::time_t when) {
     return line;
 }
 
+std::string StartFailureText(const std::exception& e) {
+    std::string text = std::string("Quilvane cannot start: ") + e.what() + "\n";
+    if (const auto* icmp = dynamic_cast<const TICMPException*>(&e);
+        icmp && icmp->Reason == win::ERROR_ACCESS_DENIED) {
+        text +=
+            "Quilvane: this system lets this user open no ICMP socket; admit the user's group "
+            "in net.ipv4.ping_group_range or give the program CAP_NET_RAW\n";
+    }
+    return text;
+}
+
 int RunHeadless(int argc, char** argv) {
     // The window exists but is never shown: no display is needed.
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -188,14 +199,8 @@ int RunHeadless(int argc, char** argv) {
     try {
         Application->CreateForm(&Form1);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "Quilvane cannot start: %s\n", e.what());
-        if (const auto* icmp = dynamic_cast<const TICMPException*>(&e);
-            icmp && icmp->Reason == win::ERROR_ACCESS_DENIED) {
-            std::fprintf(stderr,
-                         "Quilvane: this system lets this user open no ICMP socket; admit the "
-                         "user's group in net.ipv4.ping_group_range or give the program "
-                         "CAP_NET_RAW\n");
-        }
+        const std::string text = StartFailureText(e);
+        std::fputs(text.c_str(), stderr);
         return 1;
     }
     starting = false;

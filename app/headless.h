@@ -13,6 +13,7 @@
 // the end signals.
 
 #include <ctime>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,11 @@ std::string MonitorLine(const fw::TRxMemoryData& table, std::time_t when);
 // byte; every other byte stands for itself. So a plain value never starts
 // with a quote, and a quoted one ends at the first quote not escaped.
 std::string LineValue(std::string_view value);
+
+// What the program says when making its main window failed: the error, and
+// for a system that allows this user no ICMP socket, what would allow one.
+// One or two lines, each ending in a line feed.
+std::string StartFailureText(const std::exception& e);
 
 // Runs the program headless until SIGTERM or SIGINT; returns the exit status.
 int RunHeadless(int argc, char** argv);

@@ -6,6 +6,9 @@
 #include <QIcon>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <string>
 
 #include "app/display_check.h"
 #include "app/headless.h"
@@ -75,7 +78,16 @@ int RunProgram(int argc, char** argv) {
     fw::TApplication application;
     Application->Initialize();
     Application->SetTitle("Quilvane");
-    Application->CreateForm(&Form1);
+    try {
+        Application->CreateForm(&Form1);
+    } catch (const std::exception& e) {
+        // Without its main window the program cannot run; say why where the
+        // user looks (a box) and where a log looks (standard error).
+        const std::string text = StartFailureText(e);
+        std::fputs(text.c_str(), stderr);
+        Application->ShowException(std::runtime_error(text.substr(0, text.size() - 1)));
+        return 1;
+    }
     Application->Run();
     return 0;
 }

@@ -8,8 +8,9 @@
 namespace quilvane {
 
 // Returns the process's exit status: 0 after the main form closed, non-zero
-// (with a line on stderr) when there is no display to show it on or an option
-// is unknown.
+// (with a line on stderr) when there is no display to show it on, an option
+// is unknown, or the main window cannot be made (then an error box says why,
+// and 1).
 int RunProgram(int argc, char** argv);
 
 }  // namespace quilvane

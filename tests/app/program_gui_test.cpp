@@ -141,4 +141,35 @@ TEST(ProgramOnXvfb, SecondStartEndsWithStatusZeroAndAKilledFirstDoesNotBlockTheN
     EXPECT_EQ(third.state(), QProcess::Running);
 }
 
+// Where the system gives this user no ICMP handle, the program cannot
+// monitor anything: it says so in a box and on standard error, and ends with
+// status 1 once the box is answered, instead of aborting.
+TEST(ProgramOnXvfb, NoPingHandleIsShownAndEndsWithStatusOne) {
+    if (!XvfbDisplay::HaveProgram("xdotool"))
+        QUILVANE_SKIP_OR_FAIL("xdotool is not installed");
+    XvfbDisplay display;
+    if (!display.Ok())
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
+
+    QProcess program;
+    QProcessEnvironment env = PrivateEnvironment(display, "gui_home_no_icmp");
+    env.insert("QUILVANE_ICMP_LIBRARY", FAKE_ICMP_NO_HANDLE_PATH);
+    program.setProcessEnvironment(env);
+    program.start(QUILVANE_BINARY, {});
+    ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
+    XvfbDisplay::KillOnExit stop{program};
+
+    const QString box = display.FindWindow("^Quilvane$");
+    ASSERT_FALSE(box.isEmpty()) << "no error box appeared";
+    EXPECT_EQ(program.state(), QProcess::Running);
+    ASSERT_EQ(display.Run("xdotool", {"windowfocus", "--sync", box}).exitCode, 0);
+    ASSERT_EQ(display.Run("xdotool", {"key", "Return"}).exitCode, 0);
+    ASSERT_TRUE(program.waitForFinished(15000)) << "answering the box did not end the program";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+    const std::string err = program.readAllStandardError().toStdString();
+    EXPECT_NE(err.find("Quilvane cannot start: Unable to get ping handle\n"), std::string::npos)
+        << err;
+}
+
 }  // namespace
