@@ -26,10 +26,10 @@
 #include <functional>
 #include <string>
 
-#include "shell/ac_component.h"
 #include "framework/form.h"
 #include "framework/rich_label.h"
 #include "platform/types.h"
+#include "shell/ac_component.h"
 
 class TacInfoBoxForm;
 

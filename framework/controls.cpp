@@ -4,9 +4,9 @@
 #include <unordered_map>
 
 #include "framework/application.h"
-#include "platform/product.h"
 #include "framework/exceptions.h"
 #include "platform/kernel.h"
+#include "platform/product.h"
 
 namespace fw {
 

@@ -46,6 +46,8 @@ public:
 };
 
 // Throws EAbort.
-[[noreturn]] inline void Abort() { throw EAbort(); }
+[[noreturn]] inline void Abort() {
+    throw EAbort();
+}
 
 }  // namespace fw

@@ -36,7 +36,8 @@ win::HWND AllocateHWnd(TWndMethod method) {
     }
     win::HWND wnd = win::CreateWindowExA(win::WS_EX_TOOLWINDOW, UtilClass(), "", win::WS_POPUP, 0,
                                          0, 0, 0, 0, nullptr, instance, nullptr);
-    if (!wnd) return 0;
+    if (!wnd)
+        return 0;
     auto shared = std::make_shared<TWndMethod>(std::move(method));
     win::WNDPROC proc = win::MakeWindowProcInstance(
         [shared](win::HWND, win::UINT msg, win::WPARAM w, win::LPARAM l) {
@@ -56,7 +57,8 @@ win::HWND AllocateHWnd(TWndMethod method) {
 }
 
 void DeallocateHWnd(win::HWND wnd) {
-    if (!wnd) return;
+    if (!wnd)
+        return;
     win::DestroyWindow(wnd);
     auto it = Procs().find(wnd);
     if (it != Procs().end()) {

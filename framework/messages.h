@@ -23,8 +23,8 @@ using TWndMethod = std::function<void(TMessage& Message)>;
 // Signed coordinates packed into a message parameter, as the mouse and
 // hit-test messages carry them.
 constexpr win::LPARAM MakeLParamPoint(int x, int y) {
-    return static_cast<win::LPARAM>(win::MAKELONG(static_cast<win::WORD>(x & 0xFFFF),
-                                                  static_cast<win::WORD>(y & 0xFFFF)));
+    return static_cast<win::LPARAM>(
+        win::MAKELONG(static_cast<win::WORD>(x & 0xFFFF), static_cast<win::WORD>(y & 0xFFFF)));
 }
 constexpr int GetXLParam(win::LPARAM lp) {
     return static_cast<short>(win::LOWORD(static_cast<win::DWORD_PTR>(lp)));

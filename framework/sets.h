@@ -16,7 +16,8 @@ class TSet {
 public:
     constexpr TSet() = default;
     constexpr TSet(std::initializer_list<E> values) {
-        for (E v : values) bits_ |= Bit(v);
+        for (E v : values)
+            bits_ |= Bit(v);
     }
     static constexpr TSet FromBits(std::uint64_t bits) {
         TSet s;
@@ -43,9 +44,7 @@ public:
     constexpr bool operator==(const TSet&) const = default;
 
 private:
-    static constexpr std::uint64_t Bit(E v) {
-        return std::uint64_t{1} << static_cast<unsigned>(v);
-    }
+    static constexpr std::uint64_t Bit(E v) { return std::uint64_t{1} << static_cast<unsigned>(v); }
     std::uint64_t bits_ = 0;
 };
 

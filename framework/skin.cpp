@@ -53,9 +53,15 @@ QFont ControlFont() {
 }
 
 // The inactive bar stays dark enough for the white caption to read.
-QColor CaptionColor(bool active) { return active ? QColor(0x24, 0x4c, 0xa8) : QColor(0x5a, 0x6e, 0x9c); }
-QColor CaptionTextColor() { return QColor(Qt::white); }
-QColor FaceColor() { return QColor(0xdc, 0xe4, 0xf2); }
+QColor CaptionColor(bool active) {
+    return active ? QColor(0x24, 0x4c, 0xa8) : QColor(0x5a, 0x6e, 0x9c);
+}
+QColor CaptionTextColor() {
+    return QColor(Qt::white);
+}
+QColor FaceColor() {
+    return QColor(0xdc, 0xe4, 0xf2);
+}
 
 void ApplyToForm(QWidget* frame, QWidget* client) {
     frame->setFont(ControlFont());
@@ -151,7 +157,8 @@ void PaintFormFrame(QPainter& painter, int width, int height, const QString& cap
         painter.drawRect(box.adjusted(0, 0, -1, -1));
         QPen cross(Qt::white, 2);
         painter.setPen(cross);
-        const QRect c = box.adjusted(5, 4, -5, -4).translated(closePressed ? 1 : 0, closePressed ? 1 : 0);
+        const QRect c =
+            box.adjusted(5, 4, -5, -4).translated(closePressed ? 1 : 0, closePressed ? 1 : 0);
         painter.drawLine(c.topLeft(), c.bottomRight());
         painter.drawLine(c.topRight(), c.bottomLeft());
     }
@@ -159,11 +166,12 @@ void PaintFormFrame(QPainter& painter, int width, int height, const QString& cap
     QFont font = ControlFont();
     font.setBold(true);
     painter.setFont(font);
-    const QString text = painter.fontMetrics().elidedText(caption, Qt::ElideRight, textRect.width());
+    const QString text =
+        painter.fontMetrics().elidedText(caption, Qt::ElideRight, textRect.width());
     // A dark shadow keeps the caption legible on the glass's light top half.
     painter.setPen(base.darker(220));
-    painter.drawText(textRect.translated(1, 1), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                     text);
+    painter.drawText(textRect.translated(1, 1),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     painter.setPen(CaptionTextColor());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
     painter.restore();

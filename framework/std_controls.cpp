@@ -16,7 +16,8 @@ namespace {
 
 TForm* FormOf(TControl* control) {
     for (TControl* c = control->Parent(); c; c = c->Parent())
-        if (auto* form = dynamic_cast<TForm*>(c)) return form;
+        if (auto* form = dynamic_cast<TForm*>(c))
+            return form;
     return nullptr;
 }
 
@@ -24,7 +25,8 @@ TForm* FormOf(TControl* control) {
 QString StripAccelerator(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size()) ++i;
+        if (text[i] == '&' && i + 1 < text.size())
+            ++i;
         out += text[i];
     }
     return QString::fromStdString(out);
@@ -79,7 +81,9 @@ TButton::TButton(TComponent* AOwner) : TControl(AOwner, new QPushButton) {
                      [this] { CallGuarded(this, [this] { Click(); }); });
 }
 
-QPushButton* TButton::Button() const { return static_cast<QPushButton*>(Widget()); }
+QPushButton* TButton::Button() const {
+    return static_cast<QPushButton*>(Widget());
+}
 
 void TButton::SetCaption(const std::string& value) {
     TControl::SetCaption(value);
@@ -89,33 +93,41 @@ void TButton::SetCaption(const std::string& value) {
 void TButton::SetDefault(bool value) {
     default_ = value;
     Button()->setDefault(value);
-    if (TForm* form = FormOf(this)) form->SetDefaultButton(this, value);
+    if (TForm* form = FormOf(this))
+        form->SetDefaultButton(this, value);
 }
 
 void TButton::SetCancel(bool value) {
     cancel_ = value;
-    if (TForm* form = FormOf(this)) form->SetCancelButton(this, value);
+    if (TForm* form = FormOf(this))
+        form->SetCancelButton(this, value);
 }
 
 void TButton::ParentChanged() {
-    if (default_) SetDefault(true);
-    if (cancel_) SetCancel(true);
+    if (default_)
+        SetDefault(true);
+    if (cancel_)
+        SetCancel(true);
 }
 
 void TButton::Click() {
     if (modalResult_ != mrNone)
-        if (TForm* form = FormOf(this)) form->SetModalResult(modalResult_);
+        if (TForm* form = FormOf(this))
+            form->SetModalResult(modalResult_);
     TControl::Click();
 }
 
 void TButton::SetGlyph(const QPixmap& glyph) {
     Button()->setIcon(QIcon(glyph));
-    if (!glyph.isNull()) Button()->setIconSize(glyph.size());
+    if (!glyph.isNull())
+        Button()->setIconSize(glyph.size());
 }
 
 TLabel::TLabel(TComponent* AOwner) : TControl(AOwner, new QLabel) {}
 
-QLabel* TLabel::Label() const { return static_cast<QLabel*>(Widget()); }
+QLabel* TLabel::Label() const {
+    return static_cast<QLabel*>(Widget());
+}
 
 void TLabel::SetCaption(const std::string& value) {
     TControl::SetCaption(value);
@@ -123,9 +135,11 @@ void TLabel::SetCaption(const std::string& value) {
 }
 
 void TLabel::SetFocusControl(TControl* control) {
-    if (focusControl_) RemoveFreeNotification(focusControl_);
+    if (focusControl_)
+        RemoveFreeNotification(focusControl_);
     focusControl_ = control;
-    if (control) FreeNotification(control);
+    if (control)
+        FreeNotification(control);
     Update();
 }
 
@@ -147,29 +161,37 @@ void TLabel::Update() {
 TEdit::TEdit(TComponent* AOwner) : TControl(AOwner, new QLineEdit) {
     LineEdit()->installEventFilter(new AltKeyFilter(LineEdit()));
     QObject::connect(LineEdit(), &QLineEdit::textChanged, LineEdit(), [this] {
-        if (OnChange) CallGuarded(this, [this] { OnChange(this); });
+        if (OnChange)
+            CallGuarded(this, [this] { OnChange(this); });
     });
 }
 
-QLineEdit* TEdit::LineEdit() const { return static_cast<QLineEdit*>(Widget()); }
+QLineEdit* TEdit::LineEdit() const {
+    return static_cast<QLineEdit*>(Widget());
+}
 
-std::string TEdit::Text() const { return LineEdit()->text().toStdString(); }
+std::string TEdit::Text() const {
+    return LineEdit()->text().toStdString();
+}
 
 void TEdit::SetText(const std::string& value) {
     LineEdit()->setText(QString::fromStdString(value));
 }
 
-void TEdit::SetMaxLength(int value) { LineEdit()->setMaxLength(value > 0 ? value : 32767); }
+void TEdit::SetMaxLength(int value) {
+    LineEdit()->setMaxLength(value > 0 ? value : 32767);
+}
 
 void TEdit::SetPasswordChar(char value) {
     LineEdit()->setEchoMode(value ? QLineEdit::Password : QLineEdit::Normal);
     // The style's own mask character (often a bullet) would stand in otherwise.
-    LineEdit()->setStyleSheet(
-        value ? QString("QLineEdit { lineedit-password-character: %1; }")
-                    .arg(static_cast<int>(static_cast<unsigned char>(value)))
-              : QString());
+    LineEdit()->setStyleSheet(value ? QString("QLineEdit { lineedit-password-character: %1; }")
+                                          .arg(static_cast<int>(static_cast<unsigned char>(value)))
+                                    : QString());
 }
 
-void TEdit::SetReadOnly(bool value) { LineEdit()->setReadOnly(value); }
+void TEdit::SetReadOnly(bool value) {
+    LineEdit()->setReadOnly(value);
+}
 
 }  // namespace fw

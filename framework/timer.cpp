@@ -17,7 +17,8 @@ TTimer::TTimer(TComponent* AOwner) : TComponent(AOwner), alive_(std::make_shared
         else
             m.Result = win::DefWindowProcA(window_, m.Msg, m.WParam, m.LParam);
     });
-    if (!window_) throw EInvalidOperation("Not enough timers available");
+    if (!window_)
+        throw EInvalidOperation("Not enough timers available");
     UpdateTimer();
 }
 
@@ -28,13 +29,15 @@ TTimer::~TTimer() {
 }
 
 void TTimer::SetEnabled(bool value) {
-    if (value == enabled_) return;
+    if (value == enabled_)
+        return;
     enabled_ = value;
     UpdateTimer();
 }
 
 void TTimer::SetInterval(unsigned value) {
-    if (value == interval_) return;
+    if (value == interval_)
+        return;
     interval_ = value;
     UpdateTimer();
 }
@@ -47,7 +50,8 @@ void TTimer::UpdateTimer() {
 }
 
 void TTimer::Timer() {
-    if (OnTimer) OnTimer(this);
+    if (OnTimer)
+        OnTimer(this);
 }
 
 void TTimer::Tick() {
@@ -62,7 +66,8 @@ void TTimer::Tick() {
     do {
         missed_ = false;
         CallGuarded(this, [this] { Timer(); });
-        if (!*alive) return;
+        if (!*alive)
+            return;
     } while (missed_ && enabled_ && interval_ > 0);
     running_ = false;
 }

@@ -9,7 +9,7 @@ build=${1:-$top/build}
 shift || true
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+    build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-wayland libgl-dev libxcb1-dev
     libglib2.0-dev gvfs-backends gvfs-fuse gvfs-daemons dbus dbus-daemon
     libcurl4-openssl-dev libjpeg62-turbo-dev libcanberra-dev sound-theme-freedesktop

@@ -22,8 +22,8 @@
 #include "app/settings_file.h"
 #include "framework/memory_data.h"
 #include "ini/ini_store.h"
-#include "tests/support/x_window_watch.h"
 #include "tests/support/skip_or_fail.h"
+#include "tests/support/x_window_watch.h"
 #include "tests/support/xvfb_display.h"
 
 namespace quilvane {

@@ -33,7 +33,8 @@ public:
 protected:
     void WndProc(TMessage& m) override {
         if (m.Msg == kThrowMessage) {
-            if (++handled == 2 && onSecond) onSecond();
+            if (++handled == 2 && onSecond)
+                onSecond();
             throw Exception("window procedure failed " + std::to_string(handled));
         }
         TForm::WndProc(m);
@@ -56,57 +57,60 @@ TEST_P(HandlerException, ReachesTheErrorBoxAndTheProgramGoesOn) {
     };
 
     switch (GetParam()) {
-    case Trigger::ButtonClick: {
-        TForm* form = TForm::Create<TForm>(&app);
-        auto* button = new TButton(form);
-        button->SetParent(form);
-        button->OnClick = failing;
-        form->Show();
-        button->Button()->click();
-        button->Button()->click();
-        break;
-    }
-    case Trigger::TimerTick: {
-        EventWait wait;
-        TTimer timer(nullptr);
-        timer.SetInterval(10);
-        timer.OnTimer = [&](TObject* s) {
-            if (runs == 1) wait.Quit();
-            failing(s);
-        };
-        EXPECT_TRUE(wait.Run(5000));
-        break;
-    }
-    case Trigger::PostedWindowMessage: {
-        FailingForm* form = TForm::Create<FailingForm>(&app);
-        EventWait wait;
-        // Dispatched from Qt's event loop: an escaping exception would end the test.
-        form->onSecond = [&] { wait.Quit(); };
-        PostMessageA(form->Handle(), kThrowMessage, 0, 0);
-        PostMessageA(form->Handle(), kThrowMessage, 0, 0);
-        EXPECT_TRUE(wait.Run(5000));
-        runs = form->handled;
-        break;
-    }
-    case Trigger::FormCreate:
-        for (int i = 0; i < 2; ++i) {
-            struct CreateFails : TForm {
-                explicit CreateFails(TComponent* o, std::function<void(TObject*)> f) : TForm(o) {
-                    OnCreate = f;
-                }
-            };
-            CreateFails* form = TForm::Create<CreateFails>(&app, nullptr, failing);
-            EXPECT_NE(form, nullptr);  // the form stays
+        case Trigger::ButtonClick: {
+            TForm* form = TForm::Create<TForm>(&app);
+            auto* button = new TButton(form);
+            button->SetParent(form);
+            button->OnClick = failing;
+            form->Show();
+            button->Button()->click();
+            button->Button()->click();
+            break;
         }
-        break;
+        case Trigger::TimerTick: {
+            EventWait wait;
+            TTimer timer(nullptr);
+            timer.SetInterval(10);
+            timer.OnTimer = [&](TObject* s) {
+                if (runs == 1)
+                    wait.Quit();
+                failing(s);
+            };
+            EXPECT_TRUE(wait.Run(5000));
+            break;
+        }
+        case Trigger::PostedWindowMessage: {
+            FailingForm* form = TForm::Create<FailingForm>(&app);
+            EventWait wait;
+            // Dispatched from Qt's event loop: an escaping exception would end the test.
+            form->onSecond = [&] { wait.Quit(); };
+            PostMessageA(form->Handle(), kThrowMessage, 0, 0);
+            PostMessageA(form->Handle(), kThrowMessage, 0, 0);
+            EXPECT_TRUE(wait.Run(5000));
+            runs = form->handled;
+            break;
+        }
+        case Trigger::FormCreate:
+            for (int i = 0; i < 2; ++i) {
+                struct CreateFails : TForm {
+                    explicit CreateFails(TComponent* o, std::function<void(TObject*)> f)
+                        : TForm(o) {
+                        OnCreate = f;
+                    }
+                };
+                CreateFails* form = TForm::Create<CreateFails>(&app, nullptr, failing);
+                EXPECT_NE(form, nullptr);  // the form stays
+            }
+            break;
     }
 
     ASSERT_EQ(runs, 2);
     ASSERT_EQ(boxes.shown.size(), 2u);
     for (int i = 0; i < 2; ++i) {
         const auto& box = boxes.shown[static_cast<size_t>(i)];
-        const std::string prefix =
-            GetParam() == Trigger::PostedWindowMessage ? "window procedure failed " : "handler failed ";
+        const std::string prefix = GetParam() == Trigger::PostedWindowMessage
+                                       ? "window procedure failed "
+                                       : "handler failed ";
         EXPECT_EQ(box.text, prefix + std::to_string(i + 1));
         EXPECT_EQ(box.title, "Quilvane");
         EXPECT_EQ(box.icon, QMessageBox::Critical);
@@ -147,8 +151,8 @@ TEST_F(FrameworkTest, RunEndsWhenTheMainFormClosesThroughItsCloseBox) {
         // Press and release on the close box.
         const QRect box(main->Width() - NCFrameWidth - NCCaptionButtonWidth, NCFrameHeight + 2,
                         NCCaptionButtonWidth - 2, NCCaptionButtonHeight - 4);
-        const LPARAM at = MakeLParamPoint(main->Left() + box.center().x(),
-                                          main->Top() + box.center().y());
+        const LPARAM at =
+            MakeLParamPoint(main->Left() + box.center().x(), main->Top() + box.center().y());
         const LRESULT ht = SendMessageA(main->Handle(), WM_NCHITTEST, 0, at);
         EXPECT_EQ(ht, HTCLOSE);
         SendMessageA(main->Handle(), WM_NCLBUTTONDOWN, static_cast<WPARAM>(ht), at);
@@ -174,7 +178,8 @@ TEST_F(FrameworkTest, TerminateBeforeRunReturnsAtOnceWithoutShowingTheMainForm) 
 TEST_F(FrameworkTest, ProcessMessagesDeliversWhatIsWaitingAndReturns) {
     std::vector<LPARAM> got;
     const HWND wnd = AllocateHWnd([&](TMessage& m) {
-        if (m.Msg == WM_USER) got.push_back(m.LParam);
+        if (m.Msg == WM_USER)
+            got.push_back(m.LParam);
     });
     ASSERT_NE(wnd, 0u);
     PostMessageA(wnd, WM_USER, 0, 1);
@@ -193,7 +198,8 @@ TEST_F(FrameworkTest, MinimisingTheMainFormGoesThroughTheApplicationWindow) {
     std::vector<WPARAM> sizes;
     WNDPROC old = nullptr;
     WNDPROC hook = MakeWindowProcInstance([&](HWND h, UINT m, WPARAM w, LPARAM l) {
-        if (m == WM_SIZE) sizes.push_back(w);
+        if (m == WM_SIZE)
+            sizes.push_back(w);
         return CallWindowProcA(old, h, m, w, l);
     });
     old = reinterpret_cast<WNDPROC>(

@@ -35,7 +35,8 @@ protected:
         TComponent::Notification(c, op);
         if (op == opRemove && c != this) {
             g_log.push_back(g_labels[this] + " hears " + g_labels[c] + " go");
-            if (c == watched) watched = nullptr;
+            if (c == watched)
+                watched = nullptr;
         }
     }
 };
@@ -60,11 +61,17 @@ TEST_F(ComponentTest, OwnerFreesOwnedComponentsNewestFirstAndTellsTheRest) {
     delete owner;
     // Each component, as it dies, is announced to its siblings and its owner,
     // and, once gone, to those that asked for the notice.
-    const std::vector<std::string> expected = {
-        "b hears c go", "a hears c go", "owner hears c go", "~c",
-        "a hears b go", "owner hears b go", "~b", "outsider hears b go",
-        "owner hears a go", "~a",
-        "~owner"};
+    const std::vector<std::string> expected = {"b hears c go",
+                                               "a hears c go",
+                                               "owner hears c go",
+                                               "~c",
+                                               "a hears b go",
+                                               "owner hears b go",
+                                               "~b",
+                                               "outsider hears b go",
+                                               "owner hears a go",
+                                               "~a",
+                                               "~owner"};
     EXPECT_EQ(g_log, expected);
     EXPECT_EQ(outsider.watched, nullptr);
 }

@@ -31,7 +31,8 @@ class Part : public TComponent {
 public:
     Part(TComponent* owner, std::string label) : TComponent(owner), label_(std::move(label)) {
         g_steps.push_back("create " + label_ + (IsLoading() ? " loading" : ""));
-        if (label_ == "B") new Part(this, "B1");
+        if (label_ == "B")
+            new Part(this, "B1");
     }
     void Loaded() override {
         g_steps.push_back("loaded " + label_ + (IsLoading() ? "" : " NOT LOADING"));
@@ -52,8 +53,10 @@ public:
         OnCreate = [this](TObject*) {
             std::string step = "FormCreate";
             for (int i = 0; i < ComponentCount(); ++i)
-                if (Components(i)->IsLoading()) step += " (a component still loading)";
-            if (Application->MainForm() == this) step += " main";
+                if (Components(i)->IsLoading())
+                    step += " (a component still loading)";
+            if (Application->MainForm() == this)
+                step += " main";
             g_steps.push_back(step);
             new Part(this, "late");
         };
@@ -88,7 +91,7 @@ TEST_F(FrameworkTest, ComponentFreedWhileLoadingGetsNoLoadedStep) {
     g_steps.clear();
     TForm::Create<Form>(&app);
     EXPECT_EQ(g_steps, (std::vector<std::string>{"create A loading", "create B loading",
-                                                  "create B1 loading", "loaded A"}));
+                                                 "create B1 loading", "loaded A"}));
 }
 
 TEST_F(FrameworkTest, ShowingAFormThatNeverFinishedLoadingThrows) {
@@ -120,7 +123,8 @@ public:
             TMessage msg{m, w, l, 0};
             if (!(before && before(msg))) {
                 msg.Result = CallWindowProcA(old_, h, m, w, l);
-                if (after) after(msg);
+                if (after)
+                    after(msg);
             }
             seen[index].result = msg.Result;
             return msg.Result;
@@ -129,7 +133,8 @@ public:
             SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mine_)));
     }
     ~Hook() {
-        if (IsWindow(hwnd_)) SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old_));
+        if (IsWindow(hwnd_))
+            SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old_));
         FreeWindowProcInstance(mine_);
     }
     WNDPROC Proc() const { return mine_; }
@@ -139,7 +144,8 @@ public:
         std::vector<Seen> out;
         for (const Seen& s : seen)
             for (UINT k : kinds)
-                if (s.msg == k) out.push_back(s);
+                if (s.msg == k)
+                    out.push_back(s);
         return out;
     }
 
@@ -198,7 +204,8 @@ TEST_F(FormFixture, HookAnsweringTheHitTestOwnsThePressAndTheFormDoesNotMove) {
     constexpr LRESULT kButtonCode = 5734;
     Hook hook(form->Handle());
     hook.after = [](TMessage& m) {
-        if (m.Msg == WM_NCHITTEST && m.Result == HTCAPTION) m.Result = kButtonCode;
+        if (m.Msg == WM_NCHITTEST && m.Result == HTCAPTION)
+            m.Result = kButtonCode;
     };
     const QPoint onTitle(200, NCFrameHeight + 5);
     SendMouse(Frame(), QEvent::MouseButtonPress, onTitle, Qt::LeftButton, Qt::LeftButton);
@@ -214,7 +221,8 @@ TEST_F(FormFixture, HookAnsweringTheHitTestOwnsThePressAndTheFormDoesNotMove) {
     // 40 pixels down from the title bar is inside the client area.
     auto moves = hook.Only({WM_MOUSEMOVE, WM_LBUTTONUP});
     ASSERT_EQ(moves.size(), 2u);
-    EXPECT_EQ(GetYLParam(moves[0].lParam), NCFrameHeight + 5 + 40 - NCFrameHeight - NCCaptionHeight);
+    EXPECT_EQ(GetYLParam(moves[0].lParam),
+              NCFrameHeight + 5 + 40 - NCFrameHeight - NCCaptionHeight);
     EXPECT_EQ(moves[1].msg, WM_LBUTTONUP);
     EXPECT_EQ(form->Left(), 100);
     EXPECT_EQ(form->Top(), 80);
@@ -231,14 +239,16 @@ TEST_F(FormFixture, RightClickAndDoubleClickOnTheTitleBarArriveAsMessages) {
     EXPECT_EQ(seen[0].msg, WM_NCRBUTTONDOWN);
     EXPECT_EQ(seen[1].msg, WM_NCRBUTTONUP);
     EXPECT_EQ(seen[2].msg, WM_NCLBUTTONDBLCLK);
-    for (const auto& s : seen) EXPECT_EQ(s.wParam, static_cast<WPARAM>(HTCAPTION));
+    for (const auto& s : seen)
+        EXPECT_EQ(s.wParam, static_cast<WPARAM>(HTCAPTION));
 }
 
 TEST_F(FormFixture, CaptionChangesTravelAsSetTextAndAHookMayRefuseThem) {
     Hook hook(form->Handle());
     std::vector<std::string> texts;
     hook.before = [&](TMessage& m) {
-        if (m.Msg == WM_SETTEXT) texts.emplace_back(reinterpret_cast<const char*>(m.LParam));
+        if (m.Msg == WM_SETTEXT)
+            texts.emplace_back(reinterpret_cast<const char*>(m.LParam));
         return false;
     };
     form->SetCaption("Quilvane 1.0");
@@ -293,8 +303,9 @@ TEST_F(FormFixture, RecreatingTheWindowSendsDestroyThroughTheChainAndKeepsTheCap
     EXPECT_EQ(TWinControl::FindControl(old), nullptr);
     EXPECT_EQ(GetWindowTextString(now), "Quilvane");
     // The new window answers through the form's own procedure.
-    EXPECT_EQ(SendMessageA(now, WM_NCHITTEST, 0, MakeLParamPoint(form->Left() + 30, form->Top() + 8)),
-              HTCAPTION);
+    EXPECT_EQ(
+        SendMessageA(now, WM_NCHITTEST, 0, MakeLParamPoint(form->Left() + 30, form->Top() + 8)),
+        HTCAPTION);
 }
 
 TEST_F(FormFixture, StayOnTopIsInTheExtendedStyleAndTheWindowStaysShown) {
@@ -409,18 +420,21 @@ TEST_P(ShowModalTest, EndsWithTheAnswerWhileTimersKeepTicking) {
     TTimer timer(nullptr);
     timer.SetInterval(10);
     timer.OnTimer = [&](TObject*) {
-        if (++ticks != 2) return;
+        if (++ticks != 2)
+            return;
         EXPECT_TRUE(dialog->Widget()->isModal());
         switch (GetParam()) {
-        case ModalEnd::OkClick: ok->Button()->click(); break;
-        case ModalEnd::EscapeKey: {
-            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-            QCoreApplication::sendEvent(dialog->Widget(), &escape);
-            break;
-        }
-        case ModalEnd::CloseCommand:
-            SendMessageA(dialog->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
-            break;
+            case ModalEnd::OkClick:
+                ok->Button()->click();
+                break;
+            case ModalEnd::EscapeKey: {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(dialog->Widget(), &escape);
+                break;
+            }
+            case ModalEnd::CloseCommand:
+                SendMessageA(dialog->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+                break;
         }
     };
     // Bounded: should nothing end the loop, the watchdog does.

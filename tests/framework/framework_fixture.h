@@ -25,7 +25,8 @@ public:
     }
     // True when Quit() was called (before or during the wait).
     bool Run(int ms) {
-        if (done_) return true;
+        if (done_)
+            return true;
         QTimer watchdog;
         watchdog.setSingleShot(true);
         QObject::connect(&watchdog, &QTimer::timeout, &loop_, &QEventLoop::quit);

@@ -78,7 +78,8 @@ protected:
 
     // What a test left mapped goes before its server does.
     void TearDown() override {
-        if (!smb_ || !smb_->Ok()) return;
+        if (!smb_ || !smb_->Ok())
+            return;
         for (char letter = 'A'; letter <= 'Z'; ++letter) {
             const char name[] = {letter, ':', '\0'};
             win::WNetCancelConnection2A(name, 0, win::TRUE);

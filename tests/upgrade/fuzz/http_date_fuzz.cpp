@@ -9,7 +9,9 @@
 #include "upgrade/http_date.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const double d = HTTPDateToDateTime(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (!std::isfinite(d)) std::abort();
+    const double d =
+        HTTPDateToDateTime(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!std::isfinite(d))
+        std::abort();
     return 0;
 }
