@@ -184,13 +184,14 @@ int RunHeadless(int argc, char** argv) {
     Application->Initialize();
     Application->SetTitle("Quilvane");
     Application->ShowMainForm = false;
-    // One monitor at a time: two would map and drop the same letters. The
-    // headless mode holds the window's single-instance guard for its life, so
-    // a window start ends as a second instance, and this ends when a window
-    // (or another headless monitor) holds it.
-    const std::unique_ptr<void, win::BOOL (*)(win::HANDLE)> guard(
-        win::CreateMutexA(nullptr, win::FALSE, TacOnlyOne::MutexName().c_str()), &win::CloseHandle);
-    if (!guard || win::GetLastError() == win::ERROR_ALREADY_EXISTS) {
+    // One monitor at a time: two would map and drop the same letters. The main
+    // form's single-instance guard holds the mutex while this runs, so a
+    // window start ends as a second instance; this one asks first and ends
+    // with a word when a window (or another headless monitor) holds it. (The
+    // mutex must not be taken here too: the form's guard would then find it
+    // taken by its own process and end the program without a word.)
+    if (const win::HANDLE held = win::OpenMutexA(0, win::FALSE, TacOnlyOne::MutexName().c_str())) {
+        win::CloseHandle(held);
         std::fprintf(stderr,
                      "Quilvane cannot start: another Quilvane monitor is running (a window or "
                      "quilvane --headless)\n");
