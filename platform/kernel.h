@@ -80,4 +80,20 @@ HANDLE OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
 // its last handle. FALSE with ERROR_INVALID_HANDLE for any other value.
 BOOL CloseHandle(HANDLE hObject);
 
+// The user's language as a Windows language id: the primary language in the
+// low 10 bits, the sub-language above. Read from the locale variables
+// (LC_ALL, LC_MESSAGES, LANG, first one set), "ll_CC"; a language we do not
+// know, or "C"/"POSIX", is English (United States).
+using LANGID = WORD;
+LANGID GetSystemDefaultLangID();
+inline WORD PRIMARYLANGID(LANGID id) {
+    return static_cast<WORD>(id & 0x3FF);
+}
+inline WORD SUBLANGID(LANGID id) {
+    return static_cast<WORD>(id >> 10);
+}
+inline LANGID MAKELANGID(WORD primary, WORD sub) {
+    return static_cast<LANGID>((sub << 10) | primary);
+}
+
 }  // namespace win

@@ -11,6 +11,11 @@
 // The CMake function quilvane_resources() puts files there. The data lives
 // as long as the process (freeing a resource is not needed).
 //
+// String tables (RT_STRING) are text files under ":/win32/STRING/": one
+// string a line, "<id> <text>", with \r, \n and \\ standing for CR, LF and
+// a backslash; lines starting with "#" are comments. LoadStringA finds a
+// string by its number in any of them.
+//
 // Only the program's own module has resources: `module` is ignored.
 //
 // Threads: any thread.
@@ -38,6 +43,9 @@ inline LPCSTR RT_BITMAP() {
 inline LPCSTR RT_ICON() {
     return MAKEINTRESOURCEA(3);
 }
+inline LPCSTR RT_STRING() {
+    return MAKEINTRESOURCEA(6);
+}
 inline LPCSTR RT_RCDATA() {
     return MAKEINTRESOURCEA(10);
 }
@@ -56,6 +64,11 @@ DWORD SizeofResource(HMODULE module, HRSRC resource);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 // The first byte of the loaded resource's data.
 LPCSTR LockResource(HGLOBAL data);
+
+// Copies string `id` into `buffer` (at most `bufferMax` - 1 bytes, cut at a
+// character boundary, then a NUL) and returns its length; 0 when there is no
+// such string.
+int LoadStringA(HMODULE module, UINT id, LPSTR buffer, int bufferMax);
 
 // Where FindResourceA looks for a resource: ":/win32/<TYPE>/<NAME>".
 std::string ResourcePath(LPCSTR name, LPCSTR type);
