@@ -2,12 +2,14 @@
 
 #include "platform/registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/registry_internal.h"
 
@@ -149,6 +151,42 @@ LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/, LPD
     if (!fits)
         return ERROR_MORE_DATA;
     std::memcpy(lpData, data.data(), size);
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                   LPDWORD /*lpReserved*/, LPSTR /*lpClass*/, LPDWORD /*lpcchClass*/,
+                   void* /*lpftLastWriteTime*/) {
+    if (!lpName || !lpcchName)
+        return ERROR_INVALID_PARAMETER;
+    const auto key = Lookup(hKey);
+    if (!key)
+        return ERROR_INVALID_HANDLE;
+    const auto parent = CleanPath(key->path);
+    if (!parent)
+        return ERROR_FILE_NOT_FOUND;
+    Hive hive;
+    if (const int err = LoadHive(key->root, hive))
+        return Code(err);
+    std::vector<std::string> children;
+    for (const Key& k : hive.keys) {
+        if (k.path.size() <= parent->size() || !IsAtOrBelow(k.path, *parent))
+            continue;
+        const std::size_t from = parent->empty() ? 0 : parent->size() + 1;
+        const std::string name = k.path.substr(from, k.path.find('\\', from) - from);
+        if (std::none_of(children.begin(), children.end(),
+                         [&](const std::string& c) { return SameName(c, name); }))
+            children.push_back(name);
+    }
+    if (dwIndex >= children.size())
+        return ERROR_NO_MORE_ITEMS;
+    const std::string& name = children[dwIndex];
+    if (*lpcchName <= name.size()) {
+        *lpcchName = static_cast<DWORD>(name.size() + 1);
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpName, name.c_str(), name.size() + 1);
+    *lpcchName = static_cast<DWORD>(name.size());
     return ERROR_SUCCESS;
 }
 

@@ -67,6 +67,8 @@ constexpr DWORD REG_EXPAND_SZ = 2;
 constexpr DWORD REG_BINARY = 3;
 constexpr DWORD REG_DWORD = 4;
 
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;
 constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
@@ -107,6 +109,13 @@ LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
 
 // ERROR_FILE_NOT_FOUND when there is no such value; needs KEY_SET_VALUE.
 LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+
+// The name of the dwIndex-th key directly below hKey, in the order the hive
+// names them (sub-keys of the autostart key are not listed). lpcchName: in,
+// the buffer's size; out, the name's length without the NUL. ERROR_MORE_DATA
+// when the buffer is too small, ERROR_NO_MORE_ITEMS past the last key.
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                   LPSTR lpClass, LPDWORD lpcchClass, void* lpftLastWriteTime);
 
 // ERROR_INVALID_HANDLE for a handle that is not open.
 LONG RegCloseKey(HKEY hKey);

@@ -10,6 +10,7 @@
 
 #include "platform/file.h"
 #include "platform/registry_internal.h"
+#include "platform/shell_execute.h"
 
 namespace win::reg {
 namespace {
@@ -50,56 +51,6 @@ std::string AutostartPath(Root root, std::string_view name) {
             return folder + "/" + other;
     }
     return folder + "/" + file;
-}
-
-// A Windows command line split into its arguments, by the rules of the
-// Windows C run-time: blanks separate, double quotes group, 2n backslashes
-// before a quote are n backslashes, 2n+1 are n and a literal quote.
-std::vector<std::string> SplitWindowsCommandLine(std::string_view line) {
-    std::vector<std::string> args;
-    std::string arg;
-    bool inArg = false, quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\\') {
-            std::size_t n = 0;
-            while (i < line.size() && line[i] == '\\') {
-                ++n;
-                ++i;
-            }
-            if (i < line.size() && line[i] == '"') {
-                arg.append(n / 2, '\\');
-                if (n % 2) {
-                    arg += '"';
-                } else {
-                    quoted = !quoted;
-                }
-            } else {
-                arg.append(n, '\\');
-                --i;
-            }
-            inArg = true;
-        } else if (c == '"') {
-            if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-                arg += '"';  // "" inside quotes is a literal quote
-                ++i;
-            } else {
-                quoted = !quoted;
-            }
-            inArg = true;
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (inArg)
-                args.push_back(std::move(arg));
-            arg.clear();
-            inArg = false;
-        } else {
-            arg += c;
-            inArg = true;
-        }
-    }
-    if (inArg)
-        args.push_back(std::move(arg));
-    return args;
 }
 
 // The Exec line for the arguments, quoted by the Desktop Entry rules: an
@@ -261,7 +212,7 @@ LONG SetAutostart(const OpenKey& key, std::string_view name, DWORD type, std::st
         return Code(err);
     const std::string entry =
         "[Desktop Entry]\nType=Application\nName=" + EscapeDesktopString(name) +
-        "\nExec=" + EscapeDesktopString(DesktopExec(SplitWindowsCommandLine(data))) + "\n";
+        "\nExec=" + EscapeDesktopString(DesktopExec(CommandLineToArgvA(data))) + "\n";
     return Code(ReplaceFileContents(path, entry, FileMode(key.root)));
 }
 

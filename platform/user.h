@@ -272,4 +272,19 @@ UINT RegisterWindowMessageA(LPCSTR name);
 WNDPROC MakeWindowProcInstance(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fn);
 void FreeWindowProcInstance(WNDPROC proc);
 
+// Message boxes: a modal box with the text (CR, LF or CR LF break lines), the
+// caption, one icon and one button set, running a nested loop that keeps
+// delivering messages and timers. Answers the button pressed (IDOK, IDYES,
+// IDNO; closing a yes/no box from its title bar is not possible).
+constexpr UINT MB_OK = 0x0;
+constexpr UINT MB_YESNO = 0x4;
+constexpr UINT MB_ICONERROR = 0x10;
+constexpr UINT MB_ICONQUESTION = 0x20;
+constexpr UINT MB_ICONWARNING = 0x30;
+constexpr UINT MB_ICONINFORMATION = 0x40;
+constexpr int IDOK = 1;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+int MessageBoxA(HWND hwnd, LPCSTR text, LPCSTR caption, UINT type);
+
 }  // namespace win

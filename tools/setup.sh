@@ -19,7 +19,7 @@ packages=(
     samba smbclient iproute2 iputils-ping procps nftables
     librsvg2-bin x11-utils
     dpkg-dev file desktop-file-utils systemd man-db dpkg-repack
-    lighttpd lighttpd-mod-openssl openssl curl python3
+    lighttpd lighttpd-mod-openssl openssl curl python3 xdg-utils
 )
 
 missing=()

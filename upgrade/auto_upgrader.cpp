@@ -1,0 +1,596 @@
+#include "upgrade/auto_upgrader.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/form.h"
+#include "platform/kernel.h"
+#include "platform/product.h"
+#include "platform/registry.h"
+#include "platform/resource.h"
+#include "platform/shell_execute.h"
+#include "platform/winsock.h"
+
+namespace {
+
+constexpr char kWindowClass[] = "TacAutoUpgraderWindow";
+constexpr win::UINT_PTR kAutoCheckTimer = 1;
+constexpr win::UINT kAutoCheckPeriod = 10000;
+constexpr char kTemporarySuffix[] = ".uTMP";
+
+std::string g_programPathForTesting;
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// The default value of an HKEY_CLASSES_ROOT key; empty when missing.
+std::string ClassesRootDefault(const std::string& key) {
+    win::HKEY k = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CLASSES_ROOT, key.c_str(), 0, win::KEY_READ, &k) !=
+        win::ERROR_SUCCESS)
+        return {};
+    char data[2048];
+    win::DWORD size = sizeof data - 1;
+    win::DWORD type = 0;
+    std::string value;
+    if (win::RegQueryValueExA(k, nullptr, nullptr, &type, reinterpret_cast<win::BYTE*>(data),
+                              &size) == win::ERROR_SUCCESS &&
+        (type == win::REG_SZ || type == win::REG_EXPAND_SZ)) {
+        value.assign(data, size);
+        value.resize(value.find('\0') == std::string::npos ? value.size() : value.find('\0'));
+    }
+    win::RegCloseKey(k);
+    return value;
+}
+
+// The names of the keys directly below an HKEY_CLASSES_ROOT key.
+std::vector<std::string> ClassesRootChildren(const std::string& key) {
+    std::vector<std::string> names;
+    win::HKEY k = nullptr;
+    if (win::RegOpenKeyExA(win::HKEY_CLASSES_ROOT, key.c_str(), 0, win::KEY_READ, &k) !=
+        win::ERROR_SUCCESS)
+        return names;
+    for (win::DWORD i = 0;; ++i) {
+        char name[256];
+        win::DWORD size = sizeof name;
+        if (win::RegEnumKeyExA(k, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+            win::ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, size);
+    }
+    win::RegCloseKey(k);
+    return names;
+}
+
+// The program registered for "html" documents, or empty.
+std::string HtmlProgram() {
+    const std::string fileClass = ClassesRootDefault(".html");
+    if (fileClass.empty())
+        return {};
+    std::string command = ClassesRootDefault(fileClass + "\\shell\\open\\command");
+    if (command.empty()) {
+        const auto verbs = ClassesRootChildren(fileClass + "\\shell");
+        for (const auto& verb : verbs)
+            if (Lower(verb).find("open") != std::string::npos) {
+                command = ClassesRootDefault(fileClass + "\\shell\\" + verb + "\\command");
+                break;
+            }
+        for (size_t i = 0; command.empty() && i < verbs.size(); ++i)
+            command = ClassesRootDefault(fileClass + "\\shell\\" + verbs[i] + "\\command");
+    }
+    if (command.empty())
+        return {};
+    if (command[0] == '"') {
+        const size_t close = command.find('"', 1);
+        return command.substr(1, close == std::string::npos ? close : close - 1);
+    }
+    size_t end = command.size();
+    for (const char* stop : {" -", " /", " %"})
+        end = std::min(end, command.find(stop));
+    return command.substr(0, end);
+}
+
+// The SHA-256 of a file in lower-case hex; empty when it cannot be read.
+std::string FileSha256(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return {};
+    return hash.result().toHex().toStdString();
+}
+
+// A private folder of this user: made 0700 when missing, refused when it is
+// someone else's or open to others.
+bool PrivateFolder(const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
+        return false;
+    return true;
+}
+
+}  // namespace
+
+// --- TacAutoUpgraderWizard ---------------------------------------------------
+
+void TacAutoUpgraderWizard::SetLanguage(TacAutoUpgraderLanguage value) {
+    language_ = value;
+    upgrader_texts::SetLanguage(value);
+}
+
+// --- TacAutoUpgrader ---------------------------------------------------------
+
+TacAutoUpgrader::TacAutoUpgrader(fw::TComponent* AOwner) : TacCustomHTTP(AOwner) {
+    Wizard.SetLanguage(TacAutoUpgraderLanguage::wlAuto);
+    VersionDate = upgrade_info::FormatDate(upgrade_info::Today());
+    // The leftover helper of an earlier upgrade.
+    ::unlink(HelperPath().c_str());
+
+    const win::HINSTANCE instance = win::GetModuleHandleA(nullptr);
+    win::WNDCLASSA wc{};
+    if (!win::GetClassInfoA(instance, kWindowClass, &wc)) {
+        wc.lpfnWndProc = &TacAutoUpgrader::WindowProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = kWindowClass;
+        win::RegisterClassA(&wc);
+    }
+    window_ =
+        win::CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, 0, nullptr, instance, nullptr);
+    if (window_)
+        win::SetWindowLongPtrA(window_, win::GWLP_USERDATA, reinterpret_cast<win::LONG_PTR>(this));
+}
+
+TacAutoUpgrader::~TacAutoUpgrader() {
+    if (window_) {
+        win::KillTimer(window_, kAutoCheckTimer);
+        win::SetWindowLongPtrA(window_, win::GWLP_USERDATA, 0);
+        win::DestroyWindow(window_);
+    }
+}
+
+std::string TacAutoUpgrader::HelperPath() {
+    static const std::string path = [] {
+        std::string base;
+        if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+            base = runtime;
+        else if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache)
+            base = cache;
+        else if (const char* home = std::getenv("HOME"); home && *home)
+            base = std::string(home) + "/.cache";
+        else
+            base = "/tmp";
+        return base + "/" + win::ProductName() + "-upgrader-" + std::to_string(::geteuid()) +
+               "/Upgrader3";
+    }();
+    return path;
+}
+
+std::string TacAutoUpgrader::ProgramPath() {
+    return g_programPathForTesting.empty() ? win::ExecutablePath() : g_programPathForTesting;
+}
+
+void TacAutoUpgrader::SetProgramPathForTesting(const std::string& path) {
+    g_programPathForTesting = path;
+}
+
+std::string TacAutoUpgrader::ProgramFolder() {
+    const std::string path = ProgramPath();
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+bool TacAutoUpgrader::IsOnline() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return false;
+    win::WSADATA data{};
+    if (win::WSAStartup(0x0101, &data) != 0)
+        return false;
+    bool online = false;
+    if (const win::hostent* host = win::gethostbyname(name); host && host->h_addr_list[0]) {
+        win::in_addr addr{};
+        std::memcpy(&addr, host->h_addr_list[0], sizeof addr);
+        online = std::string(win::inet_ntoa(addr)) != "127.0.0.1";
+    }
+    win::WSACleanup();
+    return online;
+}
+
+void TacAutoUpgrader::Loaded() {
+    TacCustomHTTP::Loaded();
+    const QStringList args = QCoreApplication::arguments();
+    if (OnAfterRestart && args.size() > 1 && args[1].toStdString() == restartParams_)
+        OnAfterRestart(this);
+}
+
+void TacAutoUpgrader::SetAutoCheck(bool value) {
+    autoCheck_ = value;
+    RestartTimer();
+}
+
+void TacAutoUpgrader::RestartTimer() {
+    if (!window_)
+        return;
+    win::KillTimer(window_, kAutoCheckTimer);
+    if (autoCheck_ && !autoCheckPending_ &&
+        win::SetTimer(window_, kAutoCheckTimer, kAutoCheckPeriod, nullptr) == 0)
+        throw fw::EOutOfResources("Not enough timers available");
+}
+
+win::LRESULT TacAutoUpgrader::WindowProc(win::HWND hwnd, win::UINT msg, win::WPARAM wParam,
+                                         win::LPARAM lParam) {
+    auto* self =
+        reinterpret_cast<TacAutoUpgrader*>(win::GetWindowLongPtrA(hwnd, win::GWLP_USERDATA));
+    if (msg == win::WM_TIMER && self) {
+        fw::CallGuarded(self, [self] { self->AutoCheckTimer(); });
+        return 0;
+    }
+    if (msg == win::WM_QUERYENDSESSION)
+        return 1;
+    return win::DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+void TacAutoUpgrader::AutoCheckTimer() {
+    if (!autoCheck_ || !IsOnline())
+        return;
+    autoCheckPending_ = true;
+    RestartTimer();
+    CheckForUpgrade();
+    automatic_ = true;
+}
+
+bool TacAutoUpgrader::CheckForUpgrade() {
+    aborted_ = false;
+    automatic_ = false;
+    if (Busy())
+        return true;
+    mode_ = Mode::Info;
+    TacCustomHTTP::UseCache = false;
+    URL = InfoFileURL;
+    FileName.clear();
+    ended_ = false;
+    return Start();
+}
+
+// --- results of a run ---------------------------------------------------------
+
+void TacAutoUpgrader::DoDone(const std::string& AContentType, std::int64_t ABytes,
+                             fw::TStream* Data) {
+    TacCustomHTTP::DoDone(AContentType, ABytes, Data);
+    if (mode_ == Mode::Info) {
+        auto* memory = dynamic_cast<fw::TMemoryStream*>(Data);
+        CheckResult(memory ? memory->Data() : std::string());
+    } else {
+        FileReceived();
+    }
+}
+
+void TacAutoUpgrader::CheckResult(const std::string& text) {
+    files_ = upgrade_info::Files(text);
+    fileUrls_ = upgrade_info::FileUrls(files_);
+    const bool newer =
+        VersionControl == byNumber
+            ? upgrade_info::IsNewerNumber(upgrade_info::Value(text, "#version"), VersionNumber)
+            : upgrade_info::IsNewerDate(upgrade_info::Value(text, "#date"), VersionDate,
+                                        upgrade_info::Today());
+    if (!newer || fileUrls_.empty()) {
+        if (OnNoUpdateAvailable)
+            OnNoUpdateAvailable(this);
+        if (ShowMessages.Contains(mNoUpdateAvailable) && !automatic_)
+            ShowError(24, Text(24));
+        ended_ = true;
+        return;
+    }
+    bool canUpgrade = true;
+    const std::string message = upgrade_info::Message(text);
+    method_ = upgrade_info::Method(text);
+    if (OnBeginUpgrade)
+        OnBeginUpgrade(this, message, method_, fileUrls_, canUpgrade);
+    if (!canUpgrade || (ShowMessages.Contains(mAskUpgrade) && !AskUpgrade(message))) {
+        if (OnLaterUpgrade)
+            OnLaterUpgrade(this);
+        ended_ = true;
+        return;
+    }
+    if (method_ == umRedirectToURL) {
+        OpenWebPage(fileUrls_.front());
+        ended_ = true;
+        return;
+    }
+    BeginUpgrade();
+}
+
+bool TacAutoUpgrader::AskUpgrade(const std::string& message) {
+    std::string title = fw::Application ? fw::Application->Title() : std::string();
+    const std::string environment =
+        upgrader_texts::ResourceString(upgrader_texts::kDevelopmentEnvironment);
+    if (!environment.empty() && title.find(environment) != std::string::npos)
+        title = upgrader_texts::ResourceString(upgrader_texts::kAppTitlePlaceholder);
+    const std::string extra = message.empty() ? std::string() : "\n" + message + "[DEF]\n";
+    const std::string text = upgrader_texts::Format(23, title, extra);
+    return AskBox ? AskBox(Text(0), text, win::MB_ICONQUESTION)
+                  : win::MessageBoxA(0, text.c_str(), Text(0).c_str(),
+                                     win::MB_YESNO | win::MB_ICONQUESTION) == win::IDYES;
+}
+
+void TacAutoUpgrader::OpenWebPage(std::string address) {
+    if (address.find("://") == std::string::npos)
+        address = "http://" + address;
+    const std::string program = HtmlProgram();
+    if (!program.empty())
+        win::ShellExecuteA(0, "open", program.c_str(), address.c_str(), nullptr,
+                           win::SW_SHOWNORMAL);
+    else
+        win::ShellExecuteA(0, "open", address.c_str(), nullptr, nullptr, win::SW_SHOWNORMAL);
+}
+
+void TacAutoUpgrader::ShowError(int textIndex, const std::string& text) {
+    (void)textIndex;
+    if (ErrorBox)
+        ErrorBox(Text(0), text);
+    else
+        win::MessageBoxA(0, text.c_str(), Text(0).c_str(), win::MB_OK | win::MB_ICONERROR);
+}
+
+void TacAutoUpgrader::Stop() {
+    ended_ = true;
+    Abort();
+}
+
+void TacAutoUpgrader::DoHTTPError(fw::TStream* Data) {
+    TacCustomHTTP::DoHTTPError(Data);
+    if (mode_ == Mode::Info) {
+        if (OnNoInfoFile)
+            OnNoInfoFile(this);
+        if (ShowMessages.Contains(mNoInfoFile))
+            ShowError(25, Text(25));
+        ended_ = true;
+    } else {
+        LostFile(StatusCode);
+    }
+}
+
+void TacAutoUpgrader::DoNoResponse() {
+    TacCustomHTTP::DoNoResponse();
+    const std::string url = mode_ == Mode::Info ? InfoFileURL : URL;
+    const std::string host = HostFromURL(url);
+    if (OnHostUnreachable)
+        OnHostUnreachable(this, url, host);
+    if (automatic_) {
+        autoCheckPending_ = false;
+        RestartTimer();
+    } else if (ShowMessages.Contains(mHostUnreachable)) {
+        ShowError(26, upgrader_texts::Format(26, "\"http://" + host + "\""));
+    }
+    Stop();
+}
+
+void TacAutoUpgrader::DoIncomplete(fw::TStream* Data) {
+    TacCustomHTTP::DoIncomplete(Data);
+    if (OnConnLost)
+        OnConnLost(this);
+    if (ShowMessages.Contains(mConnLost))
+        ShowError(30, Text(30));
+    Stop();
+}
+
+void TacAutoUpgrader::DoAuthenticationRequest(const std::string& Realm, bool& ATryAgain) {
+    TacCustomHTTP::DoAuthenticationRequest(Realm, ATryAgain);
+    if (OnPasswordRequest)
+        OnPasswordRequest(this, Realm, ATryAgain);
+    if (ATryAgain || !ShowMessages.Contains(mPasswordRequest) || !PasswordDialog)
+        return;
+    if (PasswordDialog(this, URL))
+        ATryAgain = true;
+    else
+        AbortUpgrade();
+}
+
+// --- the file loop ------------------------------------------------------------
+
+void TacAutoUpgrader::BeginUpgrade() {
+    mode_ = Mode::Files;
+    TacCustomHTTP::UseCache = UseCache;
+    index_ = 0;
+    finished_ = false;
+    NextFile();
+}
+
+void TacAutoUpgrader::NextFile() {
+    while (!aborted_ && index_ < fileUrls_.size()) {
+        URL = fileUrls_[index_];
+        const std::string name = FileNameFromURL(URL);
+        if (name.empty() || name == "." || name == "..") {
+            LostFile(0);
+            return;
+        }
+        localFile_ = ProgramFolder() + name + kTemporarySuffix;
+        FileName = localFile_;
+        serverDate_ = 0;
+        // A leftover of a stopped upgrade is ours to replace.
+        ::unlink(localFile_.c_str());
+        if (Start())
+            return;
+        LostFile(0);
+        return;
+    }
+    if (!aborted_ && index_ >= fileUrls_.size())
+        EndUpgrade();
+}
+
+void TacAutoUpgrader::DoHeaderInfo(bool& AContinue) {
+    TacCustomHTTP::DoHeaderInfo(AContinue);
+    if (mode_ != Mode::Files || !AContinue)
+        return;
+    serverDate_ = LastModified;
+    bool canUpgrade = true;
+    if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileUrls_.size() > 1) {
+        const std::string target = localFile_.substr(0, localFile_.size() - 5);
+        const std::string targetName = target.substr(target.rfind('/') + 1);
+        const std::string program = ProgramPath();
+        struct stat st {};
+        if (Lower(targetName) != Lower(program.substr(program.rfind('/') + 1)) &&
+            ::stat(target.c_str(), &st) == 0)
+            canUpgrade = st.st_size != ContentLength;
+    }
+    if (OnFileStart)
+        OnFileStart(this, URL, static_cast<int>(ContentLength), LastModified, canUpgrade);
+    AContinue = canUpgrade;
+}
+
+void TacAutoUpgrader::DoDeclined() {
+    TacCustomHTTP::DoDeclined();
+    if (mode_ != Mode::Files)
+        return;
+    ++index_;
+    NextFile();
+}
+
+void TacAutoUpgrader::DoDownloadProgress(fw::TStream* Data) {
+    TacCustomHTTP::DoDownloadProgress(Data);
+    if (mode_ != Mode::Files || !OnProgress)
+        return;
+    const size_t count = fileUrls_.size();
+    const int total = static_cast<int>(std::lround(static_cast<double>(index_) * 100 / count)) +
+                      PercentDone / static_cast<int>(count);
+    OnProgress(this, URL, static_cast<int>(ContentLength), static_cast<int>(BytesTransferred),
+               ElapsedTime, TimeLeft, PercentDone, static_cast<win::BYTE>(std::min(total, 255)),
+               TransferRate);
+}
+
+void TacAutoUpgrader::FileReceived() {
+    const std::string& expected = files_[index_].sha256;
+    if (!expected.empty() && Lower(expected) != FileSha256(localFile_)) {
+        ::unlink(localFile_.c_str());
+        LostFile(0);
+        return;
+    }
+    if (serverDate_ != 0) {
+        const double seconds = (serverDate_ - 25569.0) * 86400.0;
+        struct stat st {};
+        if (::stat(localFile_.c_str(), &st) == 0) {
+            timespec times[2] = {st.st_atim, {static_cast<time_t>(std::floor(seconds)), 0}};
+            // The server date is local time, as the date parser gives it.
+            tm local{};
+            const time_t t = static_cast<time_t>(std::floor(seconds));
+            ::gmtime_r(&t, &local);
+            local.tm_isdst = -1;
+            times[1].tv_sec = ::mktime(&local);
+            ::utimensat(AT_FDCWD, localFile_.c_str(), times, 0);
+        }
+    }
+    if (OnFileDone)
+        OnFileDone(this, localFile_);
+    ++index_;
+    NextFile();
+}
+
+void TacAutoUpgrader::LostFile(int code) {
+    bool continueUpgrade = false;
+    if (OnLostFile)
+        OnLostFile(this, URL, code, continueUpgrade);
+    if (ShowMessages.Contains(mLostFile)) {
+        const std::string text = upgrader_texts::Format(28, FileNameFromURL(URL));
+        const std::string caption = Text(21) + " #" + std::to_string(code);
+        continueUpgrade = AskBox
+                              ? AskBox(caption, text, win::MB_ICONWARNING)
+                              : win::MessageBoxA(0, text.c_str(), caption.c_str(),
+                                                 win::MB_YESNO | win::MB_ICONWARNING) == win::IDYES;
+    }
+    if (!continueUpgrade) {
+        AbortUpgrade();
+        return;
+    }
+    ++index_;
+    NextFile();
+}
+
+void TacAutoUpgrader::EndUpgrade() {
+    if (aborted_)
+        return;
+    finished_ = true;
+    ended_ = true;
+    bool restart = true;
+    if (OnEndUpgrade)
+        OnEndUpgrade(this, restart);
+    if (restart)
+        RestartApplication();
+}
+
+void TacAutoUpgrader::DeleteTemporaryFiles() {
+    const std::string folder = ProgramFolder();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 5 && Lower(name.substr(name.size() - 5)) == Lower(kTemporarySuffix))
+            ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    }
+    ::closedir(dir);
+}
+
+void TacAutoUpgrader::AbortUpgrade() {
+    aborted_ = true;
+    Stop();
+    DeleteTemporaryFiles();
+    if (OnAborted)
+        OnAborted(this);
+}
+
+void TacAutoUpgrader::RestartApplication(const std::string& Params) {
+    if (!finished_)
+        DeleteTemporaryFiles();
+    const char digit = static_cast<char>('0' + static_cast<int>(method_));
+    const std::string params = Params.empty() ? restartParams_ + digit : Params;
+    const std::string helper = HelperPath();
+    const win::HRSRC resource = win::FindResourceA(nullptr, "ACUPG", "ACUPG");
+    if (resource && PrivateFolder(helper.substr(0, helper.rfind('/')))) {
+        ::unlink(helper.c_str());
+        const int fd = ::open(helper.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0700);
+        if (fd >= 0) {
+            const char* data = win::LockResource(win::LoadResource(nullptr, resource));
+            size_t left = win::SizeofResource(nullptr, resource);
+            while (left > 0) {
+                const ssize_t n = ::write(fd, data, left);
+                if (n <= 0)
+                    break;
+                data += n;
+                left -= static_cast<size_t>(n);
+            }
+            ::close(fd);
+        }
+    }
+    const std::string line = ProgramPath() + " +" + params;
+    win::ShellExecuteA(0, "open", helper.c_str(), line.c_str(), nullptr, win::SW_SHOWNORMAL);
+    restarting_ = true;
+    if (OnDoOwnCloseAppMethod) {
+        OnDoOwnCloseAppMethod(this);
+        return;
+    }
+    if (fw::Application) {
+        if (fw::TForm* form = fw::Application->MainForm())
+            form->Close();
+        fw::Application->Terminate();
+    }
+}

@@ -1,0 +1,216 @@
+#pragma once
+// TacAutoUpgrader: keeps the program current. A check fetches the upgrade
+// information file (upgrade/upgrade_info.h) from InfoFileURL into memory,
+// compares its version with the program's own and then does nothing, asks
+// the user, opens a web page, or downloads every listed file beside the
+// executable as "<name>.uTMP" and restarts the program through the helper
+// program (upgrade/helper/), which puts the files in place once the program
+// has ended. Every user-facing text comes from the language table
+// (upgrade/upgrader_texts.h); the built-in boxes appear only where
+// ShowMessages says so.
+//
+// Beyond the plain format, an info file may carry "#sha256", "#sha2560",
+// "#sha256<n>" beside the URL keys of the same suffix: a file whose SHA-256
+// differs is a lost file (OnLostFile with ErrorCode 0) and is never put in
+// place. A file name from a URL that is empty, "." or ".." is refused the
+// same way; nothing is ever written outside the executable's folder.
+//
+// The helper is written into a private folder of this user (HelperPath()),
+// never a shared temporary folder, and removed by the next upgrader created.
+//
+// Threads: main thread only (the HTTP transfers run on the worker of the
+// inherited component; every event arrives on the main thread).
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/sets.h"
+#include "platform/user.h"
+#include "upgrade/custom_http.h"
+#include "upgrade/upgrade_info.h"
+#include "upgrade/upgrader_texts.h"
+
+enum class TacAutoUpgraderVersionControl { byDate, byNumber };
+using enum TacAutoUpgraderVersionControl;
+
+enum class TacAutoUpgraderShowMessages {
+    mAskUpgrade,
+    mConnLost,
+    mHostUnreachable,
+    mLostFile,
+    mNoInfoFile,
+    mNoUpdateAvailable,
+    mPasswordRequest
+};
+using enum TacAutoUpgraderShowMessages;
+using TacAutoUpgraderShowMessagesSet = fw::TSet<TacAutoUpgraderShowMessages>;
+
+enum class TacMiscFilesUpgradeBehavior { mfuAlwaysDownload, mfuOnlyIfSizeDifferent };
+using enum TacMiscFilesUpgradeBehavior;
+using enum TacUpgradeMethod;
+
+// What the publisher puts into the info file, kept with the form; a running
+// check reads none of it.
+class TacAutoUpgraderInfo : public fw::TObject {
+public:
+    std::vector<std::string> Files;
+    TacUpgradeMethod UpgradeMethod = umSelfUpgrade;
+    std::string UpgradeMsg;
+};
+
+class TacAutoUpgraderWizard : public fw::TObject {
+public:
+    bool Enabled = true;
+    bool HideFileLocation = false;
+    bool StayOnTop = true;
+    // Process-wide: setting it sets every upgrader's language.
+    TacAutoUpgraderLanguage Language() const { return language_; }
+    void SetLanguage(TacAutoUpgraderLanguage value);
+
+private:
+    TacAutoUpgraderLanguage language_ = TacAutoUpgraderLanguage::wlAuto;
+};
+
+using TacAUBeginUpgradeEvent = std::function<void(
+    fw::TObject* Sender, const std::string& UpgradeMsg, TacUpgradeMethod UpgradeMethod,
+    const std::vector<std::string>& Files, bool& CanUpgrade)>;
+using TacAUHostUnreachableEvent =
+    std::function<void(fw::TObject* Sender, const std::string& URL, const std::string& Hostname)>;
+using TacAUFileStartEvent = std::function<void(fw::TObject* Sender, const std::string& FileURL,
+                                               int FileSize, TDateTime FileTime, bool& CanUpgrade)>;
+using TacAUProgressEvent =
+    std::function<void(fw::TObject* Sender, const std::string& FileURL, int FileSize, int BytesRead,
+                       int ElapsedTime, int EstimatedTimeLeft, win::BYTE PercentsDone,
+                       win::BYTE TotalPercentsDone, float TransferRate)>;
+using TacAUFileDoneEvent = std::function<void(fw::TObject* Sender, const std::string& FileName)>;
+using TacAULostFileEvent = std::function<void(fw::TObject* Sender, const std::string& FileURL,
+                                              int ErrorCode, bool& ContinueUpgrade)>;
+using TacAUEndUpgradeEvent = std::function<void(fw::TObject* Sender, bool& RestartImediately)>;
+
+class TacAutoUpgrader : public TacCustomHTTP {
+public:
+    explicit TacAutoUpgrader(fw::TComponent* AOwner);
+    ~TacAutoUpgrader() override;
+
+    // Starts a check; true at once (nothing new starts) while a run is busy.
+    // The result arrives through the events.
+    bool CheckForUpgrade();
+    // Stops the upgrade, deletes every "*.uTMP" beside the executable and
+    // raises OnAborted.
+    void AbortUpgrade();
+    // Writes the helper out, starts it with the executable's path and
+    // `Params` (empty: RestartParams and the method digit) and closes the
+    // program (or raises OnDoOwnCloseAppMethod).
+    void RestartApplication(const std::string& Params = {});
+
+    // Where the helper is written: "Upgrader3" in a folder of this user only.
+    static std::string HelperPath();
+    // The executable's folder with its trailing "/".
+    static std::string ProgramFolder();
+    // The running executable's full path (tests may point it elsewhere).
+    static std::string ProgramPath();
+    static void SetProgramPathForTesting(const std::string& path);
+    // The text of the language in use.
+    static std::string Text(int index) { return upgrader_texts::Text(index); }
+    // Whether the local host name resolves to an address other than
+    // 127.0.0.1.
+    static bool IsOnline();
+
+    // True while a check or an upgrade is under way (the end event is not
+    // signalled).
+    bool Running() const { return !ended_; }
+    bool Finished() const { return finished_; }
+
+    // Published settings.
+    std::string InfoFileURL = "http://";
+    TacAutoUpgraderVersionControl VersionControl = byDate;
+    std::string VersionNumber;
+    std::string VersionDate;
+    bool VersionDateAutoSet = true;
+    TacAutoUpgraderShowMessagesSet ShowMessages{mAskUpgrade, mConnLost, mLostFile,
+                                                mPasswordRequest};
+    TacAutoUpgraderInfo InfoFile;
+    TacMiscFilesUpgradeBehavior MiscFilesUpgrade = mfuAlwaysDownload;
+    // File downloads may come from the cache; the info file never does (the
+    // inherited setting is derived from this one for each run).
+    bool UseCache = true;
+    TacAutoUpgraderWizard Wizard;
+    // Empty stands for a single blank, as stored.
+    const std::string& RestartParams() const { return restartParams_; }
+    void SetRestartParams(const std::string& value) {
+        restartParams_ = value.empty() ? " " : value;
+    }
+    bool AutoCheck() const { return autoCheck_; }
+    void SetAutoCheck(bool value);
+
+    TacAUBeginUpgradeEvent OnBeginUpgrade;
+    fw::TNotifyEvent OnLaterUpgrade;
+    fw::TNotifyEvent OnNoUpdateAvailable;
+    fw::TNotifyEvent OnNoInfoFile;
+    TacAUHostUnreachableEvent OnHostUnreachable;
+    fw::TNotifyEvent OnConnLost;
+    TacHTTPPasswordRequestEvent OnPasswordRequest;
+    fw::TNotifyEvent OnAborted;
+    fw::TNotifyEvent OnAfterRestart;
+    fw::TNotifyEvent OnDoOwnCloseAppMethod;
+    TacAUEndUpgradeEvent OnEndUpgrade;
+    TacAUFileStartEvent OnFileStart;
+    TacAUFileDoneEvent OnFileDone;
+    TacAULostFileEvent OnLostFile;
+    TacAUProgressEvent OnProgress;
+
+    // The built-in boxes, replaceable (tests answer them; the wizard forms
+    // hook in here). Defaults: platform message boxes.
+    // A yes/no question; true for yes.
+    std::function<bool(const std::string& Caption, const std::string& Text, win::UINT Icon)> AskBox;
+    std::function<void(const std::string& Caption, const std::string& Text)> ErrorBox;
+    // The password dialog; true for OK (with the two entries stored).
+    std::function<bool(TacAutoUpgrader* Upgrader, const std::string& FileURL)> PasswordDialog;
+
+protected:
+    void Loaded() override;
+    void DoDone(const std::string& AContentType, std::int64_t ABytes, fw::TStream* Data) override;
+    void DoHeaderInfo(bool& AContinue) override;
+    void DoDeclined() override;
+    void DoDownloadProgress(fw::TStream* Data) override;
+    void DoIncomplete(fw::TStream* Data) override;
+    void DoNoResponse() override;
+    void DoHTTPError(fw::TStream* Data) override;
+    void DoAuthenticationRequest(const std::string& Realm, bool& ATryAgain) override;
+
+private:
+    enum class Mode { Info, Files };
+    void CheckResult(const std::string& text);
+    bool AskUpgrade(const std::string& message);
+    void OpenWebPage(std::string address);
+    void BeginUpgrade();
+    void NextFile();
+    void FileReceived();
+    void LostFile(int code);
+    void EndUpgrade();
+    // Ends the run: the end event, the HTTP run, the progress window.
+    void Stop();
+    void ShowError(int textIndex, const std::string& text);
+    void DeleteTemporaryFiles();
+    void AutoCheckTimer();
+    void RestartTimer();
+    static win::LRESULT WindowProc(win::HWND, win::UINT, win::WPARAM, win::LPARAM);
+
+    Mode mode_ = Mode::Info;
+    bool autoCheck_ = false;
+    bool autoCheckPending_ = false;
+    bool automatic_ = false;
+    bool aborted_ = false;
+    bool finished_ = false;
+    bool restarting_ = false;
+    bool ended_ = true;
+    TacUpgradeMethod method_ = umSelfUpgrade;
+    std::vector<upgrade_info::FileEntry> files_;
+    std::vector<std::string> fileUrls_;
+    size_t index_ = 0;
+    std::string localFile_;
+    TDateTime serverDate_ = 0;
+    std::string restartParams_ = "/afterupgrade";
+    win::HWND window_ = 0;
+};
