@@ -22,15 +22,11 @@
 namespace {
 
 using quilvane_test::FaultServer;
+using quilvane_test::ReadFile;
 using quilvane_test::RunUntil;
 using quilvane_test::TempFolder;
 using quilvane_test::WebServer;
 using quilvane_test::WriteFile;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 // Folders of one test: the registry and desktop settings, the program's
 // folder, and a recording "browser" that writes its arguments to a file.

@@ -22,15 +22,11 @@
 namespace {
 
 using quilvane_test::FaultServer;
+using quilvane_test::ReadFile;
 using quilvane_test::TempFolder;
 using quilvane_test::WebServer;
 
 using quilvane_test::RunUntil;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 std::string StreamText(fw::TStream* s) {
     if (!s)
