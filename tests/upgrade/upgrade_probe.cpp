@@ -1,0 +1,62 @@
+// A small program that upgrades itself, for the end-to-end test: run as
+//     upgrade_probe <info file URL>
+// it checks for a newer version than 1.0 with no boxes, downloads, starts the
+// helper and ends; each outcome is written to "status.txt" beside it. Run as
+//     upgrade_probe /afterupgrade
+// (by the helper) it writes its arguments to "restarted.txt" beside it.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <fstream>
+#include <string>
+
+#include "platform/kernel.h"
+#include "upgrade/auto_upgrader.h"
+
+namespace {
+
+void Note(const std::string& file, const std::string& text) {
+    std::ofstream(TacAutoUpgrader::ProgramFolder() + file, std::ios::app) << text << "\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "/afterupgrade") {
+        std::string args;
+        for (int i = 1; i < argc; ++i)
+            args += std::string(i > 1 ? " " : "") + argv[i];
+        Note("restarted.txt", args);
+        return 0;
+    }
+    if (argc < 2)
+        return 2;
+    TacAutoUpgrader upgrader(nullptr);
+    upgrader.VersionControl = byNumber;
+    upgrader.VersionNumber = "1.0";
+    upgrader.ShowMessages = {};
+    upgrader.InfoFileURL = argv[1];
+    auto end = [&](const char* what) {
+        return [&app, what](fw::TObject*) {
+            Note("status.txt", what);
+            app.quit();
+        };
+    };
+    upgrader.OnNoUpdateAvailable = end("no update");
+    upgrader.OnNoInfoFile = end("no info file");
+    upgrader.OnAborted = end("aborted");
+    upgrader.OnHostUnreachable = [&](fw::TObject*, const std::string&, const std::string&) {
+        Note("status.txt", "unreachable");
+        app.quit();
+    };
+    upgrader.OnLostFile = [](fw::TObject*, const std::string& url, int code, bool&) {
+        Note("status.txt", "lost " + url + " " + std::to_string(code));
+    };
+    upgrader.OnFileDone = [](fw::TObject*, const std::string& name) {
+        Note("status.txt", "done " + name.substr(name.rfind('/') + 1));
+    };
+    upgrader.OnDoOwnCloseAppMethod = end("restarting");
+    upgrader.CheckForUpgrade();
+    return app.exec();
+}
