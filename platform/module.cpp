@@ -26,29 +26,37 @@ constexpr KnownLibrary kLibraries[] = {
 
 const KernelServices kServices = {&SetLastError, &GetLastError};
 
-std::string LibraryFolder() {
-    std::string exe = ExecutablePath();
-    auto slash = exe.rfind('/');
-    if (slash == std::string::npos)
-        return "../lib/";
-    return exe.substr(0, slash) + "/../lib/";
+const KnownLibrary* FindKnown(LPCSTR fileName) {
+    for (const auto& lib : kLibraries) {
+        if (fileName && ::strcasecmp(fileName, lib.windowsName) == 0)
+            return &lib;
+    }
+    return nullptr;
 }
 
 }  // namespace
+
+std::string OwnLibraryPath(const std::string& exePath, LPCSTR fileName) {
+    const KnownLibrary* lib = FindKnown(fileName);
+    if (!lib)
+        return {};
+    const auto slash = exePath.rfind('/');
+    const std::string bin = slash == std::string::npos ? "." : exePath.substr(0, slash);
+    // The build system names the folder, for the build tree and the install.
+    return bin + "/../" WIN_PRIVATE_LIBRARY_DIR "/" + lib->fileName;
+}
 
 std::string LibraryPath(LPCSTR fileName) {
     if (!fileName)
         return {};
     if (std::strchr(fileName, '/'))
         return fileName;
-    for (const auto& lib : kLibraries) {
-        if (::strcasecmp(fileName, lib.windowsName) != 0)
-            continue;
-        if (const char* path = std::getenv(ProductVariable(lib.variable).c_str()); path && *path)
-            return path;
-        return LibraryFolder() + lib.fileName;
-    }
-    return {};
+    const KnownLibrary* lib = FindKnown(fileName);
+    if (!lib)
+        return {};
+    if (const char* path = std::getenv(ProductVariable(lib->variable).c_str()); path && *path)
+        return path;
+    return OwnLibraryPath(ExecutablePath(), fileName);
 }
 
 HMODULE LoadLibraryA(LPCSTR fileName) {

@@ -2,12 +2,13 @@
 // Kernel area, run-time loading: LoadLibraryA, GetProcAddress, FreeLibrary.
 //
 // A library is asked for by its Windows name. The program's own libraries are
-// found in the lib/ folder beside the executable's bin/ folder (the build
-// tree and an installed tree look alike), so an installed copy can be moved:
-//   "icmp.dll"   the build's ICMP library in lib/, or the file named by the
-//                program's variable ICMP_LIBRARY (see product.h) when set
-//   "uxtheme.dll"  the build's visual-styles library in lib/, or the file
-//                named by the program's variable UXTHEME_LIBRARY
+// private to it: they are found in a folder named after the program in the
+// lib/ folder beside the executable's bin/ folder (the build tree and an
+// installed tree look alike), so an installed copy can be moved:
+//   "icmp.dll"   the build's ICMP library in lib/<program>/, or the file named
+//                by the program's variable ICMP_LIBRARY (see product.h) when set
+//   "uxtheme.dll"  the build's visual-styles library in lib/<program>/, or the
+//                file named by the program's variable UXTHEME_LIBRARY
 // Any other name fails with ERROR_MOD_NOT_FOUND unless it is a path (holds a
 // "/"), which is loaded as it is.
 //
@@ -44,5 +45,10 @@ BOOL FreeLibrary(HMODULE module);
 
 // The file LoadLibraryA would load for `fileName`, or "" when there is none.
 std::string LibraryPath(LPCSTR fileName);
+
+// Where the tree of the executable at `exePath` keeps the library of ours
+// named `fileName` ("icmp.dll"), whatever the environment says; "" for a name
+// that is not one of ours.
+std::string OwnLibraryPath(const std::string& exePath, LPCSTR fileName);
 
 }  // namespace win

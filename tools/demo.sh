@@ -73,10 +73,11 @@ chown nobody: "$share_dir/README.txt"
 note "server $address, share \\\\$address\\data, user $user"
 
 say "Writing the settings file with the program's own writer"
-mkdir -p "$work"/{bin,lib,home,runtime,drives}
+mkdir -p "$work"/{bin,home,runtime,drives}
 chmod 700 "$work/runtime"
 cp "$build/bin/quilvane" "$work/bin/"
-cp "$build/lib/libquilvane_icmp.so" "$work/lib/"
+# The program's private libraries, laid out as the build tree keeps them.
+cp -r "$build/lib" "$work/"
 printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$address" "$user" "$password" "Y:" data "$max_ping" |
     "$build/bin/quilvane_settings_writer" "$work/bin"
 note "$work/bin/Quilvane.ini (values enciphered): host $address, drive Y:, UNC data, MaxPing $max_ping"

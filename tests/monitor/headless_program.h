@@ -24,11 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "app/connection_table.h"
 #include "app/settings_file.h"
-#include "ini/ini_store.h"
-#include "tests/support/connection_record.h"
+#include "platform/module.h"
 #include "tests/support/private_session.h"
+#include "tests/support/settings_records.h"
 
 extern char** environ;
 
@@ -41,9 +40,13 @@ public:
             return;
         namespace fs = std::filesystem;
         std::error_code error;
-        fs::copy_file(QUILVANE_BINARY, root_ + "/bin/quilvane", error);
+        const std::string exe = root_ + "/bin/quilvane";
+        const fs::path icmp = win::OwnLibraryPath(exe, "icmp.dll");
+        fs::copy_file(QUILVANE_BINARY, exe, error);
         if (!error)
-            fs::copy_file(QUILVANE_ICMP_LIBRARY, root_ + "/lib/libquilvane_icmp.so", error);
+            fs::create_directories(icmp.parent_path(), error);
+        if (!error)
+            fs::copy_file(QUILVANE_ICMP_LIBRARY, icmp, error);
         ready_ = !error;
     }
 
@@ -60,14 +63,7 @@ public:
 
     // Writes the settings file with the program's own writer.
     void WriteSettings(const std::vector<ConnectionRecord>& records) {
-        TzIni ini(nullptr);
-        ini.SetEncryptValues(true);
-        fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
-        std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
-        quilvane::LoadSettings(ini, table, url, root_ + "/bin");
-        for (const ConnectionRecord& r : records)
-            AppendRecord(table, r);
-        quilvane::SaveSettings(ini, table, url);
+        AppendSettingsRecords(root_ + "/bin", records);
     }
 
     std::string ReadSettings() const {
@@ -207,7 +203,7 @@ private:
     }
 
     // The program's folders; it goes after the program has been stopped.
-    PrivateSession session_{"quilvane-monitor-test", {"bin", "lib"}};
+    PrivateSession session_{"quilvane-monitor-test", {"bin"}};
     const std::string root_ = session_.Root();
     bool ready_ = false;
     pid_t pid_ = -1;

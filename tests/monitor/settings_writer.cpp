@@ -13,10 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/connection_table.h"
-#include "app/settings_file.h"
-#include "ini/ini_store.h"
-#include "tests/support/connection_record.h"
+#include "tests/support/settings_records.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -27,11 +24,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        TzIni ini(nullptr);
-        ini.SetEncryptValues(true);
-        fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
-        std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
-        quilvane::LoadSettings(ini, table, url, argv[1]);
+        std::vector<quilvane_test::ConnectionRecord> records;
         std::string line;
         int number = 0;
         while (std::getline(std::cin, line)) {
@@ -46,10 +39,10 @@ int main(int argc, char** argv) {
                 return 2;
             }
             // Fields come as host, user, password, drive, UNC, MaxPing.
-            quilvane_test::AppendRecord(table, {fields[0], fields[1], fields[2], fields[4],
-                                                fields[3], std::stoi(fields[5])});
+            records.push_back(
+                {fields[0], fields[1], fields[2], fields[4], fields[3], std::stoi(fields[5])});
         }
-        quilvane::SaveSettings(ini, table, url);
+        quilvane_test::AppendSettingsRecords(argv[1], records);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cannot write the settings: %s\n", e.what());
         return 1;

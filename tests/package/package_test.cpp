@@ -1,10 +1,16 @@
 // The Debian package that `cpack -G DEB` makes (the package_build fixture).
 // Unpacked, its files are in their standard places and pass the desktop's own
 // checks (desktop-file-validate, systemd-analyze, man). Installed as root with
-// dpkg, the program started by a normal user keeps its settings in that
-// user's configuration folder, and the package goes again without a trace.
+// dpkg on a system that grants no ICMP sockets to users (Debian's default),
+// the program started by a normal user pings loopback and keeps its settings
+// in that user's configuration folder, and the package goes again without a
+// trace. Installed relocatably and moved, the program still finds its ICMP
+// library and pings.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +25,7 @@
 #include <QThread>
 #include <optional>
 
+#include "tests/support/settings_records.h"
 #include "tests/support/skip_or_fail.h"
 
 namespace {
@@ -63,6 +70,42 @@ QString ReadText(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// One pass of the monitor comes every 10 s; its line follows within a ping
+// time-out and the drive operations' own bounded time.
+constexpr int kPassWaitMs = 45000;
+
+// A record that pings loopback and maps no drive.
+const quilvane_test::ConnectionRecord kLoopback{"127.0.0.1", "", "", "", "", 5};
+
+// The fields of the headless line for kLoopback once it has answered.
+const QRegularExpression kLoopbackAnswered(
+    "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d HostName=127\\.0\\.0\\.1 "
+    "Connected=True FalseCount=0 Drive= UNC= Maped=False$");
+
+// The program's next line on standard output about `host`, or "" when none
+// came within `timeoutMs` or the output ended.
+QString NextLineAbout(QProcess& program, const QString& host, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        while (program.canReadLine()) {
+            const QString line = QString::fromLocal8Bit(program.readLine()).trimmed();
+            if (line.contains(" HostName=" + host + " "))
+                return line;
+        }
+        if (deadline.hasExpired() ||
+            !program.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            return {};
+    }
+}
+
+// Ends the program as its user unit does: at once, with status 0.
+void EndBySigterm(QProcess& program) {
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000)) << "SIGTERM did not end the program";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 // The one package the fixture built, or "" when there is not exactly one.
 QString PackageFile() {
     const QDir dir(QUILVANE_PACKAGE_DIR);
@@ -97,12 +140,19 @@ protected:
 
 TEST_F(UnpackedPackage, FilesAreInTheirStandardPlaces) {
     for (const char* path :
-         {"/usr/bin/quilvane", "/usr/lib/libquilvane_icmp.so",
+         {"/usr/bin/quilvane", "/usr/lib/quilvane/libquilvane_icmp.so",
+          "/usr/lib/quilvane/libquilvane_uxtheme.so", "/usr/lib/sysctl.d/50-quilvane.conf",
           "/usr/share/applications/quilvane.desktop", "/usr/lib/systemd/user/quilvane.service",
           "/usr/share/man/man1/quilvane.1.gz",
           "/usr/share/icons/hicolor/scalable/apps/quilvane.svg"})
         EXPECT_TRUE(QFileInfo(Path(path)).isFile()) << path;
     EXPECT_TRUE(QFileInfo(Path("/usr/bin/quilvane")).isExecutable());
+    // The run-time libraries are the program's own, not ones for other programs to link.
+    EXPECT_FALSE(QFileInfo::exists(Path("/usr/lib/libquilvane_icmp.so")));
+    EXPECT_FALSE(QFileInfo::exists(Path("/usr/lib/libquilvane_uxtheme.so")));
+    const QString sysctl = ReadText(Path("/usr/lib/sysctl.d/50-quilvane.conf"));
+    EXPECT_TRUE(sysctl.contains("\nnet.ipv4.ping_group_range = 0 2147483647\n"))
+        << sysctl.toStdString();
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
         const QString icon =
             Path(QString("/usr/share/icons/hicolor/%1x%1/apps/quilvane.png").arg(size));
@@ -208,6 +258,31 @@ TEST_F(UnpackedPackage, ProgramShowsHelpAndManualPageNamesEachOption) {
 
 // --- installed with dpkg -------------------------------------------------
 
+const char kPingGroupRange[] = "/proc/sys/net/ipv4/ping_group_range";
+
+// The groups allowed ICMP echo sockets, e.g. "1 0" (none).
+QString PingGroupRange() {
+    return ReadText(kPingGroupRange).simplified();
+}
+
+bool SetPingGroupRange(const QString& range) {
+    const QByteArray text = range.toUtf8() + "\n";
+    const int fd = ::open(kPingGroupRange, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, text.constData(), text.size()) == text.size();
+    return ::close(fd) == 0 && written;
+}
+
+// Leaves the machine's ICMP socket groups as the test found them.
+struct RestorePingGroupRange {
+    QString original;
+    ~RestorePingGroupRange() {
+        if (PingGroupRange() != original)
+            SetPingGroupRange(original);
+    }
+};
+
 // dpkg does not wait for another package tool's lock: try again, bounded.
 Result Dpkg(const QStringList& arguments) {
     const QDeadlineTimer deadline(180000);
@@ -235,7 +310,19 @@ struct RestorePackages {
     }
 };
 
-TEST(InstalledPackage, UserKeepsSettingsInOwnConfigFolderAndRemovalLeavesNoFile) {
+// Starts the installed program headless as user `uid`, with only a home and a
+// runtime folder of its own. env and setpriv exec: the process that runs is
+// the program itself.
+void StartAs(QProcess& program, uid_t uid, gid_t gid, const QString& home, const QString& runtime) {
+    program.setProcessEnvironment(QProcessEnvironment());
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(
+        "env", {"-i", "HOME=" + home, "XDG_RUNTIME_DIR=" + runtime, "PATH=/usr/bin:/bin", "setpriv",
+                "--reuid=" + QString::number(uid), "--regid=" + QString::number(gid),
+                "--clear-groups", "quilvane", "--headless"});
+}
+
+TEST(InstalledPackage, UserPingsKeepsSettingsInOwnConfigFolderAndRemovalLeavesNoFile) {
     if (::geteuid() != 0)
         QUILVANE_SKIP_OR_FAIL("installing the package needs root");
     for (const char* tool : {"dpkg", "dpkg-query", "setpriv", "env"}) {
@@ -265,6 +352,12 @@ TEST(InstalledPackage, UserKeepsSettingsInOwnConfigFolderAndRemovalLeavesNoFile)
         ASSERT_TRUE(repack.exitCode == 0 && saved.size() == 1) << repack.err.toStdString();
         earlier = work.path() + "/" + saved.first();
     }
+    // Debian's default: no group may open ICMP echo sockets, and a normal user
+    // may not open raw ones either. The package's postinst changes that.
+    const RestorePingGroupRange restoreRange{PingGroupRange()};
+    ASSERT_FALSE(restoreRange.original.isEmpty()) << "cannot read " << kPingGroupRange;
+    if (!SetPingGroupRange("1 0"))
+        QUILVANE_SKIP_OR_FAIL("cannot set net.ipv4.ping_group_range on this machine");
     const RestorePackages restore{earlier};
 
     const Result install = Dpkg({"--install", deb});
@@ -277,9 +370,23 @@ TEST(InstalledPackage, UserKeepsSettingsInOwnConfigFolderAndRemovalLeavesNoFile)
             files << path;
     }
     for (const char* path :
-         {"/usr/bin/quilvane", "/usr/lib/systemd/user/quilvane.service",
+         {"/usr/bin/quilvane", "/usr/lib/quilvane/libquilvane_icmp.so",
+          "/usr/lib/sysctl.d/50-quilvane.conf", "/usr/lib/systemd/user/quilvane.service",
           "/usr/share/applications/quilvane.desktop", "/usr/share/man/man1/quilvane.1.gz"})
         EXPECT_TRUE(files.contains(path)) << path;
+    EXPECT_EQ(PingGroupRange(), "0 2147483647") << "the postinst did not apply its setting";
+
+    // Where the setting cannot be applied (a container without write access
+    // to /proc/sys), the postinst says so and the install goes on.
+    if (HaveProgram("unshare") &&
+        RunTool("unshare", {"--user", "--map-root-user", "true"}).exitCode == 0) {
+        const Result confined =
+            RunTool("unshare", {"--user", "--map-root-user", "sh",
+                                "/var/lib/dpkg/info/quilvane.postinst", "configure"});
+        EXPECT_EQ(confined.exitCode, 0) << confined.err.toStdString();
+        EXPECT_TRUE(confined.err.contains("it applies at the next boot"))
+            << confined.err.toStdString();
+    }
 
     // A normal user with a home of its own starts the installed program.
     const QString home = work.path() + "/home";
@@ -289,13 +396,7 @@ TEST(InstalledPackage, UserKeepsSettingsInOwnConfigFolderAndRemovalLeavesNoFile)
         ASSERT_EQ(::chown(dir.toLocal8Bit().constData(), uid, gid), 0);
     }
     QProcess program;
-    program.setProcessEnvironment(QProcessEnvironment());
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // env and setpriv exec: the process that runs is the program itself.
-    program.start(
-        "env", {"-i", "HOME=" + home, "XDG_RUNTIME_DIR=" + runtime, "PATH=/usr/bin:/bin", "setpriv",
-                "--reuid=" + QString::number(uid), "--regid=" + QString::number(gid),
-                "--clear-groups", "quilvane", "--headless"});
+    StartAs(program, uid, gid, home, runtime);
     ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
     const QString config = home + "/.config";
     const QString settings = config + "/Quilvane/Quilvane.ini";
@@ -314,10 +415,21 @@ TEST(InstalledPackage, UserKeepsSettingsInOwnConfigFolderAndRemovalLeavesNoFile)
         EXPECT_EQ(st.st_mode & 07777, 0700u) << dir.toStdString();
     }
     EXPECT_FALSE(QFile::exists("/usr/bin/Quilvane.ini"));
-    program.terminate();
-    ASSERT_TRUE(program.waitForFinished(10000)) << "SIGTERM did not end the program";
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    EndBySigterm(program);
+    if (HasFatalFailure())
+        return;
+
+    // With a server to ping in the user's list, the user's program gets its
+    // echo reply.
+    quilvane_test::AppendSettingsRecords((config + "/Quilvane").toStdString(), {kLoopback});
+    ASSERT_EQ(::chown(settings.toLocal8Bit().constData(), uid, gid), 0);
+    ASSERT_EQ(::chmod(settings.toLocal8Bit().constData(), 0600), 0);
+    QProcess pinging;
+    StartAs(pinging, uid, gid, home, runtime);
+    ASSERT_TRUE(pinging.waitForStarted(10000)) << pinging.errorString().toStdString();
+    const QString line = NextLineAbout(pinging, "127.0.0.1", kPassWaitMs);
+    EXPECT_TRUE(kLoopbackAnswered.match(line).hasMatch()) << "line: " << line.toStdString();
+    EndBySigterm(pinging);
 
     const Result remove = Dpkg({"--remove", "quilvane"});
     EXPECT_EQ(remove.exitCode, 0) << remove.err.toStdString();
@@ -328,6 +440,58 @@ TEST(InstalledPackage, UserKeepsSettingsInOwnConfigFolderAndRemovalLeavesNoFile)
         EXPECT_FALSE(QFile::exists(path)) << path.toStdString() << " is left after removal";
     // The user's own settings are the user's.
     EXPECT_TRUE(QFile::exists(settings));
+    // Other programs may rely on the running value by now: removal keeps it.
+    EXPECT_EQ(PingGroupRange(), "0 2147483647");
+}
+
+// --- installed relocatably -----------------------------------------------
+
+// Whether this process may open an ICMP socket of either kind.
+bool MayPing() {
+    for (int type : {SOCK_DGRAM, SOCK_RAW}) {
+        const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+        if (fd >= 0) {
+            ::close(fd);
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(RelocatableInstall, MovedFolderFindsItsIcmpLibraryAndPings) {
+    if (!MayPing())
+        QUILVANE_SKIP_OR_FAIL("this user may open no ICMP socket (root, or ping_group_range)");
+    QTemporaryDir top;
+    ASSERT_TRUE(top.isValid());
+    const QString installed = top.filePath("installed");
+    const Result install =
+        RunTool(QUILVANE_CMAKE, {"--install", QUILVANE_BUILD_DIR, "--prefix", installed});
+    ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
+    for (const char* lib : {"libquilvane_icmp.so", "libquilvane_uxtheme.so"}) {
+        EXPECT_TRUE(QFileInfo(installed + "/lib/quilvane/" + lib).isFile()) << lib;
+        EXPECT_FALSE(QFileInfo::exists(installed + "/lib/" + lib)) << lib;
+    }
+
+    const QString moved = top.filePath("moved");
+    ASSERT_TRUE(QDir().rename(installed, moved));
+    quilvane_test::AppendSettingsRecords((moved + "/bin").toStdString(), {kLoopback});
+    const QString home = top.filePath("home");
+    const QString runtime = top.filePath("runtime");
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(runtime));
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env;
+    env.insert("HOME", home);
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("PATH", "/usr/bin:/bin");
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(moved + "/bin/quilvane", {"--headless"});
+    ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
+    const QString line = NextLineAbout(program, "127.0.0.1", kPassWaitMs);
+    EXPECT_TRUE(kLoopbackAnswered.match(line).hasMatch()) << "line: " << line.toStdString();
+    EndBySigterm(program);
 }
 
 }  // namespace

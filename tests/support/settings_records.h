@@ -1,0 +1,31 @@
+#pragma once
+// Writes connection records into a settings file with the program's own
+// writer (app/settings_file.h), after the records already in it, the values
+// enciphered as the program does.
+//
+// Threads: the test thread.
+
+#include <string>
+#include <vector>
+
+#include "app/connection_table.h"
+#include "app/settings_file.h"
+#include "ini/ini_store.h"
+#include "tests/support/connection_record.h"
+
+namespace quilvane_test {
+
+// "Quilvane.ini" in `folder`; raises as the writer does when it cannot.
+inline void AppendSettingsRecords(const std::string& folder,
+                                  const std::vector<ConnectionRecord>& records) {
+    TzIni ini(nullptr);
+    ini.SetEncryptValues(true);
+    fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
+    std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+    quilvane::LoadSettings(ini, table, url, folder);
+    for (const ConnectionRecord& r : records)
+        AppendRecord(table, r);
+    quilvane::SaveSettings(ini, table, url);
+}
+
+}  // namespace quilvane_test
