@@ -6,15 +6,21 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "app/connection_table.h"
+#include "app/install_location.h"
+#include "app/list_commands.h"
 #include "app/main_form.h"
+#include "app/settings_file.h"
 #include "framework/application.h"
 #include "ping/icmp_engine.h"
 #include "platform/kernel.h"
@@ -82,6 +88,95 @@ bool CatchEndSignals() {
     return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
            ::sigaction(SIGINT, &action, nullptr) == 0;
 }
+
+// Where no XDG_RUNTIME_DIR is set (a server, a su shell), the toolkit warns
+// that it uses a folder of its own while it starts its platform; the program
+// has its own fallback folder (win::PrivateRuntimeFolder), so the warning
+// says nothing a user could act on. Every other message passes.
+QtMessageHandler g_toolkitMessages = nullptr;
+
+void DropRuntimeFolderWarning(QtMsgType type, const QMessageLogContext& context,
+                              const QString& message) {
+    if (type == QtWarningMsg && message.startsWith("QStandardPaths: XDG_RUNTIME_DIR not set"))
+        return;
+    if (g_toolkitMessages)
+        g_toolkitMessages(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// The settings file's bytes, empty when it cannot be read.
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Reloads the list when the settings file changes (the list commands replace
+// it; a user may edit it by hand). The folder is watched for the replace, the
+// file for an edit in place; the events come from the system (inotify), so
+// an idle program stays idle. A change that comes during a monitor pass waits
+// for the pass's end.
+class TSettingsWatch {
+public:
+    TSettingsWatch(const std::string& folder, std::string loaded)
+        : Folder(folder), Path(SettingsFilePath(folder)), Loaded(std::move(loaded)) {
+        std::string dir = Folder;
+        if (dir.size() > 1 && dir.back() == '/')
+            dir.pop_back();
+        Watcher.addPath(QString::fromLocal8Bit(dir));
+        WatchFile();
+        QObject::connect(&Watcher, &QFileSystemWatcher::directoryChanged, [this] { Changed(); });
+        QObject::connect(&Watcher, &QFileSystemWatcher::fileChanged, [this] { Changed(); });
+    }
+
+    // After a monitor pass.
+    void PassEnded() {
+        if (Pending)
+            Changed();
+    }
+
+private:
+    // A replaced file is a new one: the watch follows the name.
+    void WatchFile() {
+        const QString file = QString::fromLocal8Bit(Path);
+        Watcher.removePath(file);
+        Watcher.addPath(file);
+    }
+
+    void Changed() {
+        WatchFile();
+        if (!Form1)
+            return;
+        if (Form1->MonitorPassRunning()) {
+            Pending = true;
+            return;
+        }
+        Pending = false;
+        // The file is read before it is loaded: a change in between makes one
+        // more event and one more load, never a missed one.
+        std::string now = FileBytes(Path);
+        if (now == Loaded)
+            return;
+        Loaded = std::move(now);
+        try {
+            const int count = ReloadSettings(*Form1->zIni1, *Form1->RxMemoryData1,
+                                             Form1->InfoFileURL, Folder, *Form1->Drives);
+            std::fprintf(stderr, "Quilvane: the list was reloaded from %s: %d record%s\n",
+                         Path.c_str(), count, count == 1 ? "" : "s");
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "Quilvane: the list was not reloaded: %s\n", e.what());
+        }
+        std::fflush(stderr);
+    }
+
+    QFileSystemWatcher Watcher;
+    const std::string Folder;
+    const std::string Path;
+    std::string Loaded;
+    bool Pending = false;
+};
 
 }  // namespace
 
@@ -162,6 +257,7 @@ int RunHeadless(int argc, char** argv) {
         std::perror("Quilvane: cannot catch SIGTERM and SIGINT");
         return 1;
     }
+    g_toolkitMessages = qInstallMessageHandler(&DropRuntimeFolderWarning);
     QApplication qt(argc, argv);
     fw::TApplication application;
     // An error while the window is made (the settings file cannot be read)
@@ -180,6 +276,14 @@ int RunHeadless(int argc, char** argv) {
         // Ends the loop without BExit1Click: nothing is written.
         Application->Terminate();
     });
+
+    // Held for the program's life: the list commands tell the user that this
+    // monitor takes their changes up.
+    const win::HANDLE running = win::CreateMutexA(nullptr, win::FALSE, HeadlessMonitorMutex);
+    const std::string folder = SettingsFolder();
+    const std::string path = SettingsFilePath(folder);
+    // Read before the window loads it, and watched from then on.
+    TSettingsWatch watch(folder, FileBytes(path));
 
     Application->Initialize();
     Application->SetTitle("Quilvane");
@@ -207,6 +311,15 @@ int RunHeadless(int argc, char** argv) {
     starting = false;
     if (startFailed)
         return 1;
+    if (Form1->RxMemoryData1->IsEmpty()) {
+        std::fprintf(stderr,
+                     "Quilvane: the list in %s is empty, so there is nothing to watch.\n"
+                     "Add a record with:\n  %s\n"
+                     "This monitor takes it up at once.\n",
+                     path.c_str(), AddCommandExample);
+        std::fflush(stderr);
+    }
+    Form1->OnMonitorPassEnd = [&watch] { watch.PassEnded(); };
     Form1->OnMonitorPost = [](fw::TRxMemoryData& table) {
         const std::string line = MonitorLine(table, std::time(nullptr)) + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
@@ -215,6 +328,8 @@ int RunHeadless(int argc, char** argv) {
     Application->Run();
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(endedPipe[1], &byte, 1);
+    if (running)
+        win::CloseHandle(running);
     return 0;
 }
 

@@ -7,7 +7,13 @@
 // over silent hosts, a lookup that waits for DNS, the start-up), without
 // writing the settings file, as a logoff does. Errors that would go to the
 // error box go to standard error; an error while the settings are loaded ends
-// the program with status 1.
+// the program with status 1. An empty list is said once on standard error,
+// with the file's path and the command that adds a record.
+//
+// The settings file is watched: when it changes (the list commands of
+// app/list_commands.h replace it, or a user edits it), the list is loaded
+// again between monitor passes (ReloadSettings in app/settings_file.h) and a
+// line on standard error says so.
 //
 // Threads: RunHeadless on the main thread; it starts one watcher thread for
 // the end signals.

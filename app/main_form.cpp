@@ -78,9 +78,7 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
 
     zIni1 = new TzIni(this);
     zIni1->SetName("zIni1");
-    zIni1->SetFormSave(fsfNone);
-    zIni1->SetFileNameAutoSet(fspNone);
-    zIni1->SetEncryptValues(true);
+    SetUpSettingsStore(*zIni1);
 
     Timer1 = new fw::TTimer(this);
     Timer1->SetName("Timer1");
@@ -143,10 +141,19 @@ void TForm1::BExit1Click(fw::TObject* Sender) {
 void TForm1::acCaptionButton1Click(fw::TObject* /*Sender*/) {}
 
 void TForm1::Timer1Timer(fw::TObject* /*Sender*/) {
-    MonitorPass(*RxMemoryData1, [this](const std::string& host) {
-        Ping1->SetAddress(host);
-        Ping1->Ping();
-    });
+    {
+        struct Running {
+            bool& Flag;
+            explicit Running(bool& flag) : Flag(flag) { Flag = true; }
+            ~Running() { Flag = false; }
+        } running(PassRunning);
+        MonitorPass(*RxMemoryData1, [this](const std::string& host) {
+            Ping1->SetAddress(host);
+            Ping1->Ping();
+        });
+    }
+    if (OnMonitorPassEnd)
+        OnMonitorPassEnd();
 }
 
 void TForm1::Ping1EchoReply(fw::TObject* /*Sender*/, TICMP* /*Icmp*/, int Status) {

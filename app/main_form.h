@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "app/settings_file.h"
 #include "framework/combo_box.h"
 #include "framework/data_source.h"
 #include "framework/db_grid.h"
@@ -99,7 +100,7 @@ public:
     // Where the upgrade information file is fetched from; read from and
     // written to the settings file ("UpGradeURL"). Kept here until the
     // upgrader, its owner, exists.
-    std::string InfoFileURL = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+    std::string InfoFileURL = BuiltInInfoFileURL;
     // The monitor: a pass every 10 s from creation, one echo request a record.
     fw::TTimer* Timer1;
     // The title-bar button that starts the upgrade check; no system-menu item.
@@ -115,6 +116,15 @@ public:
     // Called after the monitor posted a record, with the record current (the
     // headless mode prints it).
     std::function<void(fw::TRxMemoryData& Table)> OnMonitorPost;
+    // Whether a monitor pass is running: a ping may deliver events while it
+    // waits, and the table must not change under the pass.
+    bool MonitorPassRunning() const { return PassRunning; }
+    // Called after each monitor pass (the headless mode reloads a list that
+    // changed during the pass).
+    std::function<void()> OnMonitorPassEnd;
+
+private:
+    bool PassRunning = false;
 };
 
 // The main form, set by Application->CreateForm.

@@ -12,8 +12,10 @@
 
 #include "app/display_check.h"
 #include "app/headless.h"
+#include "app/list_commands.h"
 #include "app/main_form.h"
 #include "framework/application.h"
+#include "platform/kernel.h"
 
 namespace quilvane {
 
@@ -21,13 +23,40 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: quilvane [--headless | --help]\n"
+    "       quilvane --list [--json]\n"
+    "       quilvane --add --host HOST --user USER --unc SHARE --drive X: [--max-ping N]\n"
+    "                [--password-stdin]\n"
+    "       quilvane --edit N [--host HOST] [--user USER] [--unc SHARE] [--drive X:]\n"
+    "                [--max-ping N] [--password | --password-stdin]\n"
+    "       quilvane --remove N\n"
     "Keeps network shares mapped to drive letters while their servers answer pings.\n"
     "\n"
     "  --headless  run without any window: the monitor works as usual and prints\n"
     "              one line on standard output for each record it updates;\n"
     "              SIGTERM or SIGINT end it within 2 seconds without writing the\n"
-    "              settings file\n"
+    "              settings file; when the settings file changes (by the commands\n"
+    "              below or by hand) it reloads the list\n"
     "  --help      show this text and end\n"
+    "\n"
+    "The list of shares, without the window (N is the record's number in --list):\n"
+    "  --list            the records as a table: number, host, user, share, drive\n"
+    "                    and MaxPing, never the password; with --json as JSON\n"
+    "  --add             add a record; --host (name or IPv4 address, at most 16\n"
+    "                    characters), --user (at most 20), --unc (the share on the\n"
+    "                    server, e.g. data or data\\reports, at most 50) and --drive\n"
+    "                    (A: to Z:) are needed; --max-ping (unanswered pings to\n"
+    "                    tolerate, a whole number) is 5 unless given\n"
+    "  --edit N          change the given fields of record N\n"
+    "  --remove N        remove record N\n"
+    "  --password        (--edit) ask for a new password\n"
+    "  --password-stdin  read the password from standard input (one line)\n"
+    "The password is asked for on the terminal without echo, or read from\n"
+    "standard input; it is never taken from the command line or the environment.\n"
+    "The file is written as the window's Ok writes it. While the window runs, a\n"
+    "change is refused: make it in the window, or quit it first; a running\n"
+    "headless monitor reloads the list at once. Exit status: 0 done, 1 not\n"
+    "possible now (window running, file not writable), 2 bad option or value;\n"
+    "on 1 and 2 the file is unchanged.\n"
     "\n"
     "Headless lines: local time, then the grid's columns as Name=value, one blank\n"
     "between fields:\n"
@@ -40,6 +69,8 @@ constexpr const char* kUsage =
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+    if (IsListCommand(argc, argv))
+        return RunListCommand(argc, argv);
     bool headless = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
@@ -68,6 +99,9 @@ int RunProgram(int argc, char** argv) {
                      missing.c_str());
         return 2;
     }
+    // Held for the program's life: the list commands refuse to change the
+    // file under a window whose next Ok would write over it.
+    const win::HANDLE windowRunning = win::CreateMutexA(nullptr, win::FALSE, WindowMonitorMutex);
     QApplication qt(argc, argv);
     // The same picture as the desktop entry's icon, which the desktop finds by
     // the entry's name.
@@ -89,6 +123,8 @@ int RunProgram(int argc, char** argv) {
         return 1;
     }
     Application->Run();
+    if (windowRunning)
+        win::CloseHandle(windowRunning);
     return 0;
 }
 

@@ -4,15 +4,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "app/connection_table.h"
+#include "app/monitor_cycle.h"
 #include "ini/ini_text.h"
 
 namespace quilvane {
 namespace {
+
+// A grid on the table is redrawn once, when the object goes, not once per
+// record.
+struct TControlsHeld {
+    fw::TRxMemoryData& Table;
+    explicit TControlsHeld(fw::TRxMemoryData& table) : Table(table) { Table.DisableControls(); }
+    ~TControlsHeld() { Table.EnableControls(); }
+    TControlsHeld(const TControlsHeld&) = delete;
+    TControlsHeld& operator=(const TControlsHeld&) = delete;
+};
 
 // The stems of the per-record keys, in the order a record's lines are written.
 const char* const kRecordStems[] = {field::HostName, field::UserName, field::Password,
@@ -44,6 +58,12 @@ std::optional<std::pair<std::int64_t, int>> RecordKey(std::string_view name, std
 }
 
 }  // namespace
+
+void SetUpSettingsStore(TzIni& ini) {
+    ini.SetFormSave(fsfNone);
+    ini.SetFileNameAutoSet(fspNone);
+    ini.SetEncryptValues(true);
+}
 
 std::string SettingsFilePath(const std::string& exeDir) {
     std::string path = exeDir;
@@ -83,12 +103,7 @@ void LoadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL
     infoFileURL = entries.ReadString("UpGradeURL", infoFileURL);
     const int count = LoadedRecordCount(entries);
     const TConnectionRecord r(table);
-    // A grid on the table is redrawn once, not once per record.
-    struct Held {
-        fw::TRxMemoryData& Table;
-        explicit Held(fw::TRxMemoryData& table) : Table(table) { Table.DisableControls(); }
-        ~Held() { Table.EnableControls(); }
-    } held(table);
+    const TControlsHeld held(table);
     for (int i = 0; i < count; ++i) {
         const std::string index = std::to_string(i);
         table.Append();
@@ -129,6 +144,97 @@ void SaveSettings(TzIni& ini, fw::TRxMemoryData& table, const std::string& infoF
         table.Next();
     }
     batch.Commit();
+}
+
+namespace {
+
+// A record's stored fields and the monitor's state of it.
+struct TReloadedRecord {
+    std::array<std::string, 5> Texts;  // HostName, UserName, Password, UNC, Drive
+    std::int32_t MaxPing = 0;
+    std::optional<bool> Connected, Maped;
+    std::optional<std::int32_t> FalseCount;
+    bool SameStoredFields(const TReloadedRecord& o) const {
+        return Texts == o.Texts && MaxPing == o.MaxPing;
+    }
+    const std::string& Drive() const { return Texts[4]; }
+};
+
+std::vector<TReloadedRecord> Records(fw::TRxMemoryData& table) {
+    const TConnectionRecord r(table);
+    std::vector<TReloadedRecord> out;
+    for (table.First(); !table.Eof(); table.Next()) {
+        TReloadedRecord rec;
+        rec.Texts = {r.HostName.Value(), r.UserName.Value(), r.Password.Value(), r.UNC.Value(),
+                     r.Drive.Value()};
+        rec.MaxPing = r.MaxPing.Value();
+        if (!r.Connected.Field().IsNull())
+            rec.Connected = r.Connected.Value();
+        if (!r.Maped.Field().IsNull())
+            rec.Maped = r.Maped.Value();
+        if (!r.FalseCount.Field().IsNull())
+            rec.FalseCount = r.FalseCount.Value();
+        out.push_back(std::move(rec));
+    }
+    return out;
+}
+
+}  // namespace
+
+int ReloadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL,
+                   const std::string& exeDir, TDriveOperations& drives) {
+    fw::TRxMemoryData loaded(nullptr, ConnectionFields());
+    std::string url = infoFileURL;
+    LoadSettings(ini, loaded, url, exeDir);
+    std::vector<TReloadedRecord> fresh = Records(loaded);
+    std::vector<TReloadedRecord> old = Records(table);
+    std::vector<bool> kept(old.size(), false);
+    for (TReloadedRecord& rec : fresh) {
+        for (std::size_t i = 0; i < old.size(); ++i) {
+            if (!kept[i] && old[i].SameStoredFields(rec)) {
+                kept[i] = true;
+                rec.Connected = old[i].Connected;
+                rec.Maped = old[i].Maped;
+                rec.FalseCount = old[i].FalseCount;
+                break;
+            }
+        }
+    }
+
+    const TConnectionRecord r(table);
+    {
+        const TControlsHeld held(table);
+        while (!table.IsEmpty())
+            table.Delete();
+        for (const TReloadedRecord& rec : fresh) {
+            table.Append();
+            for (std::size_t f = 0; f < rec.Texts.size(); ++f) {
+                const TRecordField<std::string>* text[] = {&r.HostName, &r.UserName, &r.Password,
+                                                           &r.UNC, &r.Drive};
+                text[f]->Set(rec.Texts[f]);
+            }
+            r.MaxPing.Set(rec.MaxPing);
+            if (rec.Connected)
+                r.Connected.Set(*rec.Connected);
+            if (rec.Maped)
+                r.Maped.Set(*rec.Maped);
+            r.FalseCount.Set(rec.FalseCount.value_or(0));
+            table.Post();
+        }
+    }
+    infoFileURL = url;
+
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        if (kept[i] || !old[i].Maped.value_or(false))
+            continue;
+        const std::string drive = Trim(old[i].Drive());
+        const bool stillHeld = std::any_of(fresh.begin(), fresh.end(), [&](const auto& rec) {
+            return rec.Maped.value_or(false) && Trim(rec.Drive()) == drive;
+        });
+        if (!stillHeld)
+            (void)drives.NetDel(drive);  // a failure is ignored, as in the editor
+    }
+    return table.RecordCount();
 }
 
 }  // namespace quilvane

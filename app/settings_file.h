@@ -25,6 +25,18 @@
 
 namespace quilvane {
 
+class TDriveOperations;
+
+// Where the upgrade information file is fetched from when the settings file
+// names no other place ("UpGradeURL").
+inline constexpr const char* BuiltInInfoFileURL =
+    "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+
+// Sets a store up as the main window's zIni1: no window placement, the file
+// name set by the program, every value enciphered. Whatever else writes the
+// settings file sets its store up so, and then writes what Ok writes.
+void SetUpSettingsStore(TzIni& ini);
+
 // "Quilvane.ini" in exeDir (with or without its trailing "/").
 std::string SettingsFilePath(const std::string& exeDir);
 
@@ -53,5 +65,16 @@ void LoadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL
 // replace of the file; leaves the table's cursor on the last record. A
 // failure raises and leaves the file as it was.
 void SaveSettings(TzIni& ini, fw::TRxMemoryData& table, const std::string& infoFileURL);
+
+// Loads the settings file again into a running monitor's table, for a file
+// that changed behind the program (the list commands, a hand edit). A record
+// whose stored fields are unchanged keeps its place in the monitor's count
+// (Connected, FalseCount, Maped); a record that is gone or changed has its
+// drive disconnected when the monitor had mapped it, as the record editor does
+// when it deletes or saves a record, unless a record that stays holds that
+// drive. Leaves the cursor on the last record and returns the record count. A
+// file that cannot be read raises and leaves the table as it was.
+int ReloadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL,
+                   const std::string& exeDir, TDriveOperations& drives);
 
 }  // namespace quilvane

@@ -1,0 +1,512 @@
+#include "app/list_commands.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/connection_table.h"
+#include "app/headless.h"
+#include "app/install_location.h"
+#include "app/settings_file.h"
+#include "ini/ini_store.h"
+#include "platform/kernel.h"
+
+namespace quilvane {
+namespace {
+
+// A refusal: its message goes to standard error and the command ends with
+// its status, the file untouched.
+struct TRefusal {
+    int Status;
+    std::string Message;
+};
+
+[[noreturn]] void Refuse(int status, std::string message) {
+    throw TRefusal{status, std::move(message)};
+}
+
+enum class TCommand { None, List, Add, Edit, Remove };
+
+enum class TPasswordSource { Keep, Terminal, Stdin };
+
+struct TOptions {
+    TCommand Command = TCommand::None;
+    std::string Number;  // --edit and --remove
+    bool Json = false;
+    std::optional<std::string> Host, User, UNC, Drive, MaxPing;
+    TPasswordSource Password = TPasswordSource::Keep;
+};
+
+const char* CommandName(TCommand c) {
+    switch (c) {
+        case TCommand::List:
+            return "--list";
+        case TCommand::Add:
+            return "--add";
+        case TCommand::Edit:
+            return "--edit";
+        case TCommand::Remove:
+            return "--remove";
+        case TCommand::None:
+            break;
+    }
+    return "";
+}
+
+TOptions ParseOptions(int argc, char** argv) {
+    TOptions o;
+    const auto setCommand = [&o](TCommand c) {
+        if (o.Command != TCommand::None && o.Command != c)
+            Refuse(2, std::string("give one of --list, --add, --edit and --remove, not ") +
+                          CommandName(o.Command) + " and " + CommandName(c));
+        o.Command = c;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::optional<std::string> attached;
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+            attached = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        // The option's value: attached (--host=H) or the next argument.
+        const auto value = [&]() -> std::string {
+            if (attached)
+                return *attached;
+            if (i + 1 >= argc)
+                Refuse(2, arg + " needs a value");
+            return argv[++i];
+        };
+        const auto noValue = [&] {
+            if (attached)
+                Refuse(2, arg + " takes no value");
+        };
+        if (arg == "--list") {
+            noValue();
+            setCommand(TCommand::List);
+        } else if (arg == "--add") {
+            noValue();
+            setCommand(TCommand::Add);
+        } else if (arg == "--edit") {
+            setCommand(TCommand::Edit);
+            o.Number = value();
+        } else if (arg == "--remove") {
+            setCommand(TCommand::Remove);
+            o.Number = value();
+        } else if (arg == "--json") {
+            noValue();
+            o.Json = true;
+        } else if (arg == "--host") {
+            o.Host = value();
+        } else if (arg == "--user") {
+            o.User = value();
+        } else if (arg == "--unc") {
+            o.UNC = value();
+        } else if (arg == "--drive") {
+            o.Drive = value();
+        } else if (arg == "--max-ping") {
+            o.MaxPing = value();
+        } else if (arg == "--password") {
+            // A password on the command line would be readable by every user
+            // of the machine (/proc/PID/cmdline) and stay in shell histories.
+            if (attached || (i + 1 < argc && argv[i + 1][0] != '-'))
+                Refuse(2,
+                       "a password is never taken from the command line: --password asks for "
+                       "it on the terminal, --password-stdin reads it from standard input");
+            o.Password = TPasswordSource::Terminal;
+        } else if (arg == "--password-stdin") {
+            noValue();
+            o.Password = TPasswordSource::Stdin;
+        } else {
+            Refuse(2, "unknown option '" + std::string(argv[i]) + "' (see quilvane --help)");
+        }
+    }
+    const bool fields =
+        o.Host || o.User || o.UNC || o.Drive || o.MaxPing || o.Password != TPasswordSource::Keep;
+    if (o.Command == TCommand::List || o.Command == TCommand::Remove) {
+        if (fields)
+            Refuse(2, std::string(CommandName(o.Command)) + " takes no record fields");
+    }
+    if (o.Json && o.Command != TCommand::List)
+        Refuse(2, "--json goes with --list");
+    if (o.Command == TCommand::Add) {
+        for (const auto& [given, name] :
+             {std::pair{&o.Host, "--host"}, std::pair{&o.User, "--user"},
+              std::pair{&o.UNC, "--unc"}, std::pair{&o.Drive, "--drive"}}) {
+            if (!*given)
+                Refuse(2, std::string("--add needs ") + name + " (" + AddCommandExample + ")");
+        }
+        // A new record always gets a password, asked for on the terminal
+        // unless it comes on standard input.
+        if (o.Password == TPasswordSource::Keep)
+            o.Password = TPasswordSource::Terminal;
+    }
+    if (o.Command == TCommand::Edit && !fields)
+        Refuse(2,
+               "--edit needs at least one field to change (--host, --user, --unc, --drive, "
+               "--max-ping, --password or --password-stdin)");
+    return o;
+}
+
+// --- values -------------------------------------------------------------
+
+// "Y:" of "y", "Y", "y:" or "Y:"; the editor offers the letters A: to Z:.
+std::string DriveValue(const std::string& text) {
+    const bool letter =
+        !text.empty() && ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
+    if (!letter || text.size() > 2 || (text.size() == 2 && text[1] != ':'))
+        Refuse(2, "--drive '" + text + "' is not a drive letter: give A: to Z:, e.g. Y:");
+    const char upper = static_cast<char>(text[0] & ~0x20);
+    return std::string(1, upper) + ":";
+}
+
+// The editor's number box takes the digits 0 to 9 only.
+std::int32_t MaxPingValue(const std::string& text) {
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        Refuse(2, "--max-ping '" + text + "' is not a whole number of pings (0 to 2147483647)");
+    const long long n = std::stoll(text);
+    if (n > INT32_MAX)
+        Refuse(2, "--max-ping '" + text + "' is too large (at most 2147483647)");
+    return static_cast<std::int32_t>(n);
+}
+
+// The record number `text` of a table of `count` records.
+int RecordNumber(const std::string& text, int count, TCommand command) {
+    const bool digits = !text.empty() && text.size() <= 9 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    const int n = digits ? std::stoi(text) : 0;
+    if (n < 1 || n > count) {
+        Refuse(2, std::string(CommandName(command)) + " '" + text + "': " +
+                      (count == 0
+                           ? std::string("the list is empty")
+                           : "no such record; the list has records 1 to " + std::to_string(count)) +
+                      " (see quilvane --list)");
+    }
+    return n;
+}
+
+// Sets a text field of the record being changed; a value the field would cut
+// is refused, naming the option and the field's size.
+void SetText(const TRecordField<std::string>& f, const std::string& value, const char* option) {
+    f.Set(value);
+    if (f.Value() != value)
+        Refuse(2, std::string(option) + " is too long: at most " +
+                      std::to_string(f.Field().Size()) + " characters");
+}
+
+// --- the password ----------------------------------------------------------
+
+// The terminal's settings while echo is off, put back by the signal handler
+// when the user breaks off.
+int g_ttyFd = -1;
+termios g_ttySaved;
+
+void RestoreTerminalAndDie(int signo) {
+    ::tcsetattr(g_ttyFd, TCSAFLUSH, &g_ttySaved);
+    ::signal(signo, SIG_DFL);
+    ::raise(signo);
+}
+
+// One line of fd without its line end (LF, or CR LF).
+std::optional<std::string> ReadLine(int fd, bool wholeInput) {
+    std::string line;
+    bool any = false;
+    for (;;) {
+        char c;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        any = true;
+        if (c == '\n' && !wholeInput)
+            break;
+        line += c;
+        if (line.size() > 4096)
+            Refuse(2, "the password is too long: at most 20 characters");
+    }
+    if (!any)
+        return std::nullopt;
+    if (line.ends_with('\n'))
+        line.pop_back();
+    if (line.ends_with('\r'))
+        line.pop_back();
+    return line;
+}
+
+std::string PasswordFromStdin() {
+    // All of standard input, so a password holding no line end of its own is
+    // read as it was sent: only one final line end is dropped.
+    std::optional<std::string> p = ReadLine(STDIN_FILENO, true);
+    if (!p)
+        Refuse(2,
+               "--password-stdin: standard input is empty (an empty password is one empty "
+               "line)");
+    if (p->find('\n') != std::string::npos)
+        Refuse(2, "--password-stdin: the password is one line; standard input holds more");
+    return *p;
+}
+
+std::string PasswordFromTerminal(const std::string& host) {
+    const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0)
+        Refuse(2,
+               "no terminal to ask for the password on: give it on standard input with "
+               "--password-stdin");
+    struct Closer {
+        int Fd;
+        ~Closer() { ::close(Fd); }
+    } closer{tty};
+    termios saved{};
+    if (::tcgetattr(tty, &saved) != 0)
+        Refuse(2,
+               "cannot switch off the terminal's echo; give the password on standard input "
+               "with --password-stdin");
+    g_ttyFd = tty;
+    g_ttySaved = saved;
+    struct sigaction restore {};
+    restore.sa_handler = &RestoreTerminalAndDie;
+    sigemptyset(&restore.sa_mask);
+    struct sigaction old[4];
+    const int signals[4] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    for (int i = 0; i < 4; ++i)
+        ::sigaction(signals[i], &restore, &old[i]);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    const std::string prompt = "Password for " + host + ": ";
+    [[maybe_unused]] ssize_t n = ::write(tty, prompt.data(), prompt.size());
+    ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    std::optional<std::string> p = ReadLine(tty, false);
+    ::tcsetattr(tty, TCSAFLUSH, &saved);
+    for (int i = 0; i < 4; ++i)
+        ::sigaction(signals[i], &old[i], nullptr);
+    if (!p)
+        Refuse(2, "no password was given");
+    return *p;
+}
+
+// --- output ----------------------------------------------------------------
+
+// Characters of a UTF-8 text, for the table's columns.
+std::size_t Width(std::string_view text) {
+    std::size_t n = 0;
+    for (const char c : text)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
+void PrintTable(fw::TRxMemoryData& table) {
+    const TConnectionRecord r(table);
+    std::vector<std::vector<std::string>> rows = {{"#", "Host", "User", "UNC", "Drive", "MaxPing"}};
+    int number = 1;
+    for (table.First(); !table.Eof(); table.Next(), ++number) {
+        // Values as the headless lines show them: a blank or a control byte
+        // puts the value in quotes, so every row splits one way.
+        rows.push_back({std::to_string(number), LineValue(r.HostName.Value()),
+                        LineValue(r.UserName.Value()), LineValue(r.UNC.Value()),
+                        LineValue(r.Drive.Value()), std::to_string(r.MaxPing.Value())});
+    }
+    std::vector<std::size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], Width(row[c]));
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size())
+                line += std::string(widths[c] - Width(row[c]) + 2, ' ');
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+// A JSON string of an 8-bit text: UTF-8 passes, control bytes are escaped,
+// and a byte that is not part of valid UTF-8 becomes U+FFFD.
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else {
+            const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+            bool valid = length > 0 && c <= 0xF4 && i + length <= text.size();
+            for (std::size_t k = 1; valid && k < length; ++k)
+                valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+            if (valid && length == 3) {
+                const auto c1 = static_cast<unsigned char>(text[i + 1]);
+                valid = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
+            } else if (valid && length == 4) {
+                const auto c1 = static_cast<unsigned char>(text[i + 1]);
+                valid = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90);
+            }
+            if (valid) {
+                out.append(text.substr(i, length));
+                i += length;
+            } else {
+                out += "\\ufffd";
+                ++i;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void PrintJson(fw::TRxMemoryData& table) {
+    const TConnectionRecord r(table);
+    std::string out = "[";
+    int number = 1;
+    for (table.First(); !table.Eof(); table.Next(), ++number) {
+        out += number == 1 ? "\n" : ",\n";
+        out += "  {\"Record\": " + std::to_string(number);
+        for (const TRecordField<std::string>* f : {&r.HostName, &r.UserName, &r.UNC, &r.Drive})
+            out += ", " + JsonString(f->Name()) + ": " + JsonString(f->Value());
+        out += ", " + JsonString(r.MaxPing.Name()) + ": " + std::to_string(r.MaxPing.Value()) + "}";
+    }
+    out += number == 1 ? "]\n" : "\n]\n";
+    std::fputs(out.c_str(), stdout);
+}
+
+// --- the command -----------------------------------------------------------
+
+// Whether a process of this user holds the named mutex `name`.
+bool Running(const char* name) {
+    const win::HANDLE h = win::OpenMutexA(win::SYNCHRONIZE, win::FALSE, name);
+    if (!h)
+        return false;
+    win::CloseHandle(h);
+    return true;
+}
+
+int Run(const TOptions& o) {
+    const std::string folder = SettingsFolder();
+    const std::string path = SettingsFilePath(folder);
+    const bool changes = o.Command != TCommand::List;
+    if (changes && Running(WindowMonitorMutex)) {
+        Refuse(1,
+               "Quilvane is running with its window, and its next Ok or Exit would write "
+               "its own list over this change. Make the change in the window, or quit it "
+               "(Exit) and run this command again.");
+    }
+
+    TzIni ini(nullptr);
+    SetUpSettingsStore(ini);
+    fw::TRxMemoryData table(nullptr, ConnectionFields());
+    std::string infoFileURL = BuiltInInfoFileURL;
+    LoadSettings(ini, table, infoFileURL, folder);
+
+    if (o.Command == TCommand::List) {
+        if (o.Json)
+            PrintJson(table);
+        else
+            PrintTable(table);
+        if (table.IsEmpty() && !o.Json)
+            std::fprintf(stderr, "The list in %s is empty. Add a record with:\n  %s\n",
+                         path.c_str(), AddCommandExample);
+        return 0;
+    }
+
+    const TConnectionRecord r(table);
+    std::string done;
+    if (o.Command == TCommand::Remove) {
+        table.SetRecNo(RecordNumber(o.Number, table.RecordCount(), o.Command));
+        done = "Removed record " + o.Number + " (" + r.HostName.Value() + ", " + r.Drive.Value() +
+               ").";
+        table.Delete();
+    } else {
+        if (o.Command == TCommand::Edit) {
+            table.SetRecNo(RecordNumber(o.Number, table.RecordCount(), o.Command));
+            table.Edit();
+        } else {
+            table.Append();
+            // As the editor's Clear proposes.
+            r.MaxPing.Set(5);
+        }
+        if (o.Host) {
+            if (o.Host->empty())
+                Refuse(2, "--host must not be empty");
+            SetText(r.HostName, *o.Host, "--host");
+        }
+        if (o.User)
+            SetText(r.UserName, *o.User, "--user");
+        if (o.UNC) {
+            if (o.UNC->empty())
+                Refuse(2, "--unc must not be empty");
+            if (o.UNC->starts_with('\\') || o.UNC->starts_with('/'))
+                Refuse(2,
+                       "--unc is the share on the server, without the server: e.g. data or "
+                       "data\\reports, not \\\\server\\data");
+            SetText(r.UNC, *o.UNC, "--unc");
+        }
+        if (o.Drive)
+            r.Drive.Set(DriveValue(*o.Drive));
+        if (o.MaxPing)
+            r.MaxPing.Set(MaxPingValue(*o.MaxPing));
+        if (o.Password != TPasswordSource::Keep) {
+            const std::string password = o.Password == TPasswordSource::Stdin
+                                             ? PasswordFromStdin()
+                                             : PasswordFromTerminal(r.HostName.Value());
+            SetText(r.Password, password, "the password");
+        }
+        table.Post();
+        done = o.Command == TCommand::Add
+                   ? "Added record " + std::to_string(table.RecordCount()) + "."
+                   : "Changed record " + o.Number + ".";
+    }
+    SaveSettings(ini, table, infoFileURL);
+    std::printf("%s Saved to %s.\n", done.c_str(), path.c_str());
+    if (Running(HeadlessMonitorMutex))
+        std::printf("The running headless monitor reloads the list.\n");
+    return 0;
+}
+
+}  // namespace
+
+bool IsListCommand(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        for (const char* command : {"--list", "--add", "--edit", "--remove"}) {
+            if (arg == command || (arg.starts_with(command) && arg[std::strlen(command)] == '='))
+                return true;
+        }
+    }
+    return false;
+}
+
+int RunListCommand(int argc, char** argv) {
+    try {
+        return Run(ParseOptions(argc, argv));
+    } catch (const TRefusal& r) {
+        std::fprintf(stderr, "quilvane: %s\n", r.Message.c_str());
+        return r.Status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quilvane: the list was not changed: %s\n", e.what());
+        return 1;
+    }
+}
+
+}  // namespace quilvane

@@ -1,0 +1,52 @@
+#pragma once
+// The connection list from the command line, for users without the window:
+//
+//   quilvane --list [--json]
+//   quilvane --add --host H --user U --unc SHARE --drive X: [--max-ping N]
+//            [--password-stdin]
+//   quilvane --edit N [--host H] [--user U] [--unc SHARE] [--drive X:]
+//            [--max-ping N] [--password | --password-stdin]
+//   quilvane --remove N
+//
+// N is the record's number as --list shows it (1 for the first). The values go
+// through the record editor's checks (a drive letter "A:" to "Z:", MaxPing a
+// whole number that the field holds) and must fit their fields (16, 20, 20 and
+// 50 characters); a value that does not is refused with its reason rather than
+// cut, so a script never stores a host name it did not give. The password is
+// read from the terminal without echo, or from standard input with
+// --password-stdin; never from the command line or the environment.
+//
+// The file is loaded and saved by the settings loader and writer that the
+// window's Ok uses, so it is byte for byte what the window writes for the
+// same records, and a save is all or nothing.
+//
+// A running monitor of the same user: while a window instance runs, a change
+// is refused (its next Ok or Exit writes its own list over the file); the
+// user makes the change in the window, or quits it first. A headless monitor
+// watches the settings file and reloads the list when it changes (see
+// app/headless.h), so a change reaches it at once.
+//
+// Threads: main thread only; no QApplication is needed.
+
+namespace quilvane {
+
+// The names of the named mutexes that a running monitor holds for its life
+// (win::CreateMutexA): one for the window, one for the headless mode.
+inline constexpr const char* WindowMonitorMutex = "QuilvaneWindowMonitor";
+inline constexpr const char* HeadlessMonitorMutex = "QuilvaneHeadlessMonitor";
+
+// The command that adds a record, as the messages quote it.
+inline constexpr const char* AddCommandExample =
+    "quilvane --add --host HOST --user USER --unc SHARE --drive Y:";
+
+// Whether argv holds one of the list commands (--list, --add, --edit,
+// --remove); then RunListCommand serves the whole command line.
+bool IsListCommand(int argc, char** argv);
+
+// Runs the list command of argv. Exit status: 0 done; 1 the change could not
+// be made (a window instance runs, the file cannot be read or written);
+// 2 bad command line or bad value. On any failure the file is unchanged and
+// standard error says why.
+int RunListCommand(int argc, char** argv);
+
+}  // namespace quilvane
