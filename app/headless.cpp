@@ -11,9 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "app/connection_table.h"
@@ -23,6 +21,7 @@
 #include "app/settings_file.h"
 #include "framework/application.h"
 #include "ping/icmp_engine.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 
 namespace quilvane {
@@ -107,10 +106,10 @@ void DropRuntimeFolderWarning(QtMsgType type, const QMessageLogContext& context,
 
 // The settings file's bytes, empty when it cannot be read.
 std::string FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
+    std::string bytes;
+    if (win::ReadFileContents(path, bytes) != 0)
+        bytes.clear();
+    return bytes;
 }
 
 // Reloads the list when the settings file changes (the list commands replace

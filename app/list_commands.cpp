@@ -406,6 +406,7 @@ int Run(const TOptions& o) {
     const std::string folder = SettingsFolder();
     const std::string path = SettingsFilePath(folder);
     const bool changes = o.Command != TCommand::List;
+    const win::FileLock lock = SettingsChangeLock();
     if (changes && Running(WindowMonitorMutex)) {
         Refuse(1,
                "Quilvane is running with its window, and its next Ok or Exit would write "

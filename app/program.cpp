@@ -14,6 +14,7 @@
 #include "app/headless.h"
 #include "app/list_commands.h"
 #include "app/main_form.h"
+#include "app/settings_file.h"
 #include "framework/application.h"
 #include "platform/kernel.h"
 
@@ -100,8 +101,12 @@ int RunProgram(int argc, char** argv) {
         return 2;
     }
     // Held for the program's life: the list commands refuse to change the
-    // file under a window whose next Ok would write over it.
-    const win::HANDLE windowRunning = win::CreateMutexA(nullptr, win::FALSE, WindowMonitorMutex);
+    // file under a window whose next Ok would write over it. Said under their
+    // lock, so a change either sees it or is done before the window loads.
+    const win::HANDLE windowRunning = [] {
+        const win::FileLock lock = SettingsChangeLock();
+        return win::CreateMutexA(nullptr, win::FALSE, WindowMonitorMutex);
+    }();
     QApplication qt(argc, argv);
     // The same picture as the desktop entry's icon, which the desktop finds by
     // the entry's name.

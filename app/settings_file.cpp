@@ -14,6 +14,7 @@
 #include "app/connection_table.h"
 #include "app/monitor_cycle.h"
 #include "ini/ini_text.h"
+#include "platform/product.h"
 
 namespace quilvane {
 namespace {
@@ -63,6 +64,12 @@ void SetUpSettingsStore(TzIni& ini) {
     ini.SetFormSave(fsfNone);
     ini.SetFileNameAutoSet(fspNone);
     ini.SetEncryptValues(true);
+}
+
+win::FileLock SettingsChangeLock() {
+    const std::string folder = win::PrivateRuntimeFolder();
+    // An empty path is refused, so no lock is held without the folder.
+    return win::FileLock(folder.empty() ? std::string() : folder + "/settings.lock", 0600);
 }
 
 std::string SettingsFilePath(const std::string& exeDir) {

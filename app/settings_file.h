@@ -22,6 +22,7 @@
 
 #include "framework/memory_data.h"
 #include "ini/ini_store.h"
+#include "platform/file.h"
 
 namespace quilvane {
 
@@ -36,6 +37,13 @@ inline constexpr const char* BuiltInInfoFileURL =
 // name set by the program, every value enciphered. Whatever else writes the
 // settings file sets its store up so, and then writes what Ok writes.
 void SetUpSettingsStore(TzIni& ini);
+
+// The lock of this user's processes around a change of the settings file
+// made from outside the window: the list commands hold it from the test for a
+// running window to the save, and a starting window holds it while it says
+// that it runs, so a window either is seen, or loads the changed file. Not
+// held (Held() false) where the user's runtime folder cannot be had.
+win::FileLock SettingsChangeLock();
 
 // "Quilvane.ini" in exeDir (with or without its trailing "/").
 std::string SettingsFilePath(const std::string& exeDir);

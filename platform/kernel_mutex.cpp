@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/product.h"
 
@@ -60,28 +61,6 @@ int FlockRetrying(int fd, int operation) {
     return r;
 }
 
-// The folder's guard, held exclusively for the object's life.
-class Guard {
-public:
-    explicit Guard(const std::string& folder)
-        : fd_(::open((folder + "/mutex.guard").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        if (fd_ >= 0 && FlockRetrying(fd_, LOCK_EX) != 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~Guard() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-    bool Held() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
 // Whether some open of the file at path holds a lock on it (under the guard).
 bool HeldByAnyone(const std::string& path) {
     const int probe = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -113,7 +92,7 @@ HANDLE MakeMutexHandle(LPCSTR lpName, bool create) {
         return nullptr;
     }
     const std::string path = folder + "/" + file;
-    const Guard guard(folder);
+    const FileLock guard(folder + "/mutex.guard", 0600);
     if (!guard.Held()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
@@ -172,7 +151,7 @@ BOOL CloseHandle(HANDLE hObject) {
     }
     if (closed.Fd >= 0) {
         const std::string folder = closed.Path.substr(0, closed.Path.rfind('/'));
-        const Guard guard(folder);
+        const FileLock guard(folder + "/mutex.guard", 0600);
         ::close(closed.Fd);
         // The last holder takes the file with it; without the guard it stays,
         // which costs nothing but an empty file.

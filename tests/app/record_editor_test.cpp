@@ -9,9 +9,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -579,6 +581,85 @@ TEST_F(NumberBox, EnteringSelectsTheLastTwoCharactersAndLeavingReformats) {
         EXPECT_EQ(Form->EMaxPing1->Value(), c.value);
     }
     EXPECT_TRUE(Errors.empty());
+}
+
+// The list commands write the settings file through the window's own writer:
+// the same records give the same bytes as the editor and Ok.
+
+// Runs the real program's list command (beside this test program, so on the
+// same settings file); its exit status, with its output in `err`.
+int ListCommand(const QStringList& args, const QByteArray& input, QString& err) {
+    QProcess program;
+    program.start(QUILVANE_BINARY, args);
+    if (!program.waitForStarted(10000))
+        return -1;
+    program.write(input);
+    program.closeWriteChannel();
+    if (!program.waitForFinished(20000))
+        return -1;
+    err = QString::fromLocal8Bit(program.readAllStandardError());
+    return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+}
+
+QByteArray SettingsBytes() {
+    QFile file(QString::fromStdString(SettingsFileGuard::Path()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(RecordEditor, OkWritesTheBytesTheListCommandsWrite) {
+    // The window: two records through the editor, Ok.
+    const auto type = [this](const Rec& r) {
+        Form->EHostName1->SetText(r.host);
+        Form->EUserName1->SetText(r.user);
+        Form->EPassword1->SetText(r.password);
+        Form->EUNC1->SetText(r.unc);
+        Form->EDrive1->SetItemIndex(Form->EDrive1->IndexOf(r.drive));
+        Form->EMaxPing1->SetValue(r.maxPing);
+    };
+    Click(Form->BAdd1);
+    type({"srv1", "bob", "pw one", "data", "Y:", 5});
+    Click(Form->BSave1);
+    Click(Form->BAdd1);
+    type({"10.0.0.2", "DOM\\al", "Zweites-20-Zeichen!!", "data\\reports x", "Z:", 12});
+    Click(Form->BSave1);
+    Click(Form->BOk1);
+    const QByteArray windowAdded = SettingsBytes();
+    // Then record 1 changed and record 2 deleted, Ok.
+    Table->SetRecNo(1);
+    Click(Form->BEdit1);
+    Form->EHostName1->SetText("srv9");
+    Form->EMaxPing1->SetValue(0);
+    Form->EPassword1->SetText("pw new");
+    Click(Form->BSave2);
+    Table->SetRecNo(2);
+    Click(Form->BDel1);
+    Click(Form->BDel2);
+    Click(Form->BOk1);
+    const QByteArray windowChanged = SettingsBytes();
+    ASSERT_TRUE(Errors.empty());
+
+    // The commands, from a new file as the window started from.
+    QFile::remove(QString::fromStdString(SettingsFileGuard::Path()));
+    QString err;
+    ASSERT_EQ(ListCommand({"--add", "--host", "srv1", "--user", "bob", "--unc", "data", "--drive",
+                           "Y:", "--password-stdin"},
+                          "pw one\n", err),
+              0)
+        << err.toStdString();
+    ASSERT_EQ(
+        ListCommand({"--add", "--host", "10.0.0.2", "--user", "DOM\\al", "--unc", "data\\reports x",
+                     "--drive", "z:", "--max-ping", "12", "--password-stdin"},
+                    "Zweites-20-Zeichen!!\n", err),
+        0)
+        << err.toStdString();
+    EXPECT_EQ(SettingsBytes(), windowAdded);
+    ASSERT_EQ(ListCommand({"--edit", "1", "--host", "srv9", "--max-ping", "0", "--password-stdin"},
+                          "pw new\n", err),
+              0)
+        << err.toStdString();
+    ASSERT_EQ(ListCommand({"--remove", "2"}, {}, err), 0) << err.toStdString();
+    EXPECT_EQ(SettingsBytes(), windowChanged);
+    EXPECT_FALSE(windowChanged.isEmpty());
 }
 
 }  // namespace

@@ -16,9 +16,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -59,11 +61,28 @@ public:
     pid_t Pid() const { return pid_; }
     std::string Drives() const { return session_.Drives(); }
     std::string Runtime() const { return session_.Runtime(); }
+    std::string Executable() const { return root_ + "/bin/quilvane"; }
     std::string SettingsFile() const { return quilvane::SettingsFilePath(root_ + "/bin"); }
 
     // Writes the settings file with the program's own writer.
     void WriteSettings(const std::vector<ConnectionRecord>& records) {
         AppendSettingsRecords(root_ + "/bin", records);
+    }
+
+    // The records of the settings file, read by the program's own loader.
+    std::vector<ConnectionRecord> Records() const {
+        TzIni ini(nullptr);
+        quilvane::SetUpSettingsStore(ini);
+        fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
+        std::string url;
+        quilvane::LoadSettings(ini, table, url, root_ + "/bin");
+        std::vector<ConnectionRecord> records;
+        const quilvane::TConnectionRecord r(table);
+        for (table.First(); !table.Eof(); table.Next()) {
+            records.push_back({r.HostName.Value(), r.UserName.Value(), r.Password.Value(),
+                               r.UNC.Value(), r.Drive.Value(), r.MaxPing.Value()});
+        }
+        return records;
     }
 
     std::string ReadSettings() const {
@@ -77,49 +96,97 @@ public:
     // program in its own place (exec), so the process is the program's
     // (e.g. unshare for a mount namespace of its own); with `withErrors` the
     // program's standard error comes through NextLine too.
-    bool Start(const std::vector<std::string>& wrapper = {}, bool withErrors = false) {
+    // `without` names variables the program's environment lacks.
+    bool Start(const std::vector<std::string>& wrapper = {}, bool withErrors = false,
+               const std::vector<std::string>& without = {}) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return false;
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            const std::string name = entry.substr(0, entry.find('='));
-            if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
-                name == "DBUS_SESSION_BUS_ADDRESS" || name == "HOME" || name == "XDG_RUNTIME_DIR" ||
-                name == "QUILVANE_DRIVES" || name == "QUILVANE_ICMP_LIBRARY")
-                continue;
-            env.push_back(entry);
-        }
-        env.push_back("HOME=" + session_.Home());
-        env.push_back("XDG_RUNTIME_DIR=" + session_.Runtime());
-        env.push_back("QUILVANE_DRIVES=" + Drives());
-        std::vector<char*> envp;
-        for (auto& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
         std::vector<std::string> args = wrapper;
         args.push_back(root_ + "/bin/quilvane");
         args.push_back("--headless");
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
         if (withErrors)
             posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-        const int rc = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+        pid_ = Spawn(args, actions, without);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
-        if (rc != 0) {
+        if (pid_ < 0) {
             ::close(fds[0]);
-            pid_ = -1;
             return false;
         }
         out_ = fds[0];
         return true;
+    }
+
+    // What a run of a command of the program gave.
+    struct Result {
+        int status = -1;  // the exit status; -1 when it did not end normally in time
+        std::string out, err;
+    };
+
+    // Runs the program's copy with `args` in the program's environment, with
+    // `input` on its standard input (then closed), to its end (bounded).
+    // `whileRunning`, when given, is called with the process id once `input`
+    // has been written, before standard input is closed.
+    Result Run(const std::vector<std::string>& args, const std::string& input = {},
+               const std::function<void(pid_t)>& whileRunning = {}) {
+        Result result;
+        int in[2], out[2], err[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+            ::pipe2(err, O_CLOEXEC) != 0)
+            return result;
+        std::vector<std::string> command = {root_ + "/bin/quilvane"};
+        command.insert(command.end(), args.begin(), args.end());
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        const pid_t pid = Spawn(command, actions);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        ::close(err[1]);
+        if (pid > 0) {
+            // Small inputs: the pipe holds them whole.
+            [[maybe_unused]] const ssize_t n = ::write(in[1], input.data(), input.size());
+            if (whileRunning)
+                whileRunning(pid);
+        }
+        ::close(in[1]);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (bool outOpen = true, errOpen = true; pid > 0 && (outOpen || errOpen);) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd p[2] = {{outOpen ? out[0] : -1, POLLIN, 0}, {errOpen ? err[0] : -1, POLLIN, 0}};
+            if (::poll(p, 2, static_cast<int>(left.count())) <= 0)
+                continue;
+            for (int i = 0; i < 2; ++i) {
+                if (p[i].revents == 0)
+                    continue;
+                char chunk[1024];
+                const ssize_t n = ::read(i == 0 ? out[0] : err[0], chunk, sizeof chunk);
+                if (n > 0)
+                    (i == 0 ? result.out : result.err).append(chunk, static_cast<std::size_t>(n));
+                else
+                    (i == 0 ? outOpen : errOpen) = false;
+            }
+        }
+        ::close(out[0]);
+        ::close(err[0]);
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);  // nothing when it has ended
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            if (WIFEXITED(status))
+                result.status = WEXITSTATUS(status);
+        }
+        return result;
     }
 
     // The next line of standard output, or nothing when none came within
@@ -177,7 +244,46 @@ public:
     // Waits (bounded) for the program to end by itself; as Stop.
     int Wait(std::chrono::milliseconds timeout) { return End(0, timeout); }
 
+    // The environment the program runs in: this one, less the display, the
+    // session and the program's variables, with the folders of its own.
+    std::vector<std::string> Environment() const {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('='));
+            if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
+                name == "DBUS_SESSION_BUS_ADDRESS" || name == "HOME" || name == "XDG_RUNTIME_DIR" ||
+                name == "QUILVANE_DRIVES" || name == "QUILVANE_ICMP_LIBRARY")
+                continue;
+            env.push_back(entry);
+        }
+        env.push_back("HOME=" + session_.Home());
+        env.push_back("XDG_RUNTIME_DIR=" + session_.Runtime());
+        env.push_back("QUILVANE_DRIVES=" + Drives());
+        return env;
+    }
+
 private:
+    pid_t Spawn(std::vector<std::string> args, const posix_spawn_file_actions_t& actions,
+                const std::vector<std::string>& without = {}) const {
+        std::vector<std::string> env = Environment();
+        std::vector<char*> envp;
+        for (auto& e : env) {
+            if (std::find(without.begin(), without.end(), e.substr(0, e.find('='))) ==
+                without.end())
+                envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        if (::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            return -1;
+        return pid;
+    }
+
     int End(int signo, std::chrono::milliseconds timeout) {
         if (pid_ <= 0)
             return -1;

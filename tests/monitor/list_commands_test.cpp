@@ -1,0 +1,381 @@
+// The list commands of the real program against a copied install: add, list,
+// edit and remove; bad input refused with its message and the file untouched;
+// passwords only on standard input or the terminal; and a running monitor:
+// a headless one takes the change up, a window refuses it.
+#include "app/list_commands.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/kernel.h"
+#include "tests/monitor/headless_program.h"
+
+namespace quilvane_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+class ListCommands : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(program_.Ready()); }
+    HeadlessProgram program_;
+};
+
+TEST_F(ListCommands, AddListEditRemove) {
+    auto r = program_.Run({"--add", "--host", "srv1", "--user", "bob", "--unc", "data", "--drive",
+                           "y", "--password-stdin"},
+                          "first pw\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = program_.Run({"--add", "--host=10.0.0.2", "--user=DOM\\al", "--unc=data\\reports x",
+                      "--drive=Z:", "--max-ping=12", "--password-stdin"},
+                     "second\r\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(program_.Records(),
+              (std::vector<ConnectionRecord>{
+                  {"srv1", "bob", "first pw", "data", "Y:", 5},
+                  {"10.0.0.2", "DOM\\al", "second", "data\\reports x", "Z:", 12}}));
+
+    r = program_.Run({"--list"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "#  Host      User    UNC                Drive  MaxPing\n"
+              "1  srv1      bob     data               Y:     5\n"
+              "2  10.0.0.2  DOM\\al  \"data\\\\reports x\"  Z:     12\n");
+    r = program_.Run({"--list", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "[\n"
+              "  {\"Record\": 1, \"HostName\": \"srv1\", \"UserName\": \"bob\", \"UNC\": "
+              "\"data\", \"Drive\": \"Y:\", \"MaxPing\": 5},\n"
+              "  {\"Record\": 2, \"HostName\": \"10.0.0.2\", \"UserName\": \"DOM\\\\al\", "
+              "\"UNC\": \"data\\\\reports x\", \"Drive\": \"Z:\", \"MaxPing\": 12}\n"
+              "]\n");
+    EXPECT_EQ(r.out.find("first pw"), std::string::npos);
+
+    // Only the fields given change; the password stays unless asked for.
+    r = program_.Run({"--edit", "1", "--host", "srv9", "--max-ping", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = program_.Run({"--edit", "2", "--password-stdin"}, "new\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(program_.Records(),
+              (std::vector<ConnectionRecord>{
+                  {"srv9", "bob", "first pw", "data", "Y:", 0},
+                  {"10.0.0.2", "DOM\\al", "new", "data\\reports x", "Z:", 12}}));
+
+    r = program_.Run({"--remove", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(program_.Records(), (std::vector<ConnectionRecord>{{"10.0.0.2", "DOM\\al", "new",
+                                                                  "data\\reports x", "Z:", 12}}));
+    r = program_.Run({"--remove", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(program_.Records().empty());
+    r = program_.Run({"--list", "--json"});
+    EXPECT_EQ(r.out, "[]\n");
+    r = program_.Run({"--list"});
+    EXPECT_NE(r.err.find(program_.SettingsFile()), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(quilvane::AddCommandExample), std::string::npos) << r.err;
+}
+
+struct BadInputCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;  // standard input
+    int status;
+    const char* message;
+};
+
+void PrintTo(const BadInputCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ListCommandsBadInput : public ::testing::TestWithParam<BadInputCase> {};
+
+std::vector<std::string> Add(std::vector<std::string> changed) {
+    std::vector<std::string> args = {"--add", "--host", "srv",     "--user", "u",
+                                     "--unc", "share",  "--drive", "Y:",     "--password-stdin"};
+    for (std::size_t i = 0; i + 1 < changed.size(); i += 2) {
+        const auto it = std::find(args.begin(), args.end(), changed[i]);
+        if (it != args.end())
+            *(it + 1) = changed[i + 1];
+        else
+            args.insert(args.end(), {changed[i], changed[i + 1]});
+    }
+    return args;
+}
+
+TEST_P(ListCommandsBadInput, RefusedWithMessageAndFileUnchanged) {
+    const BadInputCase& c = GetParam();
+    HeadlessProgram program;
+    ASSERT_TRUE(program.Ready());
+    program.WriteSettings({{"srv1", "bob", "pw", "data", "Y:", 5}});
+    const std::string before = Contents(program.SettingsFile());
+    const auto r = program.Run(c.args, c.input);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Contents(program.SettingsFile()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListCommandsBadInput,
+    ::testing::Values(
+        BadInputCase{"DriveTwoLetters", Add({"--drive", "YZ"}), "pw\n", 2, "not a drive letter"},
+        BadInputCase{"DriveDigit", Add({"--drive", "1:"}), "pw\n", 2, "not a drive letter"},
+        BadInputCase{"DriveEmpty", Add({"--drive", ""}), "pw\n", 2, "not a drive letter"},
+        BadInputCase{"MaxPingNegative", Add({"--max-ping", "-1"}), "pw\n", 2, "not a whole number"},
+        BadInputCase{"MaxPingFraction", Add({"--max-ping", "5.5"}), "pw\n", 2,
+                     "not a whole number"},
+        BadInputCase{"MaxPingWord", Add({"--max-ping", "five"}), "pw\n", 2, "not a whole number"},
+        BadInputCase{"MaxPingTooLarge", Add({"--max-ping", "2147483648"}), "pw\n", 2, "too large"},
+        BadInputCase{"HostTooLong", Add({"--host", "h234567890123456X"}), "pw\n", 2,
+                     "--host is too long: at most 16 characters"},
+        BadInputCase{"UserTooLong", Add({"--user", std::string(21, 'u')}), "pw\n", 2,
+                     "--user is too long: at most 20 characters"},
+        BadInputCase{"UncTooLong", Add({"--unc", std::string(51, 's')}), "pw\n", 2,
+                     "--unc is too long: at most 50 characters"},
+        BadInputCase{"PasswordTooLong", Add({}), std::string(21, 'p') + "\n", 2,
+                     "the password is too long: at most 20 characters"},
+        BadInputCase{"PasswordTwoLines", Add({}), "one\ntwo\n", 2, "the password is one line"},
+        BadInputCase{"PasswordInputEmpty", Add({}), "", 2, "standard input is empty"},
+        BadInputCase{"PasswordOnCommandLine",
+                     {"--edit", "1", "--password", "secret"},
+                     "",
+                     2,
+                     "never taken from the command line"},
+        BadInputCase{"PasswordAttached",
+                     {"--edit", "1", "--password=secret"},
+                     "",
+                     2,
+                     "never taken from the command line"},
+        BadInputCase{"EmptyHost", Add({"--host", ""}), "pw\n", 2, "--host must not be empty"},
+        BadInputCase{"UncWithServer", Add({"--unc", "\\\\srv\\share"}), "pw\n", 2,
+                     "without the server"},
+        BadInputCase{"AddWithoutDrive",
+                     {"--add", "--host", "h", "--user", "u", "--unc", "s", "--password-stdin"},
+                     "pw\n",
+                     2,
+                     "--add needs --drive"},
+        BadInputCase{"EditNoSuchRecord",
+                     {"--edit", "2", "--host", "h"},
+                     "",
+                     2,
+                     "the list has records 1 to 1"},
+        BadInputCase{"RemoveZero", {"--remove", "0"}, "", 2, "no such record"},
+        BadInputCase{"RemoveNotANumber", {"--remove", "first"}, "", 2, "no such record"},
+        BadInputCase{"RemoveWithoutNumber", {"--remove"}, "", 2, "--remove needs a value"},
+        BadInputCase{"EditNothing", {"--edit", "1"}, "", 2, "at least one field"},
+        BadInputCase{"TwoCommands", {"--remove", "1", "--list"}, "", 2, "not --remove and --list"},
+        BadInputCase{"ListWithField", {"--list", "--host", "h"}, "", 2, "takes no record fields"},
+        BadInputCase{
+            "JsonWithoutList", {"--remove", "1", "--json"}, "", 2, "--json goes with --list"},
+        BadInputCase{"UnknownOption", {"--list", "--colour"}, "", 2, "unknown option '--colour'"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every process's command line and environment, as the system shows them.
+std::string AllCommandLinesAndEnvironments() {
+    std::string all;
+    DIR* proc = ::opendir("/proc");
+    while (dirent* e = proc ? ::readdir(proc) : nullptr) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        for (const char* what : {"/cmdline", "/environ"})
+            all += Contents(std::string("/proc/") + e->d_name + what);
+    }
+    if (proc)
+        ::closedir(proc);
+    return all;
+}
+
+TEST_F(ListCommands, PasswordOnStandardInputIsInNoCommandLineOrEnvironment) {
+    const std::string password = "Pw-" + std::to_string(::getpid()) + "-x";
+    bool looked = false;
+    const auto r = program_.Run(
+        {"--add", "--host", "srv", "--user", "u", "--unc", "s", "--drive",
+         "Q:", "--password-stdin"},
+        password + "\n", [&](pid_t pid) {
+            // The command has the password in its pipe and waits for the end
+            // of its input: it is running now.
+            const std::string own = Contents("/proc/" + std::to_string(pid) + "/cmdline") +
+                                    Contents("/proc/" + std::to_string(pid) + "/environ");
+            EXPECT_NE(own.find("--password-stdin"), std::string::npos);
+            EXPECT_EQ(own.find(password), std::string::npos);
+            EXPECT_EQ(AllCommandLinesAndEnvironments().find(password), std::string::npos);
+            looked = true;
+        });
+    ASSERT_TRUE(looked);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(program_.Records().size(), 1u);
+    EXPECT_EQ(program_.Records()[0].password, password);
+    EXPECT_EQ(r.out.find(password), std::string::npos);
+}
+
+TEST_F(ListCommands, PasswordFromTheTerminalIsNotEchoed) {
+    std::vector<std::string> env = program_.Environment();
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = {program_.Executable(),
+                                     "--add",
+                                     "--host",
+                                     "srv",
+                                     "--user",
+                                     "u",
+                                     "--unc",
+                                     "s",
+                                     "--drive",
+                                     "Q:"};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    // Everything the terminal shows until `until` appears or it closes.
+    std::string screen;
+    const auto readUntil = [&](const std::string& until) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (screen.find(until) == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            pollfd p{terminal, POLLIN, 0};
+            if (::poll(&p, 1, 1000) <= 0)
+                continue;
+            char chunk[256];
+            const ssize_t n = ::read(terminal, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            screen.append(chunk, static_cast<std::size_t>(n));
+        }
+    };
+    readUntil("Password for srv: ");
+    ASSERT_NE(screen.find("Password for srv: "), std::string::npos) << screen;
+    termios now{};
+    ASSERT_EQ(::tcgetattr(terminal, &now), 0);
+    EXPECT_EQ(now.c_lflag & ECHO, 0u) << "echo is on while the password is typed";
+    const std::string typed = "Typed-Secret\n";
+    ASSERT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    readUntil("Saved to");
+    readUntil("\n\n");  // up to the end of the output
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(terminal);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    EXPECT_EQ(screen.find("Typed-Secret"), std::string::npos) << screen;
+    ASSERT_EQ(program_.Records().size(), 1u);
+    EXPECT_EQ(program_.Records()[0].password, "Typed-Secret");
+}
+
+// A window instance of the same user holds its named object; the test holds
+// it in the window's place.
+TEST_F(ListCommands, WhileAWindowRunsChangesAreRefusedAndListingWorks) {
+    program_.WriteSettings({{"srv1", "bob", "pw", "data", "Y:", 5}});
+    const std::string before = Contents(program_.SettingsFile());
+    ::setenv("XDG_RUNTIME_DIR", program_.Runtime().c_str(), 1);
+    const win::HANDLE window = win::CreateMutexA(nullptr, win::FALSE, quilvane::WindowMonitorMutex);
+    ASSERT_NE(window, nullptr);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             Add({}), {"--edit", "1", "--max-ping", "3"}, {"--remove", "1"}}) {
+        const auto r = program_.Run(args, "pw\n");
+        EXPECT_EQ(r.status, 1) << args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find("Make the change in the window, or quit it"), std::string::npos)
+            << r.err;
+        EXPECT_EQ(Contents(program_.SettingsFile()), before);
+    }
+    const auto list = program_.Run({"--list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("srv1"), std::string::npos);
+
+    win::CloseHandle(window);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const auto r = program_.Run({"--remove", "1"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(program_.Records().empty());
+}
+
+// The next line that holds `text`, or nothing within `timeout`.
+std::optional<std::string> LineWith(HeadlessProgram& program, const std::string& text,
+                                    std::chrono::milliseconds timeout, std::string* seen) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return std::nullopt;
+        const auto line = program.NextLine(left);
+        if (!line)
+            return std::nullopt;
+        *seen += *line + "\n";
+        if (line->find(text) != std::string::npos)
+            return line;
+    }
+}
+
+TEST_F(ListCommands, EmptyHeadlessSaysSoOnceWithoutRuntimeFolderNoise) {
+    // A machine without XDG_RUNTIME_DIR, as a server's plain login gives.
+    ASSERT_TRUE(program_.Start({}, true, {"XDG_RUNTIME_DIR"}));
+    std::string seen;
+    ASSERT_TRUE(LineWith(program_, "This monitor takes it up at once.", 20s, &seen)) << seen;
+    EXPECT_EQ(seen, "Quilvane: the list in " + program_.SettingsFile() +
+                        " is empty, so there is nothing to watch.\n"
+                        "Add a record with:\n  " +
+                        quilvane::AddCommandExample + "\nThis monitor takes it up at once.\n");
+    // Nothing more comes while the list stays empty.
+    EXPECT_FALSE(LineWith(program_, "", 1500ms, &seen)) << seen;
+    const int status = program_.Stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST_F(ListCommands, HeadlessMonitorTakesChangesUpAtOnce) {
+    ASSERT_TRUE(program_.Start({}, true));
+    std::string seen;
+    ASSERT_TRUE(LineWith(program_, "This monitor takes it up at once.", 20s, &seen)) << seen;
+
+    auto r = program_.Run({"--add", "--host", "127.0.0.1", "--user", "u", "--unc", "s", "--drive",
+                           "Q:", "--password-stdin"},
+                          "pw\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("The running headless monitor reloads the list."), std::string::npos)
+        << r.out;
+    ASSERT_TRUE(LineWith(program_,
+                         "the list was reloaded from " + program_.SettingsFile() + ": 1 record",
+                         10s, &seen))
+        << seen;
+    // The next pass (within 10 s) pings the new record's host.
+    ASSERT_TRUE(LineWith(program_, "HostName=127.0.0.1 Connected=True", 20s, &seen)) << seen;
+
+    r = program_.Run({"--remove", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(
+        LineWith(program_, "reloaded from " + program_.SettingsFile() + ": 0 records", 10s, &seen))
+        << seen;
+    // A hand edit is a change too.
+    program_.WriteSettings({{"127.0.0.2", "u", "pw", "s", "R:", 5}});
+    ASSERT_TRUE(LineWith(program_, ": 1 record", 10s, &seen)) << seen;
+    ASSERT_TRUE(LineWith(program_, "HostName=127.0.0.2", 20s, &seen)) << seen;
+}
+
+}  // namespace
+}  // namespace quilvane_test
