@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <optional>
 #include <set>
 #include <utility>
@@ -235,8 +236,17 @@ int ReloadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileUR
         if (kept[i] || !old[i].Maped.value_or(false))
             continue;
         const std::string drive = Trim(old[i].Drive());
+        // Drive letters are one letter in either case.
+        const auto sameDrive = [&drive](const std::string& other) {
+            const std::string t = Trim(other);
+            return t.size() == drive.size() &&
+                   std::equal(t.begin(), t.end(), drive.begin(), [](char a, char b) {
+                       return std::toupper(static_cast<unsigned char>(a)) ==
+                              std::toupper(static_cast<unsigned char>(b));
+                   });
+        };
         const bool stillHeld = std::any_of(fresh.begin(), fresh.end(), [&](const auto& rec) {
-            return rec.Maped.value_or(false) && Trim(rec.Drive()) == drive;
+            return rec.Maped.value_or(false) && sameDrive(rec.Drive());
         });
         if (!stillHeld)
             (void)drives.NetDel(drive);  // a failure is ignored, as in the editor

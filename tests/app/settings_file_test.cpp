@@ -14,6 +14,7 @@
 
 #include "app/connection_table.h"
 #include "app/main_form.h"
+#include "app/monitor_cycle.h"
 #include "framework/application.h"
 #include "platform/kernel.h"
 #include "tests/app/settings_file_guard.h"
@@ -498,6 +499,97 @@ TEST_F(MainWindowSettings, FailedSaveShowsTheErrorAndExitDoesNotClose) {
     EXPECT_EQ(Errors.size(), 1u);
     EXPECT_TRUE(App.Terminated());
     EXPECT_EQ(TempFolder::Take(File), L("UpGradeURL", kUrl) + "DriveCount=0\r\n");
+}
+
+// A monitor's table loaded again after the file changed behind it.
+class CancelRecorder : public TDriveOperations {
+public:
+    std::vector<std::string> Cancelled;
+    bool NetUse(const std::string&, const std::string&, const std::string&,
+                const std::string&) override {
+        return false;
+    }
+    bool NetDel(const std::string& Drive) override {
+        Cancelled.push_back(Drive);
+        return true;
+    }
+    std::string PathForDrive(const std::string&) override { return {}; }
+    bool FolderExists(const std::string&) override { return false; }
+};
+
+TEST_F(SettingsFile, ReloadKeepsUnchangedRecordsStateAndDisconnectsWhatWentOrChanged) {
+    const Rec D{"gone", "u", "p", "old", "t:", 5};
+    const Rec E{"twin", "u", "p", "e", "T:", 5};
+    Load();
+    for (const Rec& r : {A, B, C, D, E})
+        Add(r);
+    SaveSettings(Ini, *Table, Url);
+    // The monitor's state: A, B, D and E mapped, C never answered.
+    const TConnectionRecord f(*Table);
+    const struct {
+        bool connected;
+        int falseCount;
+        bool maped;
+    } state[] = {
+        {true, 0, true}, {true, 1, true}, {false, 3, false}, {true, 0, true}, {true, 0, true}};
+    int i = 0;
+    for (Table->First(); !Table->Eof(); Table->Next(), ++i) {
+        Table->Edit();
+        f.Connected.Set(state[i].connected);
+        f.FalseCount.Set(state[i].falseCount);
+        f.Maped.Set(state[i].maped);
+        Table->Post();
+    }
+
+    // Behind the monitor: B's MaxPing changed, D removed (its drive is E's
+    // too, in the other case), A, C and E kept but in another order.
+    {
+        TzIni other(nullptr);
+        SetUpSettingsStore(other);
+        auto table = NewTable();
+        std::string url = kUrl;
+        LoadSettings(other, *table, url, Dir);
+        while (!table->IsEmpty())
+            table->Delete();
+        Rec changedB = B;
+        changedB.maxPing = 3;
+        for (const Rec& r : {C, changedB, A, E})
+            quilvane_test::AppendRecord(*table, r);
+        url = "http://other/x.inf";
+        SaveSettings(other, *table, url);
+    }
+    CancelRecorder drives;
+    EXPECT_EQ(ReloadSettings(Ini, *Table, Url, Dir, drives), 4);
+    EXPECT_EQ(Url, "http://other/x.inf");
+    // B changed: its mapping goes, as the editor drops it on a save. D's
+    // drive stays: E, which is kept, holds it. Nothing else is touched.
+    EXPECT_EQ(drives.Cancelled, (std::vector<std::string>{"M:"}));
+    const struct {
+        std::string host;
+        bool connectedNull;
+        bool connected;
+        int falseCount;
+        bool maped;
+    } want[] = {{"nas", false, false, 3, false},
+                {"10.0.0.7", true, false, 0, false},
+                {"fileserver", false, true, 0, true},
+                {"twin", false, true, 0, true}};
+    i = 0;
+    for (Table->First(); !Table->Eof(); Table->Next(), ++i) {
+        SCOPED_TRACE(want[i].host);
+        EXPECT_EQ(f.HostName.Value(), want[i].host);
+        EXPECT_EQ(f.Connected.Field().IsNull(), want[i].connectedNull);
+        EXPECT_EQ(f.Connected.Value(), want[i].connected);
+        EXPECT_EQ(f.FalseCount.Value(), want[i].falseCount);
+        EXPECT_EQ(f.Maped.Value(), want[i].maped);
+    }
+    EXPECT_EQ(Table->RecNo(), 4);
+
+    // A file that cannot be read leaves the table as it was.
+    ASSERT_EQ(::unlink(Path.c_str()), 0);
+    ASSERT_EQ(::mkfifo(Path.c_str(), 0600), 0);
+    EXPECT_ANY_THROW(ReloadSettings(Ini, *Table, Url, Dir, drives));
+    EXPECT_EQ(Table->RecordCount(), 4);
 }
 
 }  // namespace
