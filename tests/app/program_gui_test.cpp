@@ -172,4 +172,69 @@ TEST(ProgramOnXvfb, NoPingHandleIsShownAndEndsWithStatusOne) {
         << err;
 }
 
+// While the program runs with its window, the list commands refuse to change
+// the file that its next Ok would write over; once it has ended they work.
+TEST(ProgramOnXvfb, ListCommandsRefuseChangesWhileTheWindowRuns) {
+    if (!XvfbDisplay::HaveProgram("xdotool"))
+        QUILVANE_SKIP_OR_FAIL("xdotool is not installed");
+    XvfbDisplay display;
+    if (!display.Ok())
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
+
+    // A relocatable copy, so the settings file is its own.
+    const QString root = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("gui_list_commands");
+    QDir(root).removeRecursively();
+    QDir().mkpath(root + "/bin");
+    QDir().mkpath(root + "/lib");
+    QDir().mkpath(root + "/run");
+    ASSERT_TRUE(QFile::copy(QUILVANE_BINARY, root + "/bin/quilvane"));
+    ASSERT_TRUE(QFile::copy(QUILVANE_ICMP_LIBRARY, root + "/lib/libquilvane_icmp.so"));
+    QFile::setPermissions(root + "/run",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QProcessEnvironment env = display.Environment();
+    env.insert("HOME", root);
+    env.insert("XDG_CONFIG_HOME", root + "/.config");
+    env.insert("XDG_RUNTIME_DIR", root + "/run");
+    env.insert("QUILVANE_DRIVES", root + "/drives");
+    const auto command = [&](const QStringList& args) {
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(root + "/bin/quilvane", args);
+        run.waitForStarted(10000);
+        run.write("pw\n");
+        run.closeWriteChannel();
+        run.waitForFinished(20000);
+        return std::make_pair(run.exitCode(), QString::fromLocal8Bit(run.readAllStandardError()));
+    };
+    const QStringList add = {"--add", "--host", "srv",     "--user", "u",
+                             "--unc", "s",      "--drive", "Q:",     "--password-stdin"};
+    ASSERT_EQ(command(add).first, 0);
+    QFile settings(root + "/bin/Quilvane.ini");
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    const QByteArray before = settings.readAll();
+    settings.close();
+
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(root + "/bin/quilvane", {});
+    ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
+    XvfbDisplay::KillOnExit stop{program};
+    const QString window = display.FindWindow("^Quilvane$");
+    ASSERT_FALSE(window.isEmpty()) << "no window titled Quilvane appeared";
+
+    const auto [status, err] = command(add);
+    EXPECT_EQ(status, 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("Make the change in the window, or quit it")) << err.toStdString();
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    EXPECT_EQ(settings.readAll(), before);
+    settings.close();
+
+    ASSERT_EQ(display.Run("xdotool", {"windowfocus", "--sync", window}).exitCode, 0);
+    ASSERT_EQ(display.Run("xdotool", {"key", "--clearmodifiers", "alt+x"}).exitCode, 0);
+    ASSERT_TRUE(program.waitForFinished(15000)) << "Alt+X did not end the program";
+    const auto after = command(add);
+    EXPECT_EQ(after.first, 0) << after.second.toStdString();
+}
+
 }  // namespace
