@@ -7,8 +7,11 @@ top=$(cd "$(dirname "$0")" && pwd)
 args=("$@")
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
     headless=yes
+    # Options that choose what to run, and the list commands, need no display.
     for a in "$@"; do
-        [[ $a != --headless && $a != --help && $a != -h ]] || headless=
+        case $a in
+            --headless | --help | -h | --list* | --add* | --edit* | --remove*) headless= ;;
+        esac
     done
     if [[ -n $headless ]]; then
         echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are unset): starting Quilvane" \

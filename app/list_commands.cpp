@@ -499,13 +499,17 @@ bool IsListCommand(int argc, char** argv) {
 }
 
 int RunListCommand(int argc, char** argv) {
+    TCommand command = TCommand::None;
     try {
-        return Run(ParseOptions(argc, argv));
+        const TOptions options = ParseOptions(argc, argv);
+        command = options.Command;
+        return Run(options);
     } catch (const TRefusal& r) {
         std::fprintf(stderr, "quilvane: %s\n", r.Message.c_str());
         return r.Status;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "quilvane: the list was not changed: %s\n", e.what());
+        std::fprintf(stderr, "quilvane: %s%s\n",
+                     command == TCommand::List ? "" : "the list was not changed: ", e.what());
         return 1;
     }
 }

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -31,6 +32,20 @@ std::string Contents(const std::string& path) {
     std::stringstream all;
     all << in.rdbuf();
     return all.str();
+}
+
+// An --add of a good record, with the given options changed or added.
+std::vector<std::string> Add(std::vector<std::string> changed) {
+    std::vector<std::string> args = {"--add", "--host", "srv",     "--user", "u",
+                                     "--unc", "share",  "--drive", "Y:",     "--password-stdin"};
+    for (std::size_t i = 0; i + 1 < changed.size(); i += 2) {
+        const auto it = std::find(args.begin(), args.end(), changed[i]);
+        if (it != args.end())
+            *(it + 1) = changed[i + 1];
+        else
+            args.insert(args.end(), {changed[i], changed[i + 1]});
+    }
+    return args;
 }
 
 class ListCommands : public ::testing::Test {
@@ -108,19 +123,6 @@ void PrintTo(const BadInputCase& c, std::ostream* os) {
 
 class ListCommandsBadInput : public ::testing::TestWithParam<BadInputCase> {};
 
-std::vector<std::string> Add(std::vector<std::string> changed) {
-    std::vector<std::string> args = {"--add", "--host", "srv",     "--user", "u",
-                                     "--unc", "share",  "--drive", "Y:",     "--password-stdin"};
-    for (std::size_t i = 0; i + 1 < changed.size(); i += 2) {
-        const auto it = std::find(args.begin(), args.end(), changed[i]);
-        if (it != args.end())
-            *(it + 1) = changed[i + 1];
-        else
-            args.insert(args.end(), {changed[i], changed[i + 1]});
-    }
-    return args;
-}
-
 TEST_P(ListCommandsBadInput, RefusedWithMessageAndFileUnchanged) {
     const BadInputCase& c = GetParam();
     HeadlessProgram program;
@@ -188,6 +190,32 @@ INSTANTIATE_TEST_SUITE_P(
             "JsonWithoutList", {"--remove", "1", "--json"}, "", 2, "--json goes with --list"},
         BadInputCase{"UnknownOption", {"--list", "--colour"}, "", 2, "unknown option '--colour'"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ListCommands, AFileThatCannotBeReadOrWrittenIsLeftAsItIs) {
+    program_.WriteSettings({{"srv1", "bob", "pw", "data", "Y:", 5}});
+    const std::string path = program_.SettingsFile();
+    // Read-only: refused, not replaced behind its owner's back (also for root).
+    ASSERT_EQ(::chmod(path.c_str(), 0400), 0);
+    const std::string before = Contents(path);
+    auto r = program_.Run({"--remove", "1"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("the list was not changed"), std::string::npos) << r.err;
+    EXPECT_EQ(Contents(path), before);
+    r = program_.Run({"--list"});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    // Not a file at all: neither listed nor changed, and never blocked on.
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    r = program_.Run({"--list"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+    r = program_.Run(Add({}), "pw\n");
+    EXPECT_EQ(r.status, 1) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
 
 // Every process's command line and environment, as the system shows them.
 std::string AllCommandLinesAndEnvironments() {
