@@ -213,7 +213,7 @@ int g_ttyFd = -1;
 termios g_ttySaved;
 
 void RestoreTerminalAndDie(int signo) {
-    ::tcsetattr(g_ttyFd, TCSAFLUSH, &g_ttySaved);
+    ::tcsetattr(g_ttyFd, TCSANOW, &g_ttySaved);
     ::signal(signo, SIG_DFL);
     ::raise(signo);
 }
@@ -285,11 +285,13 @@ std::string PasswordFromTerminal(const std::string& host) {
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
+    // Echo goes off before the prompt shows, so nothing typed after it is
+    // echoed; and nothing typed is thrown away.
+    ::tcsetattr(tty, TCSANOW, &quiet);
     const std::string prompt = "Password for " + host + ": ";
     [[maybe_unused]] ssize_t n = ::write(tty, prompt.data(), prompt.size());
-    ::tcsetattr(tty, TCSAFLUSH, &quiet);
     std::optional<std::string> p = ReadLine(tty, false);
-    ::tcsetattr(tty, TCSAFLUSH, &saved);
+    ::tcsetattr(tty, TCSANOW, &saved);
     for (int i = 0; i < 4; ++i)
         ::sigaction(signals[i], &old[i], nullptr);
     if (!p)

@@ -11,6 +11,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -307,6 +308,13 @@ TEST_F(ListCommands, PasswordFromTheTerminalIsNotEchoed) {
     ASSERT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
     readUntil("Saved to");
     readUntil("\n\n");  // up to the end of the output
+    // Bounded: a command still waiting for its password is ended.
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    pollfd ended{pidfd, POLLIN, 0};
+    if (pidfd < 0 || ::poll(&ended, 1, 20000) <= 0)
+        ::kill(pid, SIGKILL);
+    if (pidfd >= 0)
+        ::close(pidfd);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ::close(terminal);
