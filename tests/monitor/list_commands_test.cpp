@@ -242,8 +242,16 @@ TEST_F(ListCommands, PasswordOnStandardInputIsInNoCommandLineOrEnvironment) {
         password + "\n", [&](pid_t pid) {
             // The command has the password in its pipe and waits for the end
             // of its input: it is running now.
-            const std::string own = Contents("/proc/" + std::to_string(pid) + "/cmdline") +
-                                    Contents("/proc/" + std::to_string(pid) + "/environ");
+            // (Its command line shows once the program runs; bounded.)
+            std::string own;
+            for (int i = 0; i < 200 && own.find("--password-stdin") == std::string::npos; ++i) {
+                own = Contents("/proc/" + std::to_string(pid) + "/cmdline");
+                if (own.find("--password-stdin") == std::string::npos) {
+                    pollfd none{-1, 0, 0};
+                    ::poll(&none, 1, 10);
+                }
+            }
+            own += Contents("/proc/" + std::to_string(pid) + "/environ");
             EXPECT_NE(own.find("--password-stdin"), std::string::npos);
             EXPECT_EQ(own.find(password), std::string::npos);
             EXPECT_EQ(AllCommandLinesAndEnvironments().find(password), std::string::npos);
