@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include "framework/form.h"
+#include "platform/module.h"
 #include "tests/support/skip_or_fail.h"
 #include "tests/support/xvfb_display.h"
 
@@ -188,7 +190,10 @@ TEST(ProgramOnXvfb, ListCommandsRefuseChangesWhileTheWindowRuns) {
     QDir().mkpath(root + "/lib");
     QDir().mkpath(root + "/run");
     ASSERT_TRUE(QFile::copy(QUILVANE_BINARY, root + "/bin/quilvane"));
-    ASSERT_TRUE(QFile::copy(QUILVANE_ICMP_LIBRARY, root + "/lib/libquilvane_icmp.so"));
+    const QString icmp = QString::fromStdString(
+        win::OwnLibraryPath((root + "/bin/quilvane").toStdString(), "icmp.dll"));
+    QDir().mkpath(QFileInfo(icmp).path());
+    ASSERT_TRUE(QFile::copy(QUILVANE_ICMP_LIBRARY, icmp));
     QFile::setPermissions(root + "/run",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment env = display.Environment();
