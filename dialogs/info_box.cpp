@@ -12,6 +12,7 @@
 #include "framework/resource_images.h"
 #include "framework/skin.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -24,15 +25,6 @@ constexpr std::array<const char*, 18> kSoundAliases{
     "MenuCommand", "MenuPopup",         "Minimize",       "MailBeep",
     "Open",        "AppGPFault",        "SystemQuestion", "RestoreDown",
     "RestoreUp",   "SystemStart"};
-
-bool IsNumber(const std::string& s) {
-    if (s.empty())
-        return false;
-    for (char c : s)
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    return true;
-}
 
 QImage BuiltInIcon() {
     // On a screen of 256 colours or fewer our artwork would look poor; the
@@ -160,7 +152,7 @@ void TacInfoBox::Layout(TacInfoBoxForm& form) {
     }
 
     if (!FIconResID.empty()) {
-        const std::string name = IsNumber(FIconResID) ? "#" + FIconResID : FIconResID;
+        const std::string name = win::IsAllDigits(FIconResID) ? "#" + FIconResID : FIconResID;
         QImage image = fw::LoadIconResource(name);
         if (image.isNull())
             image = fw::LoadBitmapResource(name);

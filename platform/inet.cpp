@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/kernel.h"
+#include "platform/text.h"
 
 namespace win {
 namespace {
@@ -790,10 +791,7 @@ BOOL InternetCrackUrlA(LPCSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags, URL_COM
     if (portSep != std::string::npos) {
         const std::string digits = hostPort.substr(portSep + 1);
         if (!digits.empty()) {
-            if (digits.size() > 5 ||
-                !std::all_of(digits.begin(), digits.end(),
-                             [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) ||
-                std::stoul(digits) > 65535) {
+            if (digits.size() > 5 || !IsAllDigits(digits) || std::stoul(digits) > 65535) {
                 SetLastError(ERROR_INTERNET_INVALID_URL);
                 return FALSE;
             }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace {
 
 constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
@@ -20,15 +22,6 @@ std::string Lower(std::string_view s) {
     for (char& c : out)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-bool AllDigits(std::string_view s) {
-    if (s.empty())
-        return false;
-    for (char c : s)
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    return true;
 }
 
 // Number of a run of at most 9 digits.
@@ -71,7 +64,7 @@ bool ReadTime(std::string_view s, int& h, int& m, int& sec) {
     if (parts.size() != 3)
         return false;
     for (auto p : parts)
-        if (!AllDigits(p) || p.size() > 2)
+        if (!win::IsAllDigits(p) || p.size() > 2)
             return false;
     h = static_cast<int>(Number(parts[0]));
     m = static_cast<int>(Number(parts[1]));
@@ -98,7 +91,7 @@ TDateTime HTTPDateToDateTime(std::string_view Text) {
         Text, [](char c) { return c == ' ' || c == '\t' || c == ','; },
         [&](std::string_view word) {
             if (word.size() == 5 && (word[0] == '+' || word[0] == '-') &&
-                AllDigits(word.substr(1))) {
+                win::IsAllDigits(word.substr(1))) {
                 tokens.push_back(word);
                 return;
             }
@@ -121,7 +114,8 @@ TDateTime HTTPDateToDateTime(std::string_view Text) {
             haveTime = true;
             continue;
         }
-        if ((tok[0] == '+' || tok[0] == '-') && tok.size() == 5 && AllDigits(tok.substr(1))) {
+        if ((tok[0] == '+' || tok[0] == '-') && tok.size() == 5 &&
+            win::IsAllDigits(tok.substr(1))) {
             if (offsetMinutes || !haveTime)
                 return 0;
             const long hhmm = Number(tok.substr(1));
@@ -130,7 +124,7 @@ TDateTime HTTPDateToDateTime(std::string_view Text) {
             offsetMinutes = (hhmm / 100 * 60 + hhmm % 100) * (tok[0] == '-' ? -1 : 1);
             continue;
         }
-        if (AllDigits(tok)) {
+        if (win::IsAllDigits(tok)) {
             if (tok.size() > 4)
                 return 0;
             const long n = Number(tok);
