@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace quilvane {
 
 namespace {
@@ -31,11 +33,11 @@ bool WellFormedXDisplay(const std::string& display) {
     std::string_view number = std::string_view(display).substr(colon + 1);
     if (const std::size_t dot = number.find('.'); dot != std::string_view::npos) {
         const std::string_view screen = number.substr(dot + 1);
-        if (screen.empty() || screen.find_first_not_of("0123456789") != std::string_view::npos)
+        if (!win::IsAllDigits(screen))
             return false;
         number = number.substr(0, dot);
     }
-    return !number.empty() && number.find_first_not_of("0123456789") == std::string_view::npos;
+    return win::IsAllDigits(number);
 }
 
 // Opens and closes a connection the way the toolkit's X platform does, so

@@ -293,8 +293,7 @@ int RunHeadless(int argc, char** argv) {
     // with a word when a window (or another headless monitor) holds it. (The
     // mutex must not be taken here too: the form's guard would then find it
     // taken by its own process and end the program without a word.)
-    if (const win::HANDLE held = win::OpenMutexA(0, win::FALSE, TacOnlyOne::MutexName().c_str())) {
-        win::CloseHandle(held);
+    if (MutexHeld(TacOnlyOne::MutexName().c_str())) {
         std::fprintf(stderr,
                      "Quilvane cannot start: another Quilvane monitor is running (a window or "
                      "quilvane --headless)\n");

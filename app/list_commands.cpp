@@ -21,6 +21,7 @@
 #include "app/settings_file.h"
 #include "ini/ini_store.h"
 #include "platform/kernel.h"
+#include "platform/text.h"
 
 namespace quilvane {
 namespace {
@@ -172,8 +173,7 @@ std::string DriveValue(const std::string& text) {
 
 // The editor's number box takes the digits 0 to 9 only.
 std::int32_t MaxPingValue(const std::string& text) {
-    if (text.empty() || text.size() > 10 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.size() > 10 || !win::IsAllDigits(text))
         Refuse(2, "--max-ping '" + text + "' is not a whole number of pings (0 to 2147483647)");
     const long long n = std::stoll(text);
     if (n > INT32_MAX)
@@ -183,8 +183,7 @@ std::int32_t MaxPingValue(const std::string& text) {
 
 // The record number `text` of a table of `count` records.
 int RecordNumber(const std::string& text, int count, TCommand command) {
-    const bool digits = !text.empty() && text.size() <= 9 &&
-                        text.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits = text.size() <= 9 && win::IsAllDigits(text);
     const int n = digits ? std::stoi(text) : 0;
     if (n < 1 || n > count) {
         Refuse(2, std::string(CommandName(command)) + " '" + text + "': " +
@@ -395,21 +394,12 @@ void PrintJson(fw::TRxMemoryData& table) {
 
 // --- the command -----------------------------------------------------------
 
-// Whether a process of this user holds the named mutex `name`.
-bool Running(const char* name) {
-    const win::HANDLE h = win::OpenMutexA(win::SYNCHRONIZE, win::FALSE, name);
-    if (!h)
-        return false;
-    win::CloseHandle(h);
-    return true;
-}
-
 int Run(const TOptions& o) {
     const std::string folder = SettingsFolder();
     const std::string path = SettingsFilePath(folder);
     const bool changes = o.Command != TCommand::List;
     const win::FileLock lock = SettingsChangeLock();
-    if (changes && Running(WindowMonitorMutex)) {
+    if (changes && MutexHeld(WindowMonitorMutex)) {
         Refuse(1,
                "Quilvane is running with its window, and its next Ok or Exit would write "
                "its own list over this change. Make the change in the window, or quit it "
@@ -482,7 +472,7 @@ int Run(const TOptions& o) {
     }
     SaveSettings(ini, table, infoFileURL);
     std::printf("%s Saved to %s.\n", done.c_str(), path.c_str());
-    if (Running(HeadlessMonitorMutex))
+    if (MutexHeld(HeadlessMonitorMutex))
         std::printf("The running headless monitor reloads the list.\n");
     return 0;
 }
@@ -514,6 +504,14 @@ int RunListCommand(int argc, char** argv) {
                      command == TCommand::List ? "" : "the list was not changed: ", e.what());
         return 1;
     }
+}
+
+bool MutexHeld(const char* name) {
+    const win::HANDLE h = win::OpenMutexA(win::SYNCHRONIZE, win::FALSE, name);
+    if (!h)
+        return false;
+    win::CloseHandle(h);
+    return true;
 }
 
 }  // namespace quilvane

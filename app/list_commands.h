@@ -35,6 +35,10 @@ namespace quilvane {
 inline constexpr const char* WindowMonitorMutex = "QuilvaneWindowMonitor";
 inline constexpr const char* HeadlessMonitorMutex = "QuilvaneHeadlessMonitor";
 
+// Whether a process of this user holds the named mutex `name`, asked without
+// creating it.
+bool MutexHeld(const char* name);
+
 // The command that adds a record, as the messages quote it.
 inline constexpr const char* AddCommandExample =
     "quilvane --add --host HOST --user USER --unc SHARE --drive Y:";

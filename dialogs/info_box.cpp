@@ -73,17 +73,14 @@ bool Ok(win::LONG rc) {
     return rc == static_cast<win::LONG>(win::ERROR_SUCCESS);
 }
 
-win::HKEY RootKey(TacRegLocation location) {
-    return location == rlLocalMachine ? win::HKEY_LOCAL_MACHINE : win::HKEY_CURRENT_USER;
-}
-
 }  // namespace
 
 bool TacInfoBox::DontShowAgain() const {
     if (ComponentState().Contains(fw::csDesigning))
         return false;
     win::HKEY key = nullptr;
-    if (!Ok(win::RegOpenKeyExA(RootKey(FRegLocation), FRegKey.c_str(), 0, win::KEY_READ, &key)))
+    if (!Ok(win::RegOpenKeyExA(RegLocationRoot(FRegLocation), FRegKey.c_str(), 0, win::KEY_READ,
+                               &key)))
         return false;
     win::DWORD value = 0;
     win::DWORD type = 0;
@@ -100,7 +97,7 @@ void TacInfoBox::SetDontShowAgain(bool value) {
     if (value == DontShowAgain())
         return;
     win::HKEY key = nullptr;
-    if (!Ok(win::RegCreateKeyExA(RootKey(FRegLocation), FRegKey.c_str(), 0, nullptr,
+    if (!Ok(win::RegCreateKeyExA(RegLocationRoot(FRegLocation), FRegKey.c_str(), 0, nullptr,
                                  win::REG_OPTION_NON_VOLATILE, win::KEY_ALL_ACCESS, nullptr, &key,
                                  nullptr)))
         return;  // left undone, as a failed registry write always is here

@@ -45,9 +45,6 @@ struct TacInfoBoxButtonCaptions {
     std::string Abort = "&Abort";
 };
 
-enum class TacRegLocation { rlCurrentUser, rlLocalMachine };
-using enum TacRegLocation;
-
 enum class TacSystemSoundType {
     stNoSound,
     stAsterisk,

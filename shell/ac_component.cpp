@@ -32,3 +32,7 @@ void TacComponent::Notification(fw::TComponent* AComponent, fw::TOperation Opera
     if (Operation == fw::opRemove && AComponent == ownerReference_)
         ownerReference_ = nullptr;
 }
+
+win::HKEY RegLocationRoot(TacRegLocation location) {
+    return location == rlLocalMachine ? win::HKEY_LOCAL_MACHINE : win::HKEY_CURRENT_USER;
+}

@@ -6,10 +6,19 @@
 // Threads: main thread only.
 
 #include "framework/component.h"
+#include "platform/registry.h"
 
 namespace fw {
 class TForm;
 }
+
+// Where a component keeps its registry values: under the user's root or the
+// machine's.
+enum class TacRegLocation { rlCurrentUser, rlLocalMachine };
+using enum TacRegLocation;
+
+// HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
+win::HKEY RegLocationRoot(TacRegLocation location);
 
 class TacComponent : public fw::TComponent {
 public:

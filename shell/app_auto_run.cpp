@@ -111,10 +111,6 @@ TacAppAutoRun::~TacAppAutoRun() {
     delete logonNotice_;
 }
 
-HKEY TacAppAutoRun::RootKey() const {
-    return runFor_ == rlLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
-
 std::string TacAppAutoRun::KeyPath() const {
     return runOnce_ ? std::string(kRunKey) + "Once" : std::string(kRunKey);
 }
@@ -132,10 +128,10 @@ bool TacAppAutoRun::AutoRun() const {
     if (Designing())
         return cached_;
     Key key;
-    cached_ =
-        RegOpenKeyExA(RootKey(), KeyPath().c_str(), 0, KEY_READ, key.Out()) == ERROR_SUCCESS &&
-        RegQueryValueExA(key.Get(), ValueName().c_str(), nullptr, nullptr, nullptr, nullptr) ==
-            ERROR_SUCCESS;
+    cached_ = RegOpenKeyExA(RegLocationRoot(runFor_), KeyPath().c_str(), 0, KEY_READ, key.Out()) ==
+                  ERROR_SUCCESS &&
+              RegQueryValueExA(key.Get(), ValueName().c_str(), nullptr, nullptr, nullptr,
+                               nullptr) == ERROR_SUCCESS;
     return cached_;
 }
 
@@ -145,15 +141,16 @@ void TacAppAutoRun::SetAutoRun(bool Value) {
         // Failures leave the program unregistered, without a word.
         Key key;
         if (Value) {
-            if (RegCreateKeyExA(RootKey(), KeyPath().c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_ALL_ACCESS, nullptr, key.Out(), nullptr) == ERROR_SUCCESS) {
+            if (RegCreateKeyExA(RegLocationRoot(runFor_), KeyPath().c_str(), 0, nullptr,
+                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Out(),
+                                nullptr) == ERROR_SUCCESS) {
                 const std::string data = ValueData();
                 RegSetValueExA(key.Get(), ValueName().c_str(), 0, REG_SZ,
                                reinterpret_cast<const BYTE*>(data.c_str()),
                                static_cast<DWORD>(data.size() + 1));
             }
-        } else if (RegOpenKeyExA(RootKey(), KeyPath().c_str(), 0, KEY_ALL_ACCESS, key.Out()) ==
-                   ERROR_SUCCESS) {
+        } else if (RegOpenKeyExA(RegLocationRoot(runFor_), KeyPath().c_str(), 0, KEY_ALL_ACCESS,
+                                 key.Out()) == ERROR_SUCCESS) {
             RegDeleteValueA(key.Get(), ValueName().c_str());
         }
         UpdateIndicator();

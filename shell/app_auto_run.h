@@ -29,8 +29,6 @@
 #include "platform/registry.h"
 #include "shell/caption_button.h"
 
-enum TacRegLocation { rlCurrentUser, rlLocalMachine };
-
 class TacAppAutoRun;
 
 // The machine's logon notice: when Enabled, "LegalNoticeCaption" = Caption and
@@ -82,7 +80,6 @@ public:
     bool StartedByAutoRun() const { return startedByAutoRun_; }
 
     // Where the value is: the root, the key path and the value's name and data.
-    win::HKEY RootKey() const;
     std::string KeyPath() const;
     static std::string ValueName();
     static std::string ValueData();

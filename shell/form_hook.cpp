@@ -227,10 +227,6 @@ void TacFormHookComponent::SetStayOnTop(bool Value) {
     SendMessageA(hookedWindow_, WM_ACSTAYONTOPCHANGED, Value ? 1 : 0, 0);
 }
 
-int TacFormHookComponent::HookListCount() {
-    return TacHookList::Instance ? static_cast<int>(TacHookList::Instance->Items.size()) : 0;
-}
-
 bool TacFormHookComponent::HookListExists() {
     return TacHookList::Instance != nullptr;
 }

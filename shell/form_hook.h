@@ -67,8 +67,7 @@ public:
     // on it (WM_ACSTAYONTOPCHANGED); nothing when the state already matches.
     void SetStayOnTop(bool Value);
 
-    // The components in the hook list, in hooking order (tests).
-    static int HookListCount();
+    // Whether the hook list exists (tests).
     static bool HookListExists();
 
 protected:

@@ -83,9 +83,6 @@ public:
     static win::HWND PublishedWindow();
 
     win::HWND MessageWindow() const { return hook_->Handle(); }
-    // The window this instance published, 0 before.
-    win::HWND RegisteredWindow() const { return registered_; }
-    bool HoldsGuard() const { return guard_ != nullptr; }
 
     void Loaded() override;
 
@@ -101,7 +98,6 @@ private:
     void Withdraw();
 
     win::HANDLE guard_ = nullptr;
-    bool asked_ = false;
     bool exists_ = false;
     win::HWND registered_ = 0;
     TacSimpleMessageHook* hook_;
