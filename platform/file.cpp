@@ -327,12 +327,15 @@ int ReplaceFileContents(const std::string& path, std::string_view data, unsigned
 bool EnsurePrivateFolder(const std::string& path) {
     if (path.empty())
         return false;
-    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        (void)::mkdir(path.substr(0, slash).c_str(), 0700);
+    // The folders above are made only when one is missing: most calls find
+    // the folder there.
+    if (::mkdir(path.c_str(), 0700) != 0 && errno == ENOENT) {
+        for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+             slash = path.find('/', slash + 1)) {
+            (void)::mkdir(path.substr(0, slash).c_str(), 0700);
+        }
+        (void)::mkdir(path.c_str(), 0700);
     }
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
     Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0)
         return false;

@@ -27,10 +27,7 @@ std::string HomeFolder() {
 }
 
 std::string MetaFolder(const std::string& drives) {
-    std::string name = ProductName();
-    for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return drives + "/." + name;
+    return drives + "/." + ProductLowerName();
 }
 
 std::string EntryPath(const std::string& drives, char letter) {

@@ -252,12 +252,32 @@ bool EnsureGvfsSession() {
 }
 
 std::string GvfsSessionId() {
-    std::string boot;
-    ReadFileContents("/proc/sys/kernel/random/boot_id", boot);
-    boot = boot.substr(0, boot.find('\n'));
-    ObjPtr<GDBusConnection> bus(ConnectBus(SessionAddress(g_ready)));
+    static const std::string boot = [] {
+        std::string text;
+        ReadFileContents("/proc/sys/kernel/random/boot_id", text);
+        return text.substr(0, text.find('\n'));
+    }();
+    // The drive records ask for the id on every look at a letter, which the
+    // monitor makes for each drive on each pass. Once this process has made
+    // sure of its gvfs session, that bus stays, so its id is asked only once
+    // per address instead of with a new connection each time.
+    static std::mutex cacheLock;
+    static std::string cachedAddress, cachedId;
+    const std::string address = SessionAddress(g_ready);
+    if (g_ready) {
+        std::lock_guard guard(cacheLock);
+        if (!cachedId.empty() && address == cachedAddress)
+            return cachedId;
+    }
+    ObjPtr<GDBusConnection> bus(ConnectBus(address));
     const char* guid = bus ? g_dbus_connection_get_guid(bus.get()) : nullptr;
-    return boot + " " + (guid ? guid : "none");
+    std::string id = boot + " " + (guid ? guid : "none");
+    if (g_ready && guid) {
+        std::lock_guard guard(cacheLock);
+        cachedAddress = address;
+        cachedId = id;
+    }
+    return id;
 }
 
 }  // namespace win::wnet
