@@ -17,6 +17,7 @@
 #include "framework/application.h"
 #include "framework/exceptions.h"
 #include "framework/form.h"
+#include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/product.h"
 #include "platform/registry.h"
@@ -115,19 +116,6 @@ std::string FileSha256(const std::string& path) {
     if (!hash.addData(&file))
         return {};
     return hash.result().toHex().toStdString();
-}
-
-// A private folder of this user: made 0700 when missing, refused when it is
-// someone else's or open to others.
-bool PrivateFolder(const std::string& dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-        return false;
-    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
-        return false;
-    return true;
 }
 
 }  // namespace
@@ -565,21 +553,11 @@ void TacAutoUpgrader::RestartApplication(const std::string& Params) {
     const std::string params = Params.empty() ? restartParams_ + digit : Params;
     const std::string helper = HelperPath();
     const win::HRSRC resource = win::FindResourceA(nullptr, "ACUPG", "ACUPG");
-    if (resource && PrivateFolder(helper.substr(0, helper.rfind('/')))) {
+    if (resource && win::EnsurePrivateFolder(helper.substr(0, helper.rfind('/')))) {
+        // All or nothing: a helper cut short by a full disk is never started.
         ::unlink(helper.c_str());
-        const int fd = ::open(helper.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0700);
-        if (fd >= 0) {
-            const char* data = win::LockResource(win::LoadResource(nullptr, resource));
-            size_t left = win::SizeofResource(nullptr, resource);
-            while (left > 0) {
-                const ssize_t n = ::write(fd, data, left);
-                if (n <= 0)
-                    break;
-                data += n;
-                left -= static_cast<size_t>(n);
-            }
-            ::close(fd);
-        }
+        const char* data = win::LockResource(win::LoadResource(nullptr, resource));
+        win::ReplaceFileContents(helper, {data, win::SizeofResource(nullptr, resource)}, 0700);
     }
     const std::string line = ProgramPath() + " +" + params;
     win::ShellExecuteA(0, "open", helper.c_str(), line.c_str(), nullptr, win::SW_SHOWNORMAL);
