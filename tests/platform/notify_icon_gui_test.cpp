@@ -52,11 +52,11 @@ public:
     bool Expect(const QString& line, int timeoutMs = 10000) {
         return WaitForLine(process_, line, &seen_, timeoutMs);
     }
-    // The callback codes reported from now until `count` arrived (or 5 s),
-    // separated by spaces.
-    std::string Codes(int count) {
+    // The callback codes reported from now until `count` arrived (or
+    // `timeoutMs` passed), separated by spaces.
+    std::string Codes(int count, int timeoutMs = 5000) {
         QStringList codes;
-        QDeadlineTimer deadline(5000);
+        QDeadlineTimer deadline(timeoutMs);
         while (codes.size() < count && !deadline.hasExpired()) {
             if (!process_.canReadLine() && !process_.waitForReadyRead(100))
                 continue;
@@ -84,6 +84,24 @@ QString Shot(const XvfbDisplay& display, const QString& name) {
 
 void Click(const XvfbDisplay& display, QPoint at, const QString& how) {
     quilvane_test::ClickAt(display, at, how);
+}
+
+// A StatusNotifierItem host maps its bar before it has fetched the item and
+// drawn it (sooner or later under load), and a click on the bar then reaches
+// nobody. Clicks the host's item until a click brings the codes of a left
+// click (at most 10 tries, 2 s each), and returns those codes; "" when none
+// came.
+std::string FirstLeftClickOnSniHost(const XvfbDisplay& display, Probe& probe) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const QPoint icon = TrayIconCentre(display, "gtk-sni-tray-standalone", true);
+        if (icon.x() < 0)
+            continue;
+        Click(display, icon, "1");
+        const std::string codes = probe.Codes(2, 2000);
+        if (!codes.empty())
+            return codes;
+    }
+    return {};
 }
 
 // The width of the probe's widest visible window that is wider than an icon
@@ -224,15 +242,15 @@ TEST(NotifyIconOnStatusNotifierHost, LeftClicksArriveAndARestartedHostTakesTheIc
         QUILVANE_SKIP_OR_FAIL(sni.Error().toStdString());
     Probe probe(sni.Environment(display), "Quilvane probe");
     ASSERT_TRUE(probe.Expect("add 1")) << probe.Seen();
-    QPoint icon = TrayIconCentre(display, "gtk-sni-tray-standalone", true);
+    const QPoint icon = TrayIconCentre(display, "gtk-sni-tray-standalone", true);
     ASSERT_GE(icon.x(), 0);
-    Shot(display, "notify_icon_sni.png");
 
     // This host reports left clicks only (a right or middle click reaches the
     // item's menu, which Qt's item has not), each press as one activation.
-    Click(display, icon, "1");
-    EXPECT_EQ(probe.Codes(2), "513 514");
-    display.Run("xdotool", {"sleep", "0.6"});
+    EXPECT_EQ(FirstLeftClickOnSniHost(display, probe), "513 514");
+    Shot(display, "notify_icon_sni.png");
+    // Past the double-click time; a late answer to an earlier try is dropped.
+    probe.Codes(100, 600);
     Click(display, icon, "double");
     EXPECT_EQ(probe.Codes(4), "513 514 515 514");
 
@@ -241,11 +259,8 @@ TEST(NotifyIconOnStatusNotifierHost, LeftClicksArriveAndARestartedHostTakesTheIc
     ASSERT_TRUE(sni.StartHost(display)) << sni.Error().toStdString();
     EXPECT_TRUE(probe.Expect("taskbarcreated")) << probe.Seen();
     EXPECT_TRUE(probe.Expect("add 1")) << probe.Seen();
-    icon = TrayIconCentre(display, "gtk-sni-tray-standalone", true);
-    ASSERT_GE(icon.x(), 0);
     display.Run("xdotool", {"sleep", "0.6"});
-    Click(display, icon, "1");
-    EXPECT_EQ(probe.Codes(2), "513 514") << "the icon came back";
+    EXPECT_EQ(FirstLeftClickOnSniHost(display, probe), "513 514") << "the icon came back";
 }
 
 }  // namespace

@@ -80,14 +80,22 @@ public:
         host_.setProcessEnvironment(Environment(display));
         host_.setStandardOutputFile(QProcess::nullDevice());
         host_.setStandardErrorFile(QProcess::nullDevice());
-        host_.start("gtk-sni-tray-standalone", {"--top", "--beginning", "--watcher", "--no-strut"});
-        if (!host_.waitForStarted(10000) || display.Run("xdotool",
-                                                        {"search", "--sync", "--onlyvisible",
-                                                         "--classname", "gtk-sni-tray-standalone"},
-                                                        15000)
-                                                    .exitCode != 0)
-            error_ = "gtk-sni-tray-standalone did not show its bar";
-        return error_.isEmpty();
+        // Started again right after a kill on a loaded machine, the host has
+        // been seen to show no bar at all: a few tries.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            StopHost();
+            host_.start("gtk-sni-tray-standalone",
+                        {"--top", "--beginning", "--watcher", "--no-strut"});
+            if (host_.waitForStarted(10000) &&
+                display.Run("xdotool",
+                            {"search", "--sync", "--onlyvisible", "--classname",
+                             "gtk-sni-tray-standalone"},
+                            10000)
+                        .exitCode == 0)
+                return true;
+        }
+        error_ = "gtk-sni-tray-standalone did not show its bar";
+        return false;
     }
     void StopHost() {
         if (host_.state() != QProcess::NotRunning) {
