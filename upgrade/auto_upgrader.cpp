@@ -262,6 +262,21 @@ bool TacAutoUpgrader::CheckForUpgrade() {
 
 // --- results of a run ---------------------------------------------------------
 
+bool TacAutoUpgrader::WantsHandOver(THTTPHandOver Step) const {
+    switch (Step) {
+        case THTTPHandOver::HeaderInfo:
+            // A file's server date, its size check and OnFileStart.
+            return mode_ == Mode::Files || TacCustomHTTP::WantsHandOver(Step);
+        case THTTPHandOver::DownloadProgress:
+            return (mode_ == Mode::Files && OnProgress) || TacCustomHTTP::WantsHandOver(Step);
+        case THTTPHandOver::AuthenticationRequest:
+            // OnPasswordRequest and the password dialog.
+            return true;
+        default:
+            return TacCustomHTTP::WantsHandOver(Step);
+    }
+}
+
 void TacAutoUpgrader::DoDone(const std::string& AContentType, std::int64_t ABytes,
                              fw::TStream* Data) {
     TacCustomHTTP::DoDone(AContentType, ABytes, Data);

@@ -170,6 +170,7 @@ public:
 
 protected:
     void Loaded() override;
+    bool WantsHandOver(THTTPHandOver Step) const override;
     void DoDone(const std::string& AContentType, std::int64_t ABytes, fw::TStream* Data) override;
     void DoHeaderInfo(bool& AContinue) override;
     void DoDeclined() override;

@@ -379,7 +379,7 @@ void TacCustomHTTP::Transfer() {
         bool found = false;
         const std::string status = QueryText(request_, win::HTTP_QUERY_STATUS_CODE, &found);
         StatusCode = found ? std::atoi(status.c_str()) : -1;
-        if (StatusCode == 401 && OnAuthenticationRequest) {
+        if (StatusCode == 401 && WantsHandOver(THTTPHandOver::AuthenticationRequest)) {
             const std::string header =
                 QueryText(request_, win::HTTP_QUERY_WWW_AUTHENTICATE, &found);
             std::string realm;
@@ -400,7 +400,7 @@ void TacCustomHTTP::Transfer() {
                                     static_cast<win::DWORD>(HTTPUsername.size()));
             win::InternetSetOptionA(request_, win::INTERNET_OPTION_PASSWORD, HTTPPassword.data(),
                                     static_cast<win::DWORD>(HTTPPassword.size()));
-        } else if (StatusCode == 407 && OnProxyAuthenticationRequest) {
+        } else if (StatusCode == 407 && WantsHandOver(THTTPHandOver::ProxyAuthenticationRequest)) {
             thread_->Synchronize([&] { DoProxyAuthenticationRequest(TryAgain); });
             win::InternetSetOptionA(request_, win::INTERNET_OPTION_PROXY_USERNAME,
                                     ProxyUsername.data(),
@@ -448,7 +448,7 @@ bool TacCustomHTTP::SendRequest(bool post) {
         if (!win::InternetWriteFile(request_, buffer_.data(), static_cast<win::DWORD>(n), &written))
             return false;
         BytesTransferred += written;
-        if (OnUploadProgress) {
+        if (WantsHandOver(THTTPHandOver::UploadProgress)) {
             UpdateProgress();
             thread_->Synchronize([this] { DoUploadProgress(); });
         }
@@ -463,7 +463,7 @@ void TacCustomHTTP::ReadResponseHeaders() {
     const std::string length = QueryText(request_, win::HTTP_QUERY_CONTENT_LENGTH, &found);
     ContentLength = found ? std::max(0LL, std::atoll(length.c_str())) : 0;
     BytesTransferred = 0;
-    if (!OnHeaderInfo)
+    if (!WantsHandOver(THTTPHandOver::HeaderInfo))
         return;
     RawHeaders = QueryText(request_, win::HTTP_QUERY_RAW_HEADERS_CRLF);
     ContentLanguage = QueryText(request_, win::HTTP_QUERY_CONTENT_LANGUAGE);
@@ -535,7 +535,7 @@ void TacCustomHTTP::Receive(int fd) {
             break;
         }
         BytesTransferred += static_cast<std::int64_t>(n);
-        if (OnDownloadProgress) {
+        if (WantsHandOver(THTTPHandOver::DownloadProgress)) {
             UpdateProgress();
             thread_->Synchronize([this] { DoDownloadProgress(stream_.get()); });
         }
@@ -607,6 +607,22 @@ void TacCustomHTTP::Completion() {
 }
 
 // --- Events ------------------------------------------------------------------------
+
+bool TacCustomHTTP::WantsHandOver(THTTPHandOver Step) const {
+    switch (Step) {
+        case THTTPHandOver::HeaderInfo:
+            return static_cast<bool>(OnHeaderInfo);
+        case THTTPHandOver::DownloadProgress:
+            return static_cast<bool>(OnDownloadProgress);
+        case THTTPHandOver::UploadProgress:
+            return static_cast<bool>(OnUploadProgress);
+        case THTTPHandOver::AuthenticationRequest:
+            return static_cast<bool>(OnAuthenticationRequest);
+        case THTTPHandOver::ProxyAuthenticationRequest:
+            return static_cast<bool>(OnProxyAuthenticationRequest);
+    }
+    return false;
+}
 
 void TacCustomHTTP::DoDone(const std::string& AContentType, std::int64_t ABytes,
                            fw::TStream* Data) {

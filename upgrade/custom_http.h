@@ -15,7 +15,11 @@
 // complete.
 //
 // Descendants (the upgrader) hook the events by overriding the protected Do*
-// operations, each of which raises its event by default.
+// operations, each of which raises its event by default. The worker hands the
+// header, progress and authentication steps over to the main thread only when
+// someone listens (each is a blocking hand-over, per block for progress);
+// a descendant that overrides one of those Do* operations says so through
+// WantsHandOver, so its override runs whether or not the event is set.
 //
 // Threads: the settings and Start, Abort and Busy belong to the main thread;
 // the results are written by the worker and read in the events.
@@ -58,6 +62,15 @@ public:
     win::DWORD ConnectTimeout = 0;
     win::DWORD ReceiveTimeout = 0;
     win::DWORD SendTimeout = 0;
+};
+
+// The worker's optional hand-overs (see WantsHandOver).
+enum class THTTPHandOver {
+    HeaderInfo,
+    DownloadProgress,
+    UploadProgress,
+    AuthenticationRequest,
+    ProxyAuthenticationRequest
 };
 
 // Bytes per read or write call: 255 to 2147483647.
@@ -170,6 +183,11 @@ public:
     TacWaitTimeoutEvent OnWaitTimeout;
 
 protected:
+    // Whether the worker hands `Step` over to the main thread (and so calls
+    // its Do* operation). Asked on the worker during a run; by default true
+    // when the matching event is set.
+    virtual bool WantsHandOver(THTTPHandOver Step) const;
+
     virtual void DoDone(const std::string& AContentType, std::int64_t ABytes, fw::TStream* Data);
     virtual void DoHeaderInfo(bool& AContinue);
     virtual void DoDeclined();

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <utime.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,6 +79,25 @@ protected:
                                               const std::string& host) {
             events_.push_back("HostUnreachable " + url + " " + host);
         };
+        upgrader_->OnFileStart = [this](fw::TObject*, const std::string& url, int size,
+                                        TDateTime time, bool& canUpgrade) {
+            if (url.substr(url.rfind('/') + 1) == decline_)
+                canUpgrade = false;
+            fileStarts_.push_back(url.substr(url.rfind('/') + 1) + " " + std::to_string(size) +
+                                  " " + std::to_string(canUpgrade));
+            fileTime_ = time;
+        };
+        upgrader_->OnFileDone = [this](fw::TObject*, const std::string& name) {
+            events_.push_back("FileDone " + name.substr(name.rfind('/') + 1));
+        };
+        upgrader_->OnLostFile = [this](fw::TObject*, const std::string& url, int code, bool&) {
+            events_.push_back("LostFile " + url.substr(url.rfind('/') + 1) + " " +
+                              std::to_string(code));
+        };
+        upgrader_->OnEndUpgrade = [this](fw::TObject*, bool& restart) {
+            events_.push_back("EndUpgrade");
+            restart = false;
+        };
         upgrader_->OnBeginUpgrade = [this](fw::TObject*, const std::string& msg,
                                            TacUpgradeMethod method,
                                            const std::vector<std::string>& files, bool&) {
@@ -109,6 +130,25 @@ protected:
             names.push_back(e.path().filename().string());
         return names;
     }
+    // Publishes a newer version whose files are these paths of the server.
+    void PublishFiles(const std::vector<std::string>& paths) {
+        std::string info = "#version=2.0.10\n";
+        for (size_t i = 0; i < paths.size(); ++i)
+            info += "#url" + std::to_string(i + 1) + "=" + web_.Url(paths[i]) + "\n";
+        Publish(info);
+    }
+    std::vector<std::string> TemporaryFiles() const {
+        std::vector<std::string> names;
+        for (const auto& name : ProgramFolderFiles())
+            if (name.size() > 5 && name.substr(name.size() - 5) == ".uTMP")
+                names.push_back(name);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void RemoveTemporaryFiles() {
+        for (const auto& name : TemporaryFiles())
+            std::filesystem::remove(ProgramFolder() + name);
+    }
     void RegisterHtmlProgram(const std::string& command) {
         auto set = [](const std::string& key, const std::string& value) {
             win::HKEY k = nullptr;
@@ -135,6 +175,9 @@ protected:
     std::vector<std::string> boxes_;
     bool answer_ = true;
     int published_ = 0;
+    std::vector<std::string> fileStarts_;
+    std::string decline_;  // OnFileStart declines the file of this name
+    TDateTime fileTime_ = 0;
 };
 
 TEST_F(AutoUpgraderCheck, MethodTwoOpensTheFirstUrlAndDownloadsNothing) {
@@ -238,6 +281,158 @@ TEST_F(AutoUpgraderCheck, CheckWhileBusyStartsNothing) {
     upgrader_->AbortUpgrade();
     EXPECT_FALSE(upgrader_->Busy());
     EXPECT_EQ(events_, std::vector<std::string>{"Aborted"});
+}
+
+// The upgrader sets none of the download component's own events, yet a file's
+// headers (its size check, OnFileStart, the server's date) and its progress
+// reach it.
+TEST_F(AutoUpgraderCheck, FileLoopReportsProgressAndKeepsTheServersDate) {
+    WriteFile(web_.Root() + "/one.txt", "first file");
+    WriteFile(web_.Root() + "/two.txt", std::string(10000, 't'));
+    const time_t published = 1600000000;  // 2020-09-13 12:26:40 UTC
+    const utimbuf times{published, published};
+    ASSERT_EQ(::utime((web_.Root() + "/two.txt").c_str(), &times), 0);
+    std::vector<std::string> progress;
+    upgrader_->OnProgress = [&](fw::TObject*, const std::string& url, int size, int read, int, int,
+                                win::BYTE percent, win::BYTE total, float) {
+        progress.push_back(url.substr(url.rfind('/') + 1) + " " + std::to_string(size) + " " +
+                           std::to_string(read) + " " + std::to_string(percent) + " " +
+                           std::to_string(total));
+    };
+    PublishFiles({"/one.txt", "/two.txt"});
+    Check();
+    EXPECT_EQ(fileStarts_, (std::vector<std::string>{"one.txt 10 1", "two.txt 10000 1"}));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), "one.txt 10 10 100 50");
+    EXPECT_EQ(progress.back(), "two.txt 10000 10000 100 100");
+    EXPECT_EQ(events_.back(), "EndUpgrade");
+    EXPECT_EQ(ReadFile(ProgramFolder() + "two.txt.uTMP"), std::string(10000, 't'));
+    struct stat st {};
+    ASSERT_EQ(::stat((ProgramFolder() + "two.txt.uTMP").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, published);
+    EXPECT_NE(fileTime_, 0);
+}
+
+TEST_F(AutoUpgraderCheck, SizeRuleAndOnFileStartChooseWhatIsDownloaded) {
+    // Beside the program: the program itself (the new one has the same size),
+    // a file of the new one's size and one of another size.
+    WriteFile(web_.Root() + "/Quilvane", "new program");
+    WriteFile(web_.Root() + "/same.txt", "bbbb");
+    WriteFile(web_.Root() + "/diff.txt", "bbbbbb");
+    WriteFile(ProgramFolder() + "same.txt", "aaaa");
+    WriteFile(ProgramFolder() + "diff.txt", "a");
+    const struct {
+        const char* name;
+        TacMiscFilesUpgradeBehavior rule;
+        std::vector<std::string> files;
+        std::string decline;
+        std::vector<std::string> starts;
+        std::vector<std::string> downloaded;
+    } cases[] = {
+        {"the program and a changed size only",
+         mfuOnlyIfSizeDifferent,
+         {"/Quilvane", "/same.txt", "/diff.txt"},
+         "",
+         {"Quilvane 11 1", "same.txt 4 0", "diff.txt 6 1"},
+         {"Quilvane.uTMP", "diff.txt.uTMP"}},
+        {"a single file is never skipped",
+         mfuOnlyIfSizeDifferent,
+         {"/same.txt"},
+         "",
+         {"same.txt 4 1"},
+         {"same.txt.uTMP"}},
+        {"declined in OnFileStart",
+         mfuAlwaysDownload,
+         {"/same.txt", "/diff.txt"},
+         "same.txt",
+         {"same.txt 4 0", "diff.txt 6 1"},
+         {"diff.txt.uTMP"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RemoveTemporaryFiles();
+        fileStarts_.clear();
+        events_.clear();
+        upgrader_->MiscFilesUpgrade = c.rule;
+        decline_ = c.decline;
+        PublishFiles(c.files);
+        Check();
+        EXPECT_EQ(fileStarts_, c.starts);
+        EXPECT_EQ(TemporaryFiles(), c.downloaded);
+        EXPECT_EQ(events_.back(), "EndUpgrade");
+    }
+    EXPECT_EQ(ReadFile(ProgramFolder() + "diff.txt.uTMP"), "bbbbbb");
+}
+
+TEST_F(AutoUpgraderCheck, PasswordRequestAsksAndRetriesOrAborts) {
+    const struct {
+        bool ok;
+        std::vector<std::string> tail;
+        std::vector<std::string> downloaded;
+    } cases[] = {
+        {true, {"FileDone secret.txt.uTMP", "EndUpgrade"}, {"secret.txt.uTMP"}},
+        {false, {"Aborted"}, {}},
+    };
+    upgrader_->ShowMessages = {mPasswordRequest};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ok ? "OK" : "Cancel");
+        events_.clear();
+        upgrader_->HTTPUsername.clear();
+        upgrader_->HTTPPassword.clear();
+        std::vector<std::string> asked;
+        upgrader_->OnPasswordRequest = [&](fw::TObject*, const std::string& realm, bool&) {
+            asked.push_back("event " + realm);
+        };
+        upgrader_->PasswordDialog = [&](TacAutoUpgrader* u, const std::string& url) {
+            asked.push_back("dialog " + url.substr(url.rfind('/') + 1));
+            if (c.ok) {
+                u->HTTPUsername = "quilvane";
+                u->HTTPPassword = "s3cret";
+            }
+            return c.ok;
+        };
+        PublishFiles({"/private/secret.txt"});
+        Check();
+        EXPECT_EQ(asked, (std::vector<std::string>{"event Quilvane test", "dialog secret.txt"}));
+        ASSERT_GE(events_.size(), c.tail.size());
+        EXPECT_EQ(std::vector<std::string>(events_.end() - static_cast<long>(c.tail.size()),
+                                           events_.end()),
+                  c.tail);
+        EXPECT_EQ(TemporaryFiles(), c.downloaded);
+    }
+}
+
+TEST_F(AutoUpgraderCheck, LostFileBoxSkipsOrAbortsAsAnswered) {
+    WriteFile(web_.Root() + "/same.txt", "bbbb");
+    const struct {
+        bool yes;
+        std::vector<std::string> tail;
+        std::vector<std::string> downloaded;
+    } cases[] = {
+        {true,
+         {"LostFile missing.txt 404", "FileDone same.txt.uTMP", "EndUpgrade"},
+         {"same.txt.uTMP"}},
+        {false, {"LostFile missing.txt 404", "Aborted"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.yes ? "yes" : "no");
+        RemoveTemporaryFiles();
+        events_.clear();
+        boxes_.clear();
+        answer_ = c.yes;
+        // Ask no question before the upgrade: only the lost file's box.
+        upgrader_->ShowMessages = {mLostFile};
+        PublishFiles({"/missing.txt", "/same.txt"});
+        Check();
+        ASSERT_GE(events_.size(), c.tail.size());
+        EXPECT_EQ(std::vector<std::string>(events_.end() - static_cast<long>(c.tail.size()),
+                                           events_.end()),
+                  c.tail);
+        EXPECT_EQ(boxes_, std::vector<std::string>{
+                              "Error #404|File missing.txt not found or inaccessible.\r\rTry to "
+                              "skip this file and continue upgrade?"});
+        EXPECT_EQ(TemporaryFiles(), c.downloaded);
+    }
 }
 
 }  // namespace
