@@ -110,6 +110,9 @@ TacCustomHTTP::TacCustomHTTP(fw::TComponent* AOwner)
     thread_->OnWaitTimeout = [this](fw::TObject*, bool& Terminate) {
         DoWaitTimeout(Terminate);
         if (Terminate) {
+            // The worker still reads into the buffer and writes the stream:
+            // it is stopped before they go.
+            thread_->Kill();
             CloseHandles();
             FreeRun();
         }

@@ -261,20 +261,23 @@ void TacEventThread::FinishStep() {
         finishing_ = true;
     }
     TacCustomThread* owner = owner_;
+    // The handler may free the component (and so its owner): from then on
+    // nothing of it is touched.
     const bool freeOwner = owner->FreeOwnerOnFinish;
+    const std::shared_ptr<bool> alive = owner->alive_;
     if (OnFinish && !owner->OwnerDestroying()) {
         if (owner->HandleExceptions) {
             try {
                 OnFinish(owner, ReturnValue);
             } catch (...) {
-                if (OnError)
+                if (OnError && *alive)
                     fw::CallGuarded(owner, [&] { OnError(owner); });
             }
         } else {
             OnFinish(owner, ReturnValue);
         }
     }
-    if (freeOwner) {
+    if (freeOwner && *alive) {
         // This object frees itself (free-on-finish), so the component takes a
         // fresh one whether or not it has an owner to free.
         owner->thread_ = Clone();

@@ -302,6 +302,20 @@ TEST(CustomThread, FreeOwnerOnFinishFreesTheOwnerAfterTheFinishHandler) {
     EXPECT_TRUE(finished);
 }
 
+TEST(CustomThread, FinishHandlerThatFreesTheOwnerEndsTheFinishStepThere) {
+    // The handler frees the owner (and with it the component) itself: the
+    // finish step must not touch either afterwards, nor make a fresh thread
+    // object for a component that is gone (it would keep the hidden window).
+    bool gone = false;
+    auto* holder = new Holder(&gone);
+    auto* thread = new TacCustomThread(holder);
+    thread->FreeOwnerOnFinish = true;
+    thread->SetOnFinish([&](fw::TObject*, int) { delete holder; });
+    thread->Start();
+    ASSERT_TRUE(RunUntil([&] { return gone; }));
+    EXPECT_TRUE(RunUntil([] { return TacThreadWindow() == 0; }, 5000));
+}
+
 TEST(CustomThread, TheHiddenWindowGoesWithTheLastThreadObject) {
     {
         TacCustomThread a(nullptr);
