@@ -160,8 +160,9 @@ private:
             return;
         Loaded = std::move(now);
         try {
-            const int count = ReloadSettings(*Form1->zIni1, *Form1->RxMemoryData1,
-                                             Form1->InfoFileURL, Folder, *Form1->Drives);
+            const int count =
+                ReloadSettings(*Form1->zIni1, *Form1->RxMemoryData1,
+                               Form1->acAutoUpgrader1->InfoFileURL, Folder, *Form1->Drives);
             std::fprintf(stderr, "Quilvane: the list was reloaded from %s: %d record%s\n",
                          Path.c_str(), count, count == 1 ? "" : "s");
         } catch (const std::exception& e) {
@@ -299,6 +300,7 @@ int RunHeadless(int argc, char** argv) {
                      "quilvane --headless)\n");
         return 1;
     }
+    TForm1::Headless = true;
     try {
         Application->CreateForm(&Form1);
     } catch (const std::exception& e) {

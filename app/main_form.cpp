@@ -7,6 +7,7 @@
 #include "app/monitor_cycle.h"
 #include "app/record_editor.h"
 #include "app/settings_file.h"
+#include "framework/application.h"
 
 namespace quilvane {
 
@@ -23,6 +24,19 @@ fw::TButton* MakeButton(TForm1* form, const char* name, int left, int top, int w
     button->SetCaption(caption);
     return button;
 }
+
+fw::TMenuItem* MakeMenuItem(TForm1* form, fw::TPopupMenu* menu, const char* name,
+                            const char* caption) {
+    auto* item = new fw::TMenuItem(form);
+    item->SetName(name);
+    item->SetCaption(caption);
+    menu->Items()->Add(item);
+    return item;
+}
+
+// The About text's last line.
+constexpr const char* AboutClosingLine =
+    "Keeps your network drives mapped while their servers answer.";
 
 }  // namespace
 
@@ -85,8 +99,42 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     Timer1->SetInterval(10000);
     Timer1->OnTimer = [this](fw::TObject* s) { Timer1Timer(s); };
 
-    acOnlyOne1 = new TacOnlyOne(this);
-    acOnlyOne1->SetName("acOnlyOne1");
+    // The tray menu comes first here so that the tray icon can take it while
+    // it loads; its place among the components changes nothing else.
+    PopupMenu1 = new fw::TPopupMenu(this);
+    PopupMenu1->SetName("PopupMenu1");
+    About1 = MakeMenuItem(this, PopupMenu1, "About1", "About");
+    About1->OnClick = [this](fw::TObject* s) { About1Click(s); };
+    Setting1 = MakeMenuItem(this, PopupMenu1, "Setting1", "&Setting");
+    Setting1->OnClick = [this](fw::TObject* s) { Setting1Click(s); };
+    Exit1 = MakeMenuItem(this, PopupMenu1, "Exit1", "-");
+    Exit2 = MakeMenuItem(this, PopupMenu1, "Exit2", "E&xit");
+    Exit2->OnClick = [this](fw::TObject* s) { BExit1Click(s); };
+
+    if (!headless_) {
+        acTrayIcon1 = new TacTrayIcon(this);
+        acTrayIcon1->SetName("acTrayIcon1");
+        acTrayIcon1->SetOptions({oHideIconOnRestore, oDblClickRestore, oPlaySysActionSounds});
+        acTrayIcon1->SetPopupMenu(PopupMenu1);
+        acTrayIcon1->CaptionButton()->SetBtnOrder(0);
+        acTrayIcon1->CaptionButton()->SetHint("Minimize to System Tray");
+        acTrayIcon1->CaptionButton()->SetXPStyleColor(xpcRed);
+        acTrayIcon1->CaptionButton()->SetVisible(true);
+        acTrayIcon1->SystemMenu()->SetApplyToMenu(false);
+        // Hides the application at once: the window is never seen at start.
+        acTrayIcon1->SetStartMinimized(true);
+
+        acAppAutoRun1 = new TacAppAutoRun(this);
+        acAppAutoRun1->SetName("acAppAutoRun1");
+        acAppAutoRun1->SetRunFor(rlLocalMachine);
+        acAppAutoRun1->CaptionButton()->SetBtnOrder(1);
+        acAppAutoRun1->CaptionButton()->SetHint("Auto-run at StartUp");
+        acAppAutoRun1->CaptionButton()->SetVisible(true);
+        acAppAutoRun1->SystemMenu()->SetCaption("Auto-run at &StartUp");
+        acAppAutoRun1->SystemMenu()->SetPosition(7);
+        acAppAutoRun1->SystemMenu()->SetSeparators({seBefore});
+        acAppAutoRun1->SystemMenu()->SetApplyToMenu(false);
+    }
 
     acCaptionButton1 = new TacCaptionButton(this);
     acCaptionButton1->SetName("acCaptionButton1");
@@ -100,6 +148,33 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
         acCaptionButton1->SetSignFont(font);
     }
     acCaptionButton1->OnClick = [this](fw::TObject* s) { acCaptionButton1Click(s); };
+
+    acOnlyOne1 = new TacOnlyOne(this);
+    acOnlyOne1->SetName("acOnlyOne1");
+
+    acAutoUpgrader1 = new TacAutoUpgrader(this);
+    acAutoUpgrader1->SetName("acAutoUpgrader1");
+    acAutoUpgrader1->VersionNumber = "2.0.6";
+    acAutoUpgrader1->VersionDate = "09/26/2006";
+    acAutoUpgrader1->VersionDateAutoSet = true;
+    acAutoUpgrader1->VersionControl = byNumber;
+    acAutoUpgrader1->ShowMessages = {mAskUpgrade, mConnLost, mLostFile};
+    acAutoUpgrader1->Wizard.Enabled = false;
+    acAutoUpgrader1->Wizard.HideFileLocation = true;
+    acAutoUpgrader1->Wizard.SetLanguage(TacAutoUpgraderLanguage::wlIndonesian);
+    acAutoUpgrader1->Wizard.StayOnTop = false;
+    acAutoUpgrader1->InfoFileURL = BuiltInInfoFileURL;
+
+    acInfoBox1 = new TacInfoBox(this);
+    acInfoBox1->SetName("acInfoBox1");
+    acInfoBox1->SetTitle("About");
+    acInfoBox1->SetShowCheckBox(false);
+    acInfoBox1->SetSound(stOpenProgram);
+    acInfoBox1->SetButtonCaptions({"OK", "Cancel", "&Yes", "&No", "&Retry", "&Abort"});
+    acInfoBox1->SetCheckBoxCaption("Don't show me this message again");
+    acInfoBox1->SetRegKey("Software\\CompanyName\\ProgramName\\InfoBox");
+    acInfoBox1->SetRegValue("Dlg1");
+    acInfoBox1->SetDontShowOnWindowsShutdown(false);
 
     Ping1 = new TPing(this);
     Ping1->SetName("Ping1");
@@ -123,13 +198,25 @@ TForm1::~TForm1() {
 
 void TForm1::FormCreate(fw::TObject* /*Sender*/) {
     SetHeight(ListViewHeight);
-    LoadSettings(*zIni1, *RxMemoryData1, InfoFileURL, SettingsFolder());
+    LoadSettings(*zIni1, *RxMemoryData1, acAutoUpgrader1->InfoFileURL, SettingsFolder());
+    // A second start is on its way out (its guard ended it while loading): it
+    // shows, checks and registers nothing.
+    if (headless_ || (Application && Application->Terminated()))
+        return;
+    acTrayIcon1->MinimizeToTray();
+    const std::string version = "Quilvane\r\nVersion " + acAutoUpgrader1->VersionNumber;
+    acInfoBox1->SetText(version + "\r\n" + AboutClosingLine);
+    acTrayIcon1->SetHint(version);
+    acAutoUpgrader1->CheckForUpgrade();
+    if (!acAppAutoRun1->AutoRun())
+        acAppAutoRun1->SetAutoRun(true);
 }
 
 void TForm1::BOk1Click(fw::TObject* /*Sender*/) {
     // A failure raises past the rest, so Exit does not close either.
-    SaveSettings(*zIni1, *RxMemoryData1, InfoFileURL);
-    // Not yet wired: the move to the tray.
+    SaveSettings(*zIni1, *RxMemoryData1, acAutoUpgrader1->InfoFileURL);
+    if (acTrayIcon1)
+        acTrayIcon1->MinimizeToTray();
 }
 
 void TForm1::BExit1Click(fw::TObject* Sender) {
@@ -137,8 +224,19 @@ void TForm1::BExit1Click(fw::TObject* Sender) {
     Close();
 }
 
-// Starts the upgrade check once the upgrader is wired in; nothing until then.
-void TForm1::acCaptionButton1Click(fw::TObject* /*Sender*/) {}
+void TForm1::Setting1Click(fw::TObject* /*Sender*/) {
+    if (acTrayIcon1)
+        acTrayIcon1->RestoreFromTray();
+}
+
+void TForm1::About1Click(fw::TObject* /*Sender*/) {
+    acInfoBox1->Execute(true);
+}
+
+void TForm1::acCaptionButton1Click(fw::TObject* /*Sender*/) {
+    if (!headless_)
+        acAutoUpgrader1->CheckForUpgrade();
+}
 
 void TForm1::Timer1Timer(fw::TObject* /*Sender*/) {
     {

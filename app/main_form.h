@@ -4,6 +4,12 @@
 // its grid with the list view's buttons below it, and is the application's main
 // form: closing it ends the program.
 //
+// It lives in the notification area: it starts hidden behind its tray icon,
+// comes up from the tray menu or a double click on the icon, goes back with Ok
+// or the title bar's tray button, registers the program to run at start-up,
+// refuses a second copy, checks for a newer version at every start and on
+// its "Auto upgrade" button, and shows a short About text.
+//
 // Views: the list view (window height 265: grid and button row) after
 // creation; the record editor below them makes it 440 high while it is open.
 //
@@ -13,19 +19,24 @@
 #include <string>
 
 #include "app/settings_file.h"
+#include "dialogs/info_box.h"
 #include "framework/combo_box.h"
 #include "framework/data_source.h"
 #include "framework/db_grid.h"
 #include "framework/form.h"
 #include "framework/group_box.h"
 #include "framework/memory_data.h"
+#include "framework/menus.h"
 #include "framework/number_edit.h"
 #include "framework/std_controls.h"
 #include "framework/timer.h"
 #include "ini/ini_store.h"
 #include "ping/ping_component.h"
+#include "shell/app_auto_run.h"
 #include "shell/caption_button.h"
 #include "shell/only_one.h"
+#include "shell/tray_icon.h"
+#include "upgrade/auto_upgrader.h"
 
 namespace quilvane {
 
@@ -37,11 +48,17 @@ constexpr int EditorViewHeight = 440;
 
 class TForm1 : public fw::TForm {
 public:
+    // Set before the headless monitor creates its offscreen form: that form
+    // has no tray icon and no auto-run, checks for no upgrade and leaves the
+    // desktop alone.
+    static inline bool Headless = false;
+
     explicit TForm1(fw::TComponent* AOwner);
     ~TForm1() override;
 
-    // The creation handler: list-view height first; the later start-up steps
-    // follow it.
+    // The creation handler: list-view height, the settings, then (with a
+    // desktop) to the tray, the About text and tray tip, the upgrade check in
+    // the background and auto-run switched on.
     void FormCreate(fw::TObject* Sender);
     // Ok: writes the settings and goes to the tray.
     void BOk1Click(fw::TObject* Sender);
@@ -97,17 +114,35 @@ public:
     // The settings file's store: no placement, name set by the program,
     // every value enciphered.
     TzIni* zIni1;
-    // Where the upgrade information file is fetched from; read from and
-    // written to the settings file ("UpGradeURL"). Kept here until the
-    // upgrader, its owner, exists.
-    std::string InfoFileURL = BuiltInInfoFileURL;
     // The monitor: a pass every 10 s from creation, one echo request a record.
     fw::TTimer* Timer1;
+    // The tray icon (nullptr in the headless form): the program starts in the
+    // tray; its title-bar button (order 0) minimises to the tray.
+    TacTrayIcon* acTrayIcon1 = nullptr;
+    // Registers the program for every user's log-in (nullptr in the headless
+    // form); its title-bar button (order 1) toggles it.
+    TacAppAutoRun* acAppAutoRun1 = nullptr;
     // The title-bar button that starts the upgrade check; no system-menu item.
     TacCaptionButton* acCaptionButton1;
     void acCaptionButton1Click(fw::TObject* Sender);
     // A second start asks this one to the front and ends (all defaults).
     TacOnlyOne* acOnlyOne1;
+    // The upgrade check. Its InfoFileURL is read from and written to the
+    // settings file ("UpGradeURL"); the headless form never starts a check.
+    TacAutoUpgrader* acAutoUpgrader1;
+    // The About box.
+    TacInfoBox* acInfoBox1;
+    // The tray menu: About, Setting, a separator, Exit.
+    fw::TPopupMenu* PopupMenu1;
+    fw::TMenuItem* About1;
+    fw::TMenuItem* Setting1;
+    fw::TMenuItem* Exit1;
+    fw::TMenuItem* Exit2;
+    // "&Setting": the window comes back from the tray as it was left.
+    void Setting1Click(fw::TObject* Sender);
+    // "About": the About box, unless an info box is open already or the user
+    // asked not to see it again.
+    void About1Click(fw::TObject* Sender);
     TPing* Ping1;
 
     // What the monitor does to drives; the platform's operations unless a test
@@ -125,6 +160,8 @@ public:
 
 private:
     bool PassRunning = false;
+    // Whether this form was made as the headless monitor's.
+    const bool headless_ = Headless;
 };
 
 // The main form, set by Application->CreateForm.

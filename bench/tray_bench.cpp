@@ -12,37 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/proc_status.h"
 #include "tests/support/tray_host.h"
 #include "tests/support/xvfb_display.h"
 
 namespace {
 
-// Sum of a field over /proc/PID/status or over every thread's status.
-long long StatusField(qint64 pid, const char* field, bool threads) {
-    long long sum = 0;
-    QStringList files;
-    if (threads) {
-        for (const QString& t :
-             QDir(QString("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            files << QString("/proc/%1/task/%2/status").arg(pid).arg(t);
-    } else {
-        files << QString("/proc/%1/status").arg(pid);
-    }
-    for (const QString& name : files) {
-        QFile f(name);
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (line.startsWith(field))
-                sum += line.mid(qstrlen(field)).trimmed().split(' ')[0].toLongLong();
-    }
-    return sum;
-}
-
-long long Switches(qint64 pid) {
-    return StatusField(pid, "voluntary_ctxt_switches:", true) +
-           StatusField(pid, "nonvoluntary_ctxt_switches:", true);
-}
+using bench::StatusField;
+using bench::Switches;
 
 struct Idle {
     long long wakeups = -1;
@@ -65,9 +42,7 @@ Idle Measure(const XvfbDisplay& display, bool icon, int seconds) {
     display.Run("xdotool", {"sleep", QString::number(seconds)}, (seconds + 5) * 1000);
     r.wakeups = Switches(pid) - before;
     r.rssKb = StatusField(pid, "VmRSS:", false);
-    r.threads = static_cast<int>(QDir(QString("/proc/%1/task").arg(pid))
-                                     .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                                     .size());
+    r.threads = bench::Threads(pid);
     probe.write("quit\n");
     if (!probe.waitForFinished(5000))
         probe.kill();

@@ -1,6 +1,8 @@
 // The main window on the offscreen platform: its layout as the program shows
-// it, its grid following the connection table at once, and Exit ending the
-// program.
+// it, its grid following the connection table at once, Exit ending the
+// program, what the start gives the tray, the About box and auto-run, and the
+// headless form that leaves all of them alone. (The offscreen platform has no
+// tray: the window stays shown there, as on any desktop without one.)
 #include "app/main_form.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <filesystem>
 
 #include "framework/application.h"
 #include "tests/app/settings_file_guard.h"
@@ -172,6 +175,47 @@ TEST_F(MainForm, OkAddEditAndDelLeaveTheProgramRunning) {
         b->Button()->click();
     EXPECT_FALSE(App.Terminated());
     EXPECT_TRUE(Errors.empty());
+}
+
+// The machine's autostart folder of this test program (its private
+// configuration folders come from the test main).
+std::filesystem::path MachineAutostart() {
+    return std::filesystem::path(qEnvironmentVariable("XDG_CONFIG_DIRS").toStdString()) /
+           "autostart";
+}
+
+TEST_F(MainForm, StartGivesTheTrayTipTheAboutTextTheMenuAndAutoRun) {
+    EXPECT_EQ(Form->acTrayIcon1->Hint(), "Quilvane\r\nVersion 2.0.6");
+    const std::string about = Form->acInfoBox1->Text();
+    const std::string head = "Quilvane\r\nVersion 2.0.6\r\n";
+    ASSERT_EQ(about.substr(0, head.size()), head);
+    EXPECT_GT(about.size(), head.size()) << "no closing line";
+    std::vector<std::string> menu;
+    for (int i = 0; i < Form->PopupMenu1->Items()->Count(); ++i)
+        menu.push_back(Form->PopupMenu1->Items()->Items(i)->Caption());
+    EXPECT_EQ(menu, (std::vector<std::string>{"About", "&Setting", "-", "E&xit"}));
+    EXPECT_EQ(Form->acTrayIcon1->PopupMenu(), Form->PopupMenu1);
+    // Registered for every user of the machine, whatever was there before.
+    EXPECT_TRUE(Form->acAppAutoRun1->AutoRun());
+    EXPECT_TRUE(std::filesystem::exists(MachineAutostart() / "Quilvane.desktop"));
+    EXPECT_TRUE(Errors.empty());
+}
+
+TEST(HeadlessMainForm, HasNoTrayNoAutoRunAndChecksForNoUpgrade) {
+    std::error_code ec;
+    std::filesystem::remove_all(MachineAutostart(), ec);
+    SettingsFileGuard settings;
+    fw::TApplication app;
+    TForm1* form = nullptr;
+    TForm1::Headless = true;
+    app.CreateForm(&form);
+    TForm1::Headless = false;
+    EXPECT_EQ(form->acTrayIcon1, nullptr);
+    EXPECT_EQ(form->acAppAutoRun1, nullptr);
+    EXPECT_FALSE(form->acAutoUpgrader1->Running()) << "an upgrade check started";
+    form->acCaptionButton1Click(nullptr);
+    EXPECT_FALSE(form->acAutoUpgrader1->Running()) << "an upgrade check started";
+    EXPECT_FALSE(std::filesystem::exists(MachineAutostart()));
 }
 
 }  // namespace

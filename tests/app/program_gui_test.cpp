@@ -1,16 +1,17 @@
-// The real program on a private Xvfb display: its main window appears with the
-// list view's geometry and the program's icon, and Alt+X ends the process with
-// status 0; a second start ends at once while the first runs. A screenshot of
-// the display is kept beside this test's binary.
+// The real program on a private Xvfb display without a tray: where no tray
+// takes the program's icon, its window shows at start instead of hiding into
+// nowhere. It appears with the list view's geometry and the program's icon,
+// and Alt+X ends the process with status 0; a second start ends at once while
+// the first runs. A screenshot of the display is kept beside this test's
+// binary. (The start in a real tray: program_tray_gui_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include "framework/form.h"
-#include "platform/module.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/skip_or_fail.h"
 #include "tests/support/xvfb_display.h"
 
@@ -41,7 +42,9 @@ QList<QSize> IconSizes(const QString& xprop) {
 }
 
 // The program's environment on the display, with a home, settings and runtime
-// folder of its own: the program must not touch the user's files.
+// folder of its own: the program must not touch the user's files, nor the
+// machine's autostart folder. Its upgrade check goes to a refused loopback
+// port, never out of the machine.
 QProcessEnvironment PrivateEnvironment(const XvfbDisplay& display, const QString& name) {
     QProcessEnvironment env = display.Environment();
     const QString home = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath(name);
@@ -49,7 +52,10 @@ QProcessEnvironment PrivateEnvironment(const XvfbDisplay& display, const QString
     QDir().mkpath(home);
     env.insert("HOME", home);
     env.insert("XDG_CONFIG_HOME", home + "/.config");
+    env.insert("XDG_CONFIG_DIRS", home + "/xdg");
     env.insert("XDG_RUNTIME_DIR", home + "/run");
+    env.insert("http_proxy", "http://127.0.0.1:9");
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
     QDir().mkpath(home + "/run");
     QFile::setPermissions(home + "/run",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -185,22 +191,8 @@ TEST(ProgramOnXvfb, ListCommandsRefuseChangesWhileTheWindowRuns) {
 
     // A relocatable copy, so the settings file is its own.
     const QString root = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("gui_list_commands");
-    QDir(root).removeRecursively();
-    QDir().mkpath(root + "/bin");
-    QDir().mkpath(root + "/lib");
-    QDir().mkpath(root + "/run");
-    ASSERT_TRUE(QFile::copy(QUILVANE_BINARY, root + "/bin/quilvane"));
-    const QString icmp = QString::fromStdString(
-        win::OwnLibraryPath((root + "/bin/quilvane").toStdString(), "icmp.dll"));
-    QDir().mkpath(QFileInfo(icmp).path());
-    ASSERT_TRUE(QFile::copy(QUILVANE_ICMP_LIBRARY, icmp));
-    QFile::setPermissions(root + "/run",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QProcessEnvironment env = display.Environment();
-    env.insert("HOME", root);
-    env.insert("XDG_CONFIG_HOME", root + "/.config");
-    env.insert("XDG_RUNTIME_DIR", root + "/run");
-    env.insert("QUILVANE_DRIVES", root + "/drives");
+    ASSERT_TRUE(quilvane_test::MakeProgramFolder(root, QUILVANE_BINARY, QUILVANE_ICMP_LIBRARY));
+    const QProcessEnvironment env = quilvane_test::ProgramEnvironment(display.Environment(), root);
     const auto command = [&](const QStringList& args) {
         QProcess run;
         run.setProcessEnvironment(env);

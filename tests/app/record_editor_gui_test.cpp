@@ -97,6 +97,7 @@ TEST(RecordEditorOnXvfb, KeyboardAloneAddsARecordThatOkStoresInTheSettingsFile) 
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     env.insert("HOME", home);
     env.insert("XDG_CONFIG_HOME", home + "/.config");
+    env.insert("XDG_CONFIG_DIRS", home + "/xdg");
     env.insert("XDG_RUNTIME_DIR", home + "/run");
     env.insert("QUILVANE_DRIVES", home + "/drives");
     env.remove("DBUS_SESSION_BUS_ADDRESS");

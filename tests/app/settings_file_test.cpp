@@ -469,7 +469,7 @@ TEST_F(MainWindowSettings, CreationLoadsTheFileBesideTheExecutableAndOkWritesIt)
     EXPECT_EQ(Form->zIni1->FormSave(), fsfNone);
     EXPECT_EQ(Form->zIni1->FileNameAutoSet(), fspNone);
     EXPECT_TRUE(Form->zIni1->EncryptValues());
-    EXPECT_EQ(Form->InfoFileURL, "http://other.example/Quilvane.inf");
+    EXPECT_EQ(Form->acAutoUpgrader1->InfoFileURL, "http://other.example/Quilvane.inf");
     ASSERT_EQ(Form->RxMemoryData1->RecordCount(), 1);
     Form->BOk1->Button()->click();
     EXPECT_TRUE(Errors.empty());
@@ -482,7 +482,7 @@ TEST_F(MainWindowSettings, FirstStartCreatesAnEmptyOwnerOnlyFileAndKeepsTheBuilt
     App.CreateForm(&Form);
     EXPECT_EQ(TempFolder::Take(File), "");
     EXPECT_EQ(TempFolder::Mode(File), 0600u);
-    EXPECT_EQ(Form->InfoFileURL, kUrl);
+    EXPECT_EQ(Form->acAutoUpgrader1->InfoFileURL, kUrl);
     EXPECT_EQ(Form->RxMemoryData1->RecordCount(), 0);
 }
 

@@ -61,6 +61,10 @@ public:
     pid_t Pid() const { return pid_; }
     std::string Drives() const { return session_.Drives(); }
     std::string Runtime() const { return session_.Runtime(); }
+    // The user's and the machine's configuration folders of the program
+    // (registry hives, autostart entries).
+    std::string UserConfig() const { return session_.Home() + "/.config"; }
+    std::string MachineConfig() const { return session_.Home() + "/xdg"; }
     std::string Executable() const { return root_ + "/bin/quilvane"; }
     std::string SettingsFile() const { return quilvane::SettingsFilePath(root_ + "/bin"); }
 
@@ -253,12 +257,15 @@ public:
             const std::string name = entry.substr(0, entry.find('='));
             if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
                 name == "DBUS_SESSION_BUS_ADDRESS" || name == "HOME" || name == "XDG_RUNTIME_DIR" ||
+                name == "XDG_CONFIG_HOME" || name == "XDG_CONFIG_DIRS" ||
                 name == "QUILVANE_DRIVES" || name == "QUILVANE_ICMP_LIBRARY")
                 continue;
             env.push_back(entry);
         }
         env.push_back("HOME=" + session_.Home());
         env.push_back("XDG_RUNTIME_DIR=" + session_.Runtime());
+        env.push_back("XDG_CONFIG_HOME=" + UserConfig());
+        env.push_back("XDG_CONFIG_DIRS=" + MachineConfig());
         env.push_back("QUILVANE_DRIVES=" + Drives());
         return env;
     }

@@ -125,6 +125,9 @@ TEST(HeadlessProgram, LocalDriveOnAnsweringHostAndEndBySigint) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
     EXPECT_EQ(program.ReadSettings(), settings);
     EXPECT_TRUE(fs::is_directory(program.Drives() + "/C")) << "a local drive is left alone";
+    // Unlike the window, the headless monitor registers no start at log-in.
+    for (const std::string& config : {program.UserConfig(), program.MachineConfig()})
+        EXPECT_FALSE(fs::exists(config + "/autostart")) << config;
 }
 
 }  // namespace

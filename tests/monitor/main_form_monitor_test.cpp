@@ -1,13 +1,24 @@
 // The monitor on the real main window: Timer1 and Ping1 set as the window
 // keeps them, a pass through the real Ping1 to loopback reaching the drive
-// operations the window holds, and each post shown in the grid at once.
-// Needs ICMP sockets (root, or unprivileged ICMP allowed).
+// operations the window holds, each post shown in the grid at once, and the
+// passes going on while the About box, the tray menu or the upgrade question
+// is open. Needs ICMP sockets (root, or unprivileged ICMP allowed).
 #include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QMessageBox>
+#include <QTimer>
+#include <fstream>
+#include <functional>
 
 #include "app/main_form.h"
 #include "app/monitor_cycle.h"
+#include "dialogs/info_box_form.h"
 #include "framework/application.h"
 #include "tests/app/settings_file_guard.h"
+#include "tests/support/http_servers.h"
 #include "tests/support/test_host.h"
 
 namespace quilvane {
@@ -105,6 +116,83 @@ TEST_F(MainFormMonitor, SilentReplyCountsAndOtherStatusesChangeNothing) {
     EXPECT_EQ(posts, 1);
     EXPECT_EQ(Cell(1, 1) + "/" + Cell(1, 2) + "/" + Cell(1, 5), "False/1/");
     EXPECT_TRUE(Drives.Calls.empty()) << "nothing was mapped, so nothing to drop";
+}
+
+// What the user can have open while the monitor must go on: `open` returns
+// when it has been closed again; `close` closes it and says whether it was
+// open.
+struct OpenWhileMonitoring {
+    const char* name;
+    std::function<void(TForm1&)> open;
+    std::function<bool()> close;
+};
+
+// The application's modal box, answered with No, Cancel or its close box.
+bool CloseModalBox() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        QAbstractButton* no = box->button(QMessageBox::No);
+        if (no)
+            no->click();
+        else
+            box->close();
+        return true;
+    }
+    if (TacInfoBoxForm* info = InfoBoxForm()) {
+        info->SetModalResult(fw::mrCancel);
+        return true;
+    }
+    return modal && modal->close();
+}
+
+TEST_F(MainFormMonitor, PassesGoOnWhileTheAboutBoxTheTrayMenuOrTheUpgradeQuestionIsOpen) {
+    quilvane_test::WebServer web;
+    const OpenWhileMonitoring cases[] = {
+        {"About box", [](TForm1& f) { f.About1Click(nullptr); }, CloseModalBox},
+        {"tray menu", [](TForm1& f) { f.acTrayIcon1->PopupTrayMenu(); },
+         [] {
+             QWidget* menu = QApplication::activePopupWidget();
+             return menu && menu->close();
+         }},
+        {"upgrade question",
+         [&web](TForm1& f) {
+             f.acAutoUpgrader1->InfoFileURL = web.Url("/Quilvane.inf");
+             ASSERT_TRUE(f.acAutoUpgrader1->CheckForUpgrade());
+             // The question comes from the event loop once the file is in.
+             const QDeadlineTimer deadline(20000);
+             while (f.acAutoUpgrader1->Running() && !deadline.hasExpired())
+                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+         },
+         CloseModalBox},
+    };
+    Add("127.0.0.1", "Y:", 5);
+    int passes = 0;
+    Form->OnMonitorPassEnd = [&] { ++passes; };
+    Form->Timer1->SetInterval(50);
+    for (const OpenWhileMonitoring& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (std::string(c.name) == "upgrade question") {
+            if (!web.Ok())
+                QUILVANE_SKIP_OR_FAIL("no local web server: " + web.Error());
+            std::ofstream(web.Root() + "/Quilvane.inf")
+                << "#version=2.0.7\r\n#url=" << web.Url("/Quilvane") << "\r\n";
+        }
+        int whileOpen = -1;
+        const int before = passes;
+        QTimer watch;
+        const QDeadlineTimer deadline(20000);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (passes - before >= 3 || deadline.hasExpired()) {
+                if (whileOpen < 0 && c.close())
+                    whileOpen = passes - before;
+            }
+        });
+        watch.start(20);
+        c.open(*Form);
+        watch.stop();
+        EXPECT_GE(whileOpen, 3) << "passes while it was open (-1: it never opened)";
+    }
+    EXPECT_TRUE(Errors.empty()) << Errors.front();
 }
 
 }  // namespace
