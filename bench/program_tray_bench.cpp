@@ -105,6 +105,7 @@ struct Figures {
     double startMs = -1;  // median
     long long wakeups = -1;
     long long rssKb = -1;
+    long long anonKb = -1;  // of it, the process's own memory (not mapped files)
     int threads = 0;
 };
 
@@ -132,6 +133,7 @@ Figures Measure(const XvfbDisplay& display, const QProcessEnvironment& env, cons
         display.Run("xdotool", {"sleep", QString::number(seconds)}, (seconds + 5) * 1000);
         f.wakeups = Switches(pid) - before;
         f.rssKb = StatusField(pid, "VmRSS:", false);
+        f.anonKb = StatusField(pid, "RssAnon:", false);
         f.threads = bench::Threads(pid);
         Stop(p);
     }
@@ -182,8 +184,8 @@ int main(int argc, char** argv) {
         "(%d threads) (target: only the monitor's %d ticks)\n",
         seconds, quilvane.wakeups, quilvane.threads, bare.wakeups, bare.threads, seconds / 10);
     std::printf(
-        "resident memory: quilvane %lld kB, bare Qt tray icon %lld kB (target for "
-        "quilvane < 35840 kB)\n",
-        quilvane.rssKb, bare.rssKb);
+        "resident memory: quilvane %lld kB (own %lld kB, the rest pages of shared libraries), "
+        "bare Qt tray icon %lld kB (own %lld kB) (target for quilvane < 35840 kB)\n",
+        quilvane.rssKb, quilvane.anonKb, bare.rssKb, bare.anonKb);
     return 0;
 }

@@ -20,12 +20,9 @@
 #include <fstream>
 #include <memory>
 
-#include "app/connection_table.h"
-#include "app/settings_file.h"
-#include "framework/memory_data.h"
-#include "ini/ini_store.h"
 #include "tests/support/http_servers.h"
 #include "tests/support/program_folder.h"
+#include "tests/support/settings_records.h"
 #include "tests/support/skip_or_fail.h"
 #include "tests/support/tray_host.h"
 #include "tests/support/xvfb_display.h"
@@ -285,14 +282,8 @@ TEST_F(ProgramInTray, NewerVersionIsAskedAboutAtStartAndAgainByTheUpgradeButton)
         QUILVANE_SKIP_OR_FAIL("no local web server: " + web.Error());
     std::ofstream(web.Root() + "/Quilvane.inf")
         << "#version=2.0.7\r\n#url=" << web.Url("/Quilvane") << "\r\n";
-    {
-        TzIni ini(nullptr);
-        SetUpSettingsStore(ini);
-        fw::TRxMemoryData table(nullptr, ConnectionFields());
-        std::string url;
-        LoadSettings(ini, table, url, (root_ + "/bin").toStdString());
-        SaveSettings(ini, table, web.Url("/Quilvane.inf"));
-    }
+    quilvane_test::AppendSettingsRecords((root_ + "/bin").toStdString(), {},
+                                         web.Url("/Quilvane.inf"));
     const QByteArray settings = FileBytes(Settings());
     upgrader_texts::SetLanguage(TacAutoUpgraderLanguage::wlIndonesian);
     const QString question =

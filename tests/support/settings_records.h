@@ -15,14 +15,18 @@
 
 namespace quilvane_test {
 
-// "Quilvane.ini" in `folder`; raises as the writer does when it cannot.
+// "Quilvane.ini" in `folder`; raises as the writer does when it cannot. A
+// non-empty `infoFileURL` is stored as the upgrade address.
 inline void AppendSettingsRecords(const std::string& folder,
-                                  const std::vector<ConnectionRecord>& records) {
+                                  const std::vector<ConnectionRecord>& records,
+                                  const std::string& infoFileURL = {}) {
     TzIni ini(nullptr);
     ini.SetEncryptValues(true);
     fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
     std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
     quilvane::LoadSettings(ini, table, url, folder);
+    if (!infoFileURL.empty())
+        url = infoFileURL;
     for (const ConnectionRecord& r : records)
         AppendRecord(table, r);
     quilvane::SaveSettings(ini, table, url);
