@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QEventLoop>
 #include <QFile>
 #include <cctype>
 #include <cmath>
@@ -24,12 +25,14 @@
 #include "platform/resource.h"
 #include "platform/shell_execute.h"
 #include "platform/winsock.h"
+#include "upgrade/password_form.h"
+#include "upgrade/wizard_form.h"
 
 namespace {
 
 constexpr char kWindowClass[] = "TacAutoUpgraderWindow";
 constexpr win::UINT_PTR kAutoCheckTimer = 1;
-constexpr win::UINT kAutoCheckPeriod = 10000;
+win::UINT g_autoCheckPeriod = 10000;
 constexpr char kTemporarySuffix[] = ".uTMP";
 
 std::string g_programPathForTesting;
@@ -150,6 +153,11 @@ TacAutoUpgrader::TacAutoUpgrader(fw::TComponent* AOwner) : TacCustomHTTP(AOwner)
 }
 
 TacAutoUpgrader::~TacAutoUpgrader() {
+    *alive_ = false;
+    if (TacAutoUpgraderWizardForm* wizard = WizardForm()) {
+        wizard->Upgrader = nullptr;
+        wizard->Close();
+    }
     if (window_) {
         win::KillTimer(window_, kAutoCheckTimer);
         win::SetWindowLongPtrA(window_, win::GWLP_USERDATA, 0);
@@ -176,6 +184,15 @@ std::string TacAutoUpgrader::HelperPath() {
 
 std::string TacAutoUpgrader::ProgramPath() {
     return g_programPathForTesting.empty() ? win::ExecutablePath() : g_programPathForTesting;
+}
+
+void TacAutoUpgrader::SetAutoCheckPeriodForTesting(win::UINT ms) {
+    g_autoCheckPeriod = ms;
+}
+
+TacAutoUpgraderWizardForm* TacAutoUpgrader::WizardForm() const {
+    TacAutoUpgraderWizardForm* wizard = TacAutoUpgraderWizardForm::Instance();
+    return wizard && wizard->Upgrader == this ? wizard : nullptr;
 }
 
 void TacAutoUpgrader::SetProgramPathForTesting(const std::string& path) {
@@ -221,7 +238,7 @@ void TacAutoUpgrader::RestartTimer() {
         return;
     win::KillTimer(window_, kAutoCheckTimer);
     if (autoCheck_ && !autoCheckPending_ &&
-        win::SetTimer(window_, kAutoCheckTimer, kAutoCheckPeriod, nullptr) == 0)
+        win::SetTimer(window_, kAutoCheckTimer, g_autoCheckPeriod, nullptr) == 0)
         throw fw::EOutOfResources("Not enough timers available");
 }
 
@@ -268,7 +285,8 @@ bool TacAutoUpgrader::WantsHandOver(THTTPHandOver Step) const {
             // A file's server date, its size check and OnFileStart.
             return mode_ == Mode::Files || TacCustomHTTP::WantsHandOver(Step);
         case THTTPHandOver::DownloadProgress:
-            return (mode_ == Mode::Files && OnProgress) || TacCustomHTTP::WantsHandOver(Step);
+            return (mode_ == Mode::Files && (OnProgress || WizardForm())) ||
+                   TacCustomHTTP::WantsHandOver(Step);
         case THTTPHandOver::AuthenticationRequest:
             // OnPasswordRequest and the password dialog.
             return true;
@@ -330,10 +348,17 @@ bool TacAutoUpgrader::AskUpgrade(const std::string& message) {
     if (!environment.empty() && title.find(environment) != std::string::npos)
         title = upgrader_texts::ResourceString(upgrader_texts::kAppTitlePlaceholder);
     const std::string extra = message.empty() ? std::string() : "\n" + message + "[DEF]\n";
-    const std::string text = upgrader_texts::Format(23, title, extra);
-    return AskBox ? AskBox(Text(0), text, win::MB_ICONQUESTION)
-                  : win::MessageBoxA(0, text.c_str(), Text(0).c_str(),
-                                     win::MB_YESNO | win::MB_ICONQUESTION) == win::IDYES;
+    TacInfoBox box(nullptr);
+    box.SetTitle(Text(0));
+    box.SetText(upgrader_texts::Format(23, title, extra));
+    box.SetInfoBoxButtons(ibYesNo);
+    TacInfoBoxButtonCaptions captions;
+    captions.Yes = Text(14);
+    captions.No = Text(19);
+    box.SetButtonCaptions(captions);
+    box.SetShowCheckBox(false);
+    box.SetIconResID("ACAUICO");
+    return (QuestionBox ? QuestionBox(box) : box.Execute(false)) == fw::mrYes;
 }
 
 void TacAutoUpgrader::OpenWebPage(std::string address) {
@@ -358,6 +383,8 @@ void TacAutoUpgrader::ShowError(int textIndex, const std::string& text) {
 void TacAutoUpgrader::Stop() {
     ended_ = true;
     Abort();
+    if (TacAutoUpgraderWizardForm* wizard = WizardForm())
+        wizard->Close();
 }
 
 void TacAutoUpgrader::DoHTTPError(fw::TStream* Data) {
@@ -401,9 +428,10 @@ void TacAutoUpgrader::DoAuthenticationRequest(const std::string& Realm, bool& AT
     TacCustomHTTP::DoAuthenticationRequest(Realm, ATryAgain);
     if (OnPasswordRequest)
         OnPasswordRequest(this, Realm, ATryAgain);
-    if (ATryAgain || !ShowMessages.Contains(mPasswordRequest) || !PasswordDialog)
+    if (ATryAgain || !ShowMessages.Contains(mPasswordRequest))
         return;
-    if (PasswordDialog(this, URL))
+    if (PasswordDialog ? PasswordDialog(this, URL)
+                       : TacAutoUpgraderPasswordForm::Execute(this, URL))
         ATryAgain = true;
     else
         AbortUpgrade();
@@ -416,6 +444,8 @@ void TacAutoUpgrader::BeginUpgrade() {
     TacCustomHTTP::UseCache = UseCache;
     index_ = 0;
     finished_ = false;
+    if (Wizard.Enabled)
+        TacAutoUpgraderWizardForm::ShowFor(this);
     NextFile();
 }
 
@@ -427,6 +457,8 @@ void TacAutoUpgrader::NextFile() {
             LostFile(0);
             return;
         }
+        if (TacAutoUpgraderWizardForm* wizard = WizardForm())
+            wizard->ShowFile(URL, static_cast<int>(index_) + 1, static_cast<int>(fileUrls_.size()));
         localFile_ = ProgramFolder() + name + kTemporarySuffix;
         FileName = localFile_;
         serverDate_ = 0;
@@ -446,6 +478,8 @@ void TacAutoUpgrader::DoHeaderInfo(bool& AContinue) {
     if (mode_ != Mode::Files || !AContinue)
         return;
     serverDate_ = LastModified;
+    if (TacAutoUpgraderWizardForm* wizard = WizardForm())
+        wizard->ShowFileSize(ContentLength);
     bool canUpgrade = true;
     if (MiscFilesUpgrade == mfuOnlyIfSizeDifferent && ContentLength != 0 && fileUrls_.size() > 1) {
         const std::string target = localFile_.substr(0, localFile_.size() - 5);
@@ -471,14 +505,17 @@ void TacAutoUpgrader::DoDeclined() {
 
 void TacAutoUpgrader::DoDownloadProgress(fw::TStream* Data) {
     TacCustomHTTP::DoDownloadProgress(Data);
-    if (mode_ != Mode::Files || !OnProgress)
+    if (mode_ != Mode::Files)
         return;
     const size_t count = fileUrls_.size();
     const int total = static_cast<int>(std::lround(static_cast<double>(index_) * 100 / count)) +
                       PercentDone / static_cast<int>(count);
-    OnProgress(this, URL, static_cast<int>(ContentLength), static_cast<int>(BytesTransferred),
-               ElapsedTime, TimeLeft, PercentDone, static_cast<win::BYTE>(std::min(total, 255)),
-               TransferRate);
+    if (OnProgress)
+        OnProgress(this, URL, static_cast<int>(ContentLength), static_cast<int>(BytesTransferred),
+                   ElapsedTime, TimeLeft, PercentDone, static_cast<win::BYTE>(std::min(total, 255)),
+                   TransferRate);
+    if (TacAutoUpgraderWizardForm* wizard = WizardForm())
+        wizard->ShowProgress(PercentDone, total, TransferRate, TimeLeft);
 }
 
 void TacAutoUpgrader::FileReceived() {
@@ -531,6 +568,17 @@ void TacAutoUpgrader::LostFile(int code) {
 void TacAutoUpgrader::EndUpgrade() {
     if (aborted_)
         return;
+    if (TacAutoUpgraderWizardForm* wizard = WizardForm()) {
+        // The completed page stays until the user closes it (which ends the
+        // wait) or aborts.
+        wizard->ShowCompleted();
+        const std::shared_ptr<bool> alive = alive_;
+        while (*alive && WizardForm() && !aborted_ &&
+               !(fw::Application && fw::Application->Terminated()))
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (!*alive || aborted_)
+            return;
+    }
     finished_ = true;
     ended_ = true;
     bool restart = true;

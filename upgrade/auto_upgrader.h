@@ -18,13 +18,28 @@
 // The helper is written into a private folder of this user (HelperPath()),
 // never a shared temporary folder, and removed by the next upgrader created.
 //
+// The boxes: the question before an upgrade is an info box (dialogs/) with
+// the "ACAUICO" icon; errors and the lost-file question are standard message
+// boxes; the progress window and the password dialog are
+// upgrade/wizard_form.h and upgrade/password_form.h.
+//
+// AutoCheck: every 10 s, while the computer is online, a check starts by
+// itself (an unreachable server resumes the timer, any other outcome stops
+// it). Online means that the local host name resolves to an address other
+// than 127.0.0.1. (Older Windows systems read a "Remote Connection" value
+// of the RemoteAccess service from the registry first; no such value exists
+// here, so the address test is the whole test.)
+//
 // Threads: main thread only (the HTTP transfers run on the worker of the
 // inherited component; every event arrives on the main thread).
 
+#include <QImage>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "dialogs/info_box.h"
 #include "framework/sets.h"
 #include "platform/user.h"
 #include "upgrade/custom_http.h"
@@ -64,6 +79,9 @@ public:
     bool Enabled = true;
     bool HideFileLocation = false;
     bool StayOnTop = true;
+    // The progress window's side picture (stretched to 118 x 218); empty:
+    // the built-in one.
+    QImage Pic118x218;
     // Process-wide: setting it sets every upgrader's language.
     TacAutoUpgraderLanguage Language() const { return language_; }
     void SetLanguage(TacAutoUpgraderLanguage value);
@@ -117,6 +135,11 @@ public:
     // 127.0.0.1.
     static bool IsOnline();
 
+    // The hidden window of the automatic check.
+    win::HWND Handle() const { return window_; }
+    // The automatic check's period (10000 ms; tests shorten it).
+    static void SetAutoCheckPeriodForTesting(win::UINT ms);
+
     // True while a check or an upgrade is under way (the end event is not
     // signalled).
     bool Running() const { return !ended_; }
@@ -160,12 +183,15 @@ public:
     TacAULostFileEvent OnLostFile;
     TacAUProgressEvent OnProgress;
 
-    // The built-in boxes, replaceable (tests answer them; the wizard forms
-    // hook in here). Defaults: platform message boxes.
-    // A yes/no question; true for yes.
+    // The built-in boxes, replaceable (tests answer them).
+    // The question before an upgrade: shows the prepared info box (default:
+    // Execute without the remembered state) and answers its modal result.
+    std::function<fw::TModalResult(TacInfoBox& Box)> QuestionBox;
+    // A yes/no message box (the lost file); true for yes.
     std::function<bool(const std::string& Caption, const std::string& Text, win::UINT Icon)> AskBox;
     std::function<void(const std::string& Caption, const std::string& Text)> ErrorBox;
     // The password dialog; true for OK (with the two entries stored).
+    // Default: TacAutoUpgraderPasswordForm.
     std::function<bool(TacAutoUpgrader* Upgrader, const std::string& FileURL)> PasswordDialog;
 
 protected:
@@ -192,6 +218,8 @@ private:
     void EndUpgrade();
     // Ends the run: the end event, the HTTP run, the progress window.
     void Stop();
+    // The progress window while it belongs to this upgrader, else nullptr.
+    class TacAutoUpgraderWizardForm* WizardForm() const;
     void ShowError(int textIndex, const std::string& text);
     void DeleteTemporaryFiles();
     void AutoCheckTimer();
@@ -214,4 +242,6 @@ private:
     TDateTime serverDate_ = 0;
     std::string restartParams_ = "/afterupgrade";
     win::HWND window_ = 0;
+    // Cleared by the destructor, for the wait on the completed page.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

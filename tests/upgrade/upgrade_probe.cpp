@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     upgrader.VersionControl = byNumber;
     upgrader.VersionNumber = "1.0";
     upgrader.ShowMessages = {};
+    upgrader.Wizard.Enabled = false;
     upgrader.InfoFileURL = argv[1];
     auto end = [&](const char* what) {
         return [&app, what](fw::TObject*) {
