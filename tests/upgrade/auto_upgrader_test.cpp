@@ -7,8 +7,10 @@
 #include "upgrade/auto_upgrader.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
@@ -59,9 +61,15 @@ protected:
         upgrader_->VersionControl = byNumber;
         upgrader_->VersionNumber = "2.0.6";
         upgrader_->ShowMessages = {mAskUpgrade, mConnLost, mLostFile};
+        // As in the program: no progress window (its own test drives it on a display).
+        upgrader_->Wizard.Enabled = false;
         upgrader_->InfoFileURL = web_.Url("/Quilvane.inf");
         upgrader_->ErrorBox = [this](const std::string& caption, const std::string& text) {
             boxes_.push_back(caption + "|" + text);
+        };
+        upgrader_->QuestionBox = [this](TacInfoBox& box) {
+            boxes_.push_back(box.Title() + "|" + box.Text());
+            return answer_ ? fw::mrYes : fw::mrNo;
         };
         upgrader_->AskBox = [this](const std::string& caption, const std::string& text, win::UINT) {
             boxes_.push_back(caption + "|" + text);
@@ -433,6 +441,44 @@ TEST_F(AutoUpgraderCheck, LostFileBoxSkipsOrAbortsAsAnswered) {
                               "skip this file and continue upgrade?"});
         EXPECT_EQ(TemporaryFiles(), c.downloaded);
     }
+}
+
+// The automatic check on its timer, in a host-name namespace of the test's own:
+// a host name that resolves to 127.0.0.1 is offline (no check), another
+// (127.0.0.2, a literal that needs no lookup) is online.
+TEST_F(AutoUpgraderCheck, AutoCheckRunsByItselfWhileOnlineWithoutBoxes) {
+    if (::unshare(CLONE_NEWUTS) != 0)
+        QUILVANE_SKIP_OR_FAIL("no host-name namespace (needs root)");
+    TacAutoUpgrader::SetAutoCheckPeriodForTesting(50);
+    struct Restore {
+        ~Restore() { TacAutoUpgrader::SetAutoCheckPeriodForTesting(10000); }
+    } restore;
+    auto host = [](const std::string& name) {
+        ASSERT_EQ(::sethostname(name.data(), name.size()), 0);
+    };
+    upgrader_->ShowMessages = {mNoUpdateAvailable, mHostUnreachable};
+    upgrader_->InfoFileURL =
+        "http://127.0.0.1:" + std::to_string(quilvane_test::FreeLoopbackPort()) + "/x.inf";
+
+    host("127.0.0.1");
+    EXPECT_FALSE(TacAutoUpgrader::IsOnline());
+    upgrader_->SetAutoCheck(true);
+    RunUntil([] { return false; }, 300);
+    EXPECT_TRUE(events_.empty());
+
+    // Online: an unreachable server resumes the timer, so checks go on.
+    host("127.0.0.2");
+    ASSERT_TRUE(TacAutoUpgrader::IsOnline());
+    ASSERT_TRUE(RunUntil([&] { return events_.size() >= 2; }, 10000));
+    EXPECT_EQ(events_[1].rfind("HostUnreachable", 0), 0u) << events_[1];
+
+    // A decision stops it: one answer from a real file, then no more checks.
+    Publish("#version=2.0.6\n#url=http://h/Quilvane\n");
+    ASSERT_TRUE(RunUntil([&] { return events_.back() == "NoUpdateAvailable"; }, 10000));
+    const size_t seen = events_.size();
+    RunUntil([] { return false; }, 300);
+    EXPECT_EQ(events_.size(), seen);
+    EXPECT_TRUE(boxes_.empty());
 }
 
 }  // namespace
