@@ -101,12 +101,10 @@ TacAutoUpgraderWizardForm::TacAutoUpgraderWizardForm(fw::TComponent* AOwner) : T
     FileURL->SetReadOnly(true);
     FileURL->LineEdit()->setFrame(false);
     FileURL->LineEdit()->setFocusPolicy(Qt::NoFocus);
-    {
-        QPalette p = FileURL->LineEdit()->palette();
-        p.setColor(QPalette::Base, p.color(QPalette::Highlight));
-        p.setColor(QPalette::Text, p.color(QPalette::HighlightedText));
-        FileURL->LineEdit()->setPalette(p);
-    }
+    // The skin's style sheet would win over a palette.
+    FileURL->LineEdit()->setStyleSheet(
+        "QLineEdit { background: palette(highlight); color: palette(highlighted-text); "
+        "border: none; }");
     LFileSize = MakeLabel(this, LCurrentFile, "LFileSize", 8, 44);
     LTransferRate = MakeLabel(this, LCurrentFile, "LTransferRate", 8, 60);
     LEstimatedTime = MakeLabel(this, LCurrentFile, "LEstimatedTime", 8, 76);
@@ -159,6 +157,7 @@ TacAutoUpgraderWizardForm::TacAutoUpgraderWizardForm(fw::TComponent* AOwner) : T
     // Closed is gone: the next upgrade makes a new window.
     OnClose = [this](fw::TObject*, fw::TCloseAction& Action) {
         Action = fw::caFree;
+        closing_ = true;
         if (g_instance == this)
             g_instance = nullptr;
     };
@@ -271,9 +270,14 @@ void TacAutoUpgraderWizardForm::WndProc(fw::TMessage& Message) {
 }
 
 void TacAutoUpgraderWizardForm::AskAbort() {
+    // Asked once: a window on its way out (also when the application closes
+    // every window as it ends) does not ask again.
+    if (closing_)
+        return;
     const std::string text = upgrader_texts::Text(27);
     if (win::MessageBoxA(Handle(), text.c_str(), AppTitle().c_str(),
-                         win::MB_YESNO | win::MB_ICONQUESTION) != win::IDYES)
+                         win::MB_YESNO | win::MB_ICONQUESTION) != win::IDYES ||
+        closing_)
         return;
     TacAutoUpgrader* upgrader = Upgrader;
     Close();

@@ -72,6 +72,8 @@ private:
     void HideFileLocation();
     void AskAbort();
     static void SetBar(fw::TControl* bar, int percent);
+
+    bool closing_ = false;
 };
 
 // The built-in 118 x 218 side picture.
