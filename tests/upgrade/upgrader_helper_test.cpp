@@ -2,7 +2,8 @@
 // holds a blank: the external-setup mode runs the downloaded setup program
 // with the restart parameters, waits for it to end, removes it, and starts
 // the program again; the other downloaded files are put in place as in a
-// plain upgrade.
+// plain upgrade. The setup is a program of its own or a shell script (whose
+// file is not busy while it runs, so only its process tells its end).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -27,14 +28,28 @@ void Script(const std::string& path, const std::string& log, const std::string& 
     ::chmod(path.c_str(), 0755);
 }
 
-TEST(UpgraderHelper, ExternalSetupRunsTheSetupThenTheProgram) {
+// A setup script that behaves as the setup probe does.
+void SetupScript(const std::string& path) {
+    std::ofstream(path) << "#!/bin/sh\n"
+                           "echo \"setup $*\" >> \"$QUILVANE_SETUP_LOG\"\n"
+                           "sleep 0.5\n"
+                           "echo 'setup done' >> \"$QUILVANE_SETUP_LOG\"\n";
+}
+
+class UpgraderHelperSetup : public ::testing::TestWithParam<bool> {};
+
+TEST_P(UpgraderHelperSetup, ExternalSetupRunsTheSetupToItsEndThenTheProgram) {
+    const bool script = GetParam();
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     const std::string folder = home.filePath("install dir").toStdString() + "/";
     std::filesystem::create_directories(folder);
     const std::string log = home.filePath("log.txt").toStdString();
     Script(folder + "Quilvane", log, "program");
-    std::filesystem::copy_file(SETUP_PROBE, folder + "setup.exe.uTMP");
+    if (script)
+        SetupScript(folder + "setup.exe.uTMP");
+    else
+        std::filesystem::copy_file(SETUP_PROBE, folder + "setup.exe.uTMP");
     std::ofstream(folder + "readme.txt") << "old";
     std::ofstream(folder + "readme.txt.uTMP") << "new";
 
@@ -62,5 +77,8 @@ TEST(UpgraderHelper, ExternalSetupRunsTheSetupThenTheProgram) {
     EXPECT_EQ(Read(folder + "readme.txt"), "new");
     EXPECT_FALSE(std::filesystem::exists(folder + "readme.txt.uTMP"));
 }
+
+INSTANTIATE_TEST_SUITE_P(ProgramOrScript, UpgraderHelperSetup, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Script" : "Program"; });
 
 }  // namespace

@@ -13,8 +13,10 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,8 +24,11 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/shell_execute.h"
+
+extern char** environ;
 
 namespace {
 
@@ -54,6 +59,26 @@ void Start(const std::string& program, const std::string& params) {
     win::ShellExecuteA(0, "open", program.c_str(), params.c_str(), nullptr, win::SW_SHOWNORMAL);
 }
 
+// Runs the setup program as our own child, its arguments cut from `params` as
+// the program's own start cuts them, and waits for its end. A busy file is no
+// sign of a running setup on Linux (a script's file is free while its
+// interpreter runs it), so the helper waits for the process itself. Returns
+// at once when it cannot be started.
+void RunToEnd(const std::string& setup, const std::string& params) {
+    std::vector<std::string> args = win::CommandLineToArgvA(params);
+    args.insert(args.begin(), setup);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, setup.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,7 +103,6 @@ int main(int argc, char** argv) {
     if (::stat(program.c_str(), &st) == 0)
         WaitUntilFree(program);
 
-    std::string run = program;
     std::string setup;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {
@@ -97,7 +121,6 @@ int main(int argc, char** argv) {
             const bool isSetup = externalSetup && setup.empty() && EndsWith(target, "exe");
             if (isSetup) {
                 setup = to;
-                run = to;
                 mode = 0700;
             }
             if (::rename(from.c_str(), to.c_str()) == 0)
@@ -106,14 +129,12 @@ int main(int argc, char** argv) {
         ::closedir(dir);
     }
 
-    Start(run, params);
     if (externalSetup && !setup.empty()) {
-        // The setup's file is busy while it runs (it has started once
-        // ShellExecuteA returns).
-        WaitUntilFree(setup);
+        // A setup that cannot be started has ended as far as we can tell.
+        RunToEnd(setup, params);
         ::unlink(setup.c_str());
-        Start(program, params);
     }
+    Start(program, params);
 
     // The copy the upgrader wrote out goes with us.
     char self[PATH_MAX];
