@@ -1,11 +1,13 @@
 #pragma once
 // What /proc tells of a running process, for the idle benchmarks: a field of
 // its status summed over its threads, its wake-ups (context switches of all
-// its threads) and its thread count.
+// its threads) and its thread count, and the idle figures made of them.
 
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <chrono>
+#include <thread>
 
 namespace bench {
 
@@ -40,6 +42,29 @@ inline int Threads(qint64 pid) {
     return static_cast<int>(QDir(QString("/proc/%1/task").arg(pid))
                                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
                                 .size());
+}
+
+// A process at rest: its wake-ups over a period, its resident memory and how
+// much of it is its own (not pages of mapped files), and its threads.
+struct Idle {
+    long long wakeups = -1;
+    long long rssKb = -1;
+    long long anonKb = -1;
+    int threads = 0;
+};
+
+// Lets the process's start settle for `settleSeconds`, then counts its
+// wake-ups over `seconds` and reads its memory and threads.
+inline Idle MeasureIdle(qint64 pid, int settleSeconds, int seconds) {
+    std::this_thread::sleep_for(std::chrono::seconds(settleSeconds));
+    Idle r;
+    const long long before = Switches(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    r.wakeups = Switches(pid) - before;
+    r.rssKb = StatusField(pid, "VmRSS:", false);
+    r.anonKb = StatusField(pid, "RssAnon:", false);
+    r.threads = Threads(pid);
+    return r;
 }
 
 }  // namespace bench

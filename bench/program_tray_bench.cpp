@@ -37,9 +37,6 @@
 
 namespace {
 
-using bench::StatusField;
-using bench::Switches;
-
 bool HasClass(Display* x, Window w, const char* className) {
     XClassHint hint{};
     if (!XGetClassHint(x, w, &hint))
@@ -101,12 +98,8 @@ void Stop(QProcess& process) {
     }
 }
 
-struct Figures {
+struct Figures : bench::Idle {
     double startMs = -1;  // median
-    long long wakeups = -1;
-    long long rssKb = -1;
-    long long anonKb = -1;  // of it, the process's own memory (not mapped files)
-    int threads = 0;
 };
 
 Figures Measure(const XvfbDisplay& display, const QProcessEnvironment& env, const QString& program,
@@ -127,14 +120,7 @@ Figures Measure(const XvfbDisplay& display, const QProcessEnvironment& env, cons
         if (ms < 0)
             break;
         // The last start stays for the idle figures, once its start has settled.
-        display.Run("xdotool", {"sleep", "3"});
-        const qint64 pid = p.processId();
-        const long long before = Switches(pid);
-        display.Run("xdotool", {"sleep", QString::number(seconds)}, (seconds + 5) * 1000);
-        f.wakeups = Switches(pid) - before;
-        f.rssKb = StatusField(pid, "VmRSS:", false);
-        f.anonKb = StatusField(pid, "RssAnon:", false);
-        f.threads = bench::Threads(pid);
+        static_cast<bench::Idle&>(f) = bench::MeasureIdle(p.processId(), 3, seconds);
         Stop(p);
     }
     if (!times.empty()) {

@@ -18,31 +18,17 @@
 
 namespace {
 
-using bench::StatusField;
-using bench::Switches;
-
-struct Idle {
-    long long wakeups = -1;
-    long long rssKb = -1;
-    int threads = 0;
-};
+using bench::Idle;
 
 Idle Measure(const XvfbDisplay& display, bool icon, int seconds) {
-    Idle r;
     QProcess probe;
     probe.setProcessEnvironment(display.Environment());
     probe.setStandardErrorFile(QProcess::nullDevice());
     probe.start(TRAY_PROBE, {icon ? "Quilvane" : "--no-icon"});
     if (!quilvane_test::WaitForLine(probe, icon ? "add 1" : "no icon", nullptr, 15000))
-        return r;
-    // Let start-up work (the tray's embedding, first paints) settle.
-    display.Run("xdotool", {"sleep", "2"});
-    const qint64 pid = probe.processId();
-    const long long before = Switches(pid);
-    display.Run("xdotool", {"sleep", QString::number(seconds)}, (seconds + 5) * 1000);
-    r.wakeups = Switches(pid) - before;
-    r.rssKb = StatusField(pid, "VmRSS:", false);
-    r.threads = bench::Threads(pid);
+        return {};
+    // After the start-up work (the tray's embedding, first paints).
+    const Idle r = bench::MeasureIdle(probe.processId(), 2, seconds);
     probe.write("quit\n");
     if (!probe.waitForFinished(5000))
         probe.kill();
