@@ -324,18 +324,25 @@ int ReplaceFileContents(const std::string& path, std::string_view data, unsigned
     return err;
 }
 
+int MakeFolders(const std::string& path, unsigned mode) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+        if (const int err = MakeFolders(path.substr(0, slash), mode))
+            return err;
+    }
+    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
+        return errno;
+    return 0;
+}
+
 bool EnsurePrivateFolder(const std::string& path) {
     if (path.empty())
         return false;
-    // The folders above are made only when one is missing: most calls find
-    // the folder there.
-    if (::mkdir(path.c_str(), 0700) != 0 && errno == ENOENT) {
-        for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-             slash = path.find('/', slash + 1)) {
-            (void)::mkdir(path.substr(0, slash).c_str(), 0700);
-        }
-        (void)::mkdir(path.c_str(), 0700);
-    }
+    // What is there is checked below, whatever made it.
+    (void)MakeFolders(path, 0700);
     Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0)
         return false;

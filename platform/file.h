@@ -67,6 +67,11 @@ std::string FileWriteTarget(const std::string& path);
 int ReplaceFileContents(const std::string& path, std::string_view data,
                         unsigned newFileMode = 0600);
 
+// Creates the folder, with mode, and any missing folders above it (each
+// looked at only when the one below is missing); 0 or the errno (ENOTDIR when
+// something other than a folder is in the way).
+int MakeFolders(const std::string& path, unsigned mode);
+
 // A folder of the caller's own at path: made 0700 (with any missing parents)
 // when missing, closed to others when it is ours but open to them. False when
 // it is a link, not a folder, or another user's: a shared folder such as /tmp

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -20,6 +19,7 @@
 #include "platform/file.h"
 #include "platform/kernel.h"
 #include "platform/product.h"
+#include "platform/text.h"
 
 namespace win {
 namespace {
@@ -35,22 +35,8 @@ std::mutex g_handlesLock;  // guards g_handles and g_nextHandle
 std::map<std::uintptr_t, MutexHandle> g_handles;
 std::uintptr_t g_nextHandle = 0x10000;
 
-// Any byte but letters, digits, "-", "_" and "." is written as %XX, so every
-// name is one file name of its own.
-std::string FileNameOf(const std::string& name) {
-    std::string out = "mutex-";
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-            (byte >= '0' && byte <= '9') || c == '-' || c == '_' || c == '.') {
-            out += c;
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", byte);
-            out += hex;
-        }
-    }
-    return out;
+std::string MutexFileName(const std::string& name) {
+    return "mutex-" + FileNameOf(name);
 }
 
 int FlockRetrying(int fd, int operation) {
@@ -86,7 +72,7 @@ HANDLE MakeMutexHandle(LPCSTR lpName, bool create) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    const std::string file = FileNameOf(lpName);
+    const std::string file = MutexFileName(lpName);
     if (file.size() > 255) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;

@@ -4,34 +4,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <filesystem>
 
 #include "platform/file.h"
 #include "platform/registry_internal.h"
 #include "platform/shell_execute.h"
+#include "platform/text.h"
 
 namespace win::reg {
 namespace {
 
-constexpr char kHex[] = "0123456789abcdef";
-
 // The entry's file name: the value name with every byte that could change
 // the path's meaning written %XX.
 std::string AutostartFileName(std::string_view name) {
-    std::string file;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const unsigned char u = static_cast<unsigned char>(name[i]);
-        if (std::isalnum(u) || u == '-' || u == '_' || (u == '.' && i > 0)) {
-            file += static_cast<char>(u);
-        } else {
-            file += '%';
-            file += static_cast<char>(std::toupper(kHex[u >> 4]));
-            file += static_cast<char>(std::toupper(kHex[u & 15]));
-        }
-    }
-    return file + ".desktop";
+    return FileNameOf(name) + ".desktop";
 }
 
 // The entry of a value: the file of that name, else one whose name differs

@@ -341,21 +341,6 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
 
-// Creates the folder and those above it; 0 or the errno.
-int MakeFolders(const std::string& path, unsigned mode) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    const std::size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0) {
-        if (const int err = MakeFolders(path.substr(0, slash), mode))
-            return err;
-    }
-    if (::mkdir(path.c_str(), mode) != 0 && errno != EEXIST)
-        return errno;
-    return 0;
-}
-
 // Whether the caller may write in the folder that will hold path (the nearest
 // folder that exists, when the folder is still to be made).
 bool FolderWritable(const std::string& path) {

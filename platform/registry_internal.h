@@ -96,9 +96,6 @@ unsigned FileMode(Root root);
 
 std::string FolderOf(const std::string& path);
 
-// Creates the folder and those above it; 0 or the errno.
-int MakeFolders(const std::string& path, unsigned mode);
-
 // Whether the caller may write in the folder that will hold path (the nearest
 // folder that exists, when the folder is still to be made).
 bool FolderWritable(const std::string& path);
