@@ -151,6 +151,15 @@ bool TacCustomHTTP::StartUpload(std::unique_ptr<fw::TStream> Data) {
 }
 
 bool TacCustomHTTP::StartRun() {
+    // Asked here, on the main thread, once a run: the worker then reads a
+    // plain copy instead of the events and the descendant's state.
+    unsigned wanted = 0;
+    for (const THTTPHandOver step :
+         {THTTPHandOver::HeaderInfo, THTTPHandOver::DownloadProgress, THTTPHandOver::UploadProgress,
+          THTTPHandOver::AuthenticationRequest, THTTPHandOver::ProxyAuthenticationRequest})
+        if (WantsHandOver(step))
+            wanted |= 1u << static_cast<unsigned>(step);
+    wanted_ = wanted;
     thread_->Start();
     return true;
 }
@@ -382,7 +391,7 @@ void TacCustomHTTP::Transfer() {
         bool found = false;
         const std::string status = QueryText(request_, win::HTTP_QUERY_STATUS_CODE, &found);
         StatusCode = found ? std::atoi(status.c_str()) : -1;
-        if (StatusCode == 401 && WantsHandOver(THTTPHandOver::AuthenticationRequest)) {
+        if (StatusCode == 401 && Wants(THTTPHandOver::AuthenticationRequest)) {
             const std::string header =
                 QueryText(request_, win::HTTP_QUERY_WWW_AUTHENTICATE, &found);
             std::string realm;
@@ -403,7 +412,7 @@ void TacCustomHTTP::Transfer() {
                                     static_cast<win::DWORD>(HTTPUsername.size()));
             win::InternetSetOptionA(request_, win::INTERNET_OPTION_PASSWORD, HTTPPassword.data(),
                                     static_cast<win::DWORD>(HTTPPassword.size()));
-        } else if (StatusCode == 407 && WantsHandOver(THTTPHandOver::ProxyAuthenticationRequest)) {
+        } else if (StatusCode == 407 && Wants(THTTPHandOver::ProxyAuthenticationRequest)) {
             thread_->Synchronize([&] { DoProxyAuthenticationRequest(TryAgain); });
             win::InternetSetOptionA(request_, win::INTERNET_OPTION_PROXY_USERNAME,
                                     ProxyUsername.data(),
@@ -451,7 +460,7 @@ bool TacCustomHTTP::SendRequest(bool post) {
         if (!win::InternetWriteFile(request_, buffer_.data(), static_cast<win::DWORD>(n), &written))
             return false;
         BytesTransferred += written;
-        if (WantsHandOver(THTTPHandOver::UploadProgress)) {
+        if (Wants(THTTPHandOver::UploadProgress)) {
             UpdateProgress();
             thread_->Synchronize([this] { DoUploadProgress(); });
         }
@@ -466,7 +475,7 @@ void TacCustomHTTP::ReadResponseHeaders() {
     const std::string length = QueryText(request_, win::HTTP_QUERY_CONTENT_LENGTH, &found);
     ContentLength = found ? std::max(0LL, std::atoll(length.c_str())) : 0;
     BytesTransferred = 0;
-    if (!WantsHandOver(THTTPHandOver::HeaderInfo))
+    if (!Wants(THTTPHandOver::HeaderInfo))
         return;
     RawHeaders = QueryText(request_, win::HTTP_QUERY_RAW_HEADERS_CRLF);
     ContentLanguage = QueryText(request_, win::HTTP_QUERY_CONTENT_LANGUAGE);
@@ -538,7 +547,7 @@ void TacCustomHTTP::Receive(int fd) {
             break;
         }
         BytesTransferred += static_cast<std::int64_t>(n);
-        if (WantsHandOver(THTTPHandOver::DownloadProgress)) {
+        if (Wants(THTTPHandOver::DownloadProgress)) {
             UpdateProgress();
             thread_->Synchronize([this] { DoDownloadProgress(stream_.get()); });
         }

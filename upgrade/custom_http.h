@@ -184,8 +184,9 @@ public:
 
 protected:
     // Whether the worker hands `Step` over to the main thread (and so calls
-    // its Do* operation). Asked on the worker during a run; by default true
-    // when the matching event is set.
+    // its Do* operation) during the run about to start. Asked on the main
+    // thread as each run starts; by default true when the matching event is
+    // set.
     virtual bool WantsHandOver(THTTPHandOver Step) const;
 
     virtual void DoDone(const std::string& AContentType, std::int64_t ABytes, fw::TStream* Data);
@@ -209,6 +210,10 @@ private:
                                win::DWORD dwInternetStatus, win::LPVOID lpvStatusInformation,
                                win::DWORD dwStatusInformationLength);
     bool StartRun();
+    // The answer of WantsHandOver for this run, for the worker.
+    bool Wants(THTTPHandOver step) const {
+        return (wanted_.load(std::memory_order_relaxed) & (1u << static_cast<unsigned>(step))) != 0;
+    }
     void Transfer();              // the run handler, on the worker
     bool SendRequest(bool post);  // one send of step 10
     void ReadResponseHeaders();   // step 11
@@ -235,4 +240,7 @@ private:
     bool readFailed_ = false;
     std::chrono::steady_clock::time_point startTick_;
     bool closing_ = false;  // set by the destructor: no more status notices
+    // WantsHandOver's answers for the run, one bit a step; atomic because a
+    // cut-off worker of the run before may still read it.
+    std::atomic<unsigned> wanted_{0};
 };
