@@ -14,12 +14,12 @@
 #include <memory>
 #include <thread>
 
-#include "app/connection_table.h"
 #include "app/install_location.h"
 #include "app/list_commands.h"
 #include "app/main_form.h"
 #include "app/settings_file.h"
 #include "framework/application.h"
+#include "monitor/connection_table.h"
 #include "ping/icmp_engine.h"
 #include "platform/file.h"
 #include "platform/kernel.h"
@@ -160,9 +160,9 @@ private:
             return;
         Loaded = std::move(now);
         try {
-            const int count =
-                ReloadSettings(*Form1->zIni1, *Form1->RxMemoryData1,
-                               Form1->acAutoUpgrader1->InfoFileURL, Folder, *Form1->Drives);
+            const int count = ReloadSettings(
+                *Form1->zIni1, *Form1->RxMemoryData1, Form1->acAutoUpgrader1->InfoFileURL, Folder,
+                [](const std::string& drive) { Form1->Monitor->Disconnect(drive); });
             std::fprintf(stderr, "Quilvane: the list was reloaded from %s: %d record%s\n",
                          Path.c_str(), count, count == 1 ? "" : "s");
         } catch (const std::exception& e) {

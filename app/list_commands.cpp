@@ -15,11 +15,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/connection_table.h"
 #include "app/headless.h"
 #include "app/install_location.h"
 #include "app/settings_file.h"
 #include "ini/ini_store.h"
+#include "monitor/connection_table.h"
 #include "platform/kernel.h"
 #include "platform/text.h"
 

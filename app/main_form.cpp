@@ -2,12 +2,12 @@
 
 #include <QPixmap>
 
-#include "app/connection_table.h"
 #include "app/install_location.h"
-#include "app/monitor_cycle.h"
 #include "app/record_editor.h"
 #include "app/settings_file.h"
 #include "framework/application.h"
+#include "monitor/connection_table.h"
+#include "monitor/monitor_cycle.h"
 
 namespace quilvane {
 
@@ -187,6 +187,16 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     };
 
     Drives = &RealDriveOperations();
+    Monitor = std::make_unique<TMonitorEngine>(*RxMemoryData1,
+                                               [this]() -> TDriveOperations& { return *Drives; });
+    Monitor->OnPost = [this](fw::TRxMemoryData& table) {
+        if (OnMonitorPost)
+            OnMonitorPost(table);
+    };
+    Monitor->OnPassEnd = [this] {
+        if (OnMonitorPassEnd)
+            OnMonitorPassEnd();
+    };
 
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };
 }
@@ -239,19 +249,12 @@ void TForm1::acCaptionButton1Click(fw::TObject* /*Sender*/) {
 }
 
 void TForm1::Timer1Timer(fw::TObject* /*Sender*/) {
-    {
-        struct Running {
-            bool& Flag;
-            explicit Running(bool& flag) : Flag(flag) { Flag = true; }
-            ~Running() { Flag = false; }
-        } running(PassRunning);
-        MonitorPass(*RxMemoryData1, [this](const std::string& host) {
-            Ping1->SetAddress(host);
-            Ping1->Ping();
-        });
-    }
-    if (OnMonitorPassEnd)
-        OnMonitorPassEnd();
+    TEchoProbes::TRequest echo;
+    echo.Size = Ping1->Size();
+    echo.Timeout = Ping1->Timeout();
+    echo.TTL = Ping1->TTL();
+    echo.Flags = Ping1->Flags();
+    Monitor->StartPass(echo);
 }
 
 void TForm1::Ping1EchoReply(fw::TObject* /*Sender*/, TICMP* /*Icmp*/, int Status) {

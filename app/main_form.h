@@ -16,6 +16,7 @@
 // Threads: main thread only; every handler runs inside the message loop.
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/settings_file.h"
@@ -31,6 +32,7 @@
 #include "framework/std_controls.h"
 #include "framework/timer.h"
 #include "ini/ini_store.h"
+#include "monitor/monitor_engine.h"
 #include "ping/ping_component.h"
 #include "shell/app_auto_run.h"
 #include "shell/caption_button.h"
@@ -39,8 +41,6 @@
 #include "upgrade/auto_upgrader.h"
 
 namespace quilvane {
-
-class TDriveOperations;
 
 // Window heights of the two views.
 constexpr int ListViewHeight = 265;
@@ -82,9 +82,11 @@ public:
     void BClose1Click(fw::TObject* Sender);
     void BPrev1Click(fw::TObject* Sender);
     void BNext1Click(fw::TObject* Sender);
-    // The monitor pass: pings every record's host in table order.
+    // The monitor pass: starts Monitor's pass with Ping1's settings (every
+    // record's host pinged at once, off the main thread).
     void Timer1Timer(fw::TObject* Sender);
-    // Ping1's reply for the current record (Status 1 answered, 0 not).
+    // Ping1's reply for the current record (Status 1 answered, 0 not), for
+    // a caller of Ping1->Ping(); the monitor's passes go through Monitor.
     void Ping1EchoReply(fw::TObject* Sender, TICMP* Icmp, int Status);
 
     fw::TRxMemoryData* RxMemoryData1;
@@ -146,20 +148,22 @@ public:
     TPing* Ping1;
 
     // What the monitor does to drives; the platform's operations unless a test
-    // puts others here.
+    // puts others here (before drive work is queued).
     TDriveOperations* Drives;
+    // The monitor's engine over RxMemoryData1: passes, drive work, and the
+    // editor's disconnections, none of which the main thread waits for.
+    std::unique_ptr<TMonitorEngine> Monitor;
     // Called after the monitor posted a record, with the record current (the
     // headless mode prints it).
     std::function<void(fw::TRxMemoryData& Table)> OnMonitorPost;
-    // Whether a monitor pass is running: a ping may deliver events while it
-    // waits, and the table must not change under the pass.
-    bool MonitorPassRunning() const { return PassRunning; }
+    // Whether a monitor pass's pings are out: the headless mode reloads a
+    // changed list between passes.
+    bool MonitorPassRunning() const { return Monitor->PassRunning(); }
     // Called after each monitor pass (the headless mode reloads a list that
     // changed during the pass).
     std::function<void()> OnMonitorPassEnd;
 
 private:
-    bool PassRunning = false;
     // Whether this form was made as the headless monitor's.
     const bool headless_ = Headless;
 };

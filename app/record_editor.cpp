@@ -7,10 +7,10 @@
 #include <cmath>
 #include <string>
 
-#include "app/connection_table.h"
 #include "app/main_form.h"
-#include "app/monitor_cycle.h"
 #include "framework/exceptions.h"
+#include "monitor/connection_table.h"
+#include "monitor/monitor_cycle.h"
 
 namespace quilvane {
 namespace {
@@ -236,7 +236,7 @@ void TForm1::BSave2Click(fw::TObject* Sender) {
     t.SetRecNo(ShownRecord(*this));
     // Drop the mapping made for the old settings, so the next answered pass
     // maps the record as it is saved; a failure changes nothing here.
-    (void)Drives->NetDel(Trim(TConnectionRecord(t).Drive.Value()));
+    Monitor->Disconnect(Trim(TConnectionRecord(t).Drive.Value()));
     t.Edit();
     Save();
     t.Post();
@@ -249,7 +249,7 @@ void TForm1::BDel2Click(fw::TObject* Sender) {
     const std::string drive = Trim(TConnectionRecord(t).Drive.Value());
     // On an empty table this raises, and nothing is disconnected.
     t.Delete();
-    (void)Drives->NetDel(drive);  // a failure is ignored: the record is gone either way
+    Monitor->Disconnect(drive);  // a failure is ignored: the record is gone either way
     BClose1Click(Sender);
 }
 

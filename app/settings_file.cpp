@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/connection_table.h"
-#include "app/monitor_cycle.h"
 #include "ini/ini_text.h"
+#include "monitor/connection_table.h"
+#include "monitor/monitor_cycle.h"
 #include "platform/product.h"
 
 namespace quilvane {
@@ -158,39 +158,22 @@ namespace {
 
 // A record's stored fields and the monitor's state of it.
 struct TReloadedRecord {
-    std::array<std::string, 5> Texts;  // HostName, UserName, Password, UNC, Drive
-    std::int32_t MaxPing = 0;
-    std::optional<bool> Connected, Maped;
-    std::optional<std::int32_t> FalseCount;
-    bool SameStoredFields(const TReloadedRecord& o) const {
-        return Texts == o.Texts && MaxPing == o.MaxPing;
-    }
-    const std::string& Drive() const { return Texts[4]; }
+    TMonitorConfig Config;
+    TMonitorState State;
 };
 
 std::vector<TReloadedRecord> Records(fw::TRxMemoryData& table) {
-    const TConnectionRecord r(table);
     std::vector<TReloadedRecord> out;
-    for (table.First(); !table.Eof(); table.Next()) {
-        TReloadedRecord rec;
-        rec.Texts = {r.HostName.Value(), r.UserName.Value(), r.Password.Value(), r.UNC.Value(),
-                     r.Drive.Value()};
-        rec.MaxPing = r.MaxPing.Value();
-        if (!r.Connected.Field().IsNull())
-            rec.Connected = r.Connected.Value();
-        if (!r.Maped.Field().IsNull())
-            rec.Maped = r.Maped.Value();
-        if (!r.FalseCount.Field().IsNull())
-            rec.FalseCount = r.FalseCount.Value();
-        out.push_back(std::move(rec));
-    }
+    for (table.First(); !table.Eof(); table.Next())
+        out.push_back({ReadConfig(table), ReadState(table)});
     return out;
 }
 
 }  // namespace
 
 int ReloadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL,
-                   const std::string& exeDir, TDriveOperations& drives) {
+                   const std::string& exeDir,
+                   const std::function<void(const std::string& drive)>& disconnect) {
     fw::TRxMemoryData loaded(nullptr, ConnectionFields());
     std::string url = infoFileURL;
     LoadSettings(ini, loaded, url, exeDir);
@@ -199,11 +182,9 @@ int ReloadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileUR
     std::vector<bool> kept(old.size(), false);
     for (TReloadedRecord& rec : fresh) {
         for (std::size_t i = 0; i < old.size(); ++i) {
-            if (!kept[i] && old[i].SameStoredFields(rec)) {
+            if (!kept[i] && old[i].Config == rec.Config) {
                 kept[i] = true;
-                rec.Connected = old[i].Connected;
-                rec.Maped = old[i].Maped;
-                rec.FalseCount = old[i].FalseCount;
+                rec.State = old[i].State;
                 break;
             }
         }
@@ -216,40 +197,31 @@ int ReloadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileUR
             table.Delete();
         for (const TReloadedRecord& rec : fresh) {
             table.Append();
-            for (std::size_t f = 0; f < rec.Texts.size(); ++f) {
-                const TRecordField<std::string>* text[] = {&r.HostName, &r.UserName, &r.Password,
-                                                           &r.UNC, &r.Drive};
-                text[f]->Set(rec.Texts[f]);
-            }
-            r.MaxPing.Set(rec.MaxPing);
-            if (rec.Connected)
-                r.Connected.Set(*rec.Connected);
-            if (rec.Maped)
-                r.Maped.Set(*rec.Maped);
-            r.FalseCount.Set(rec.FalseCount.value_or(0));
+            r.HostName.Set(rec.Config.HostName);
+            r.UserName.Set(rec.Config.UserName);
+            r.Password.Set(rec.Config.Password);
+            r.UNC.Set(rec.Config.UNC);
+            r.Drive.Set(rec.Config.Drive);
+            r.MaxPing.Set(rec.Config.MaxPing);
+            if (rec.State.Connected)
+                r.Connected.Set(*rec.State.Connected);
+            if (rec.State.Maped)
+                r.Maped.Set(*rec.State.Maped);
+            r.FalseCount.Set(rec.State.FalseCount.value_or(0));
             table.Post();
         }
     }
     infoFileURL = url;
 
     for (std::size_t i = 0; i < old.size(); ++i) {
-        if (kept[i] || !old[i].Maped.value_or(false))
+        if (kept[i] || !old[i].State.Maped.value_or(false))
             continue;
-        const std::string drive = Trim(old[i].Drive());
-        // Drive letters are one letter in either case.
-        const auto sameDrive = [&drive](const std::string& other) {
-            const std::string t = Trim(other);
-            return t.size() == drive.size() &&
-                   std::equal(t.begin(), t.end(), drive.begin(), [](char a, char b) {
-                       return std::toupper(static_cast<unsigned char>(a)) ==
-                              std::toupper(static_cast<unsigned char>(b));
-                   });
-        };
+        const std::string drive = Trim(old[i].Config.Drive);
         const bool stillHeld = std::any_of(fresh.begin(), fresh.end(), [&](const auto& rec) {
-            return rec.Maped.value_or(false) && sameDrive(rec.Drive());
+            return rec.State.Maped.value_or(false) && SameDrive(rec.Config.Drive, drive);
         });
         if (!stillHeld)
-            (void)drives.NetDel(drive);  // a failure is ignored, as in the editor
+            disconnect(drive);
     }
     return table.RecordCount();
 }

@@ -18,6 +18,7 @@
 //
 // Threads: main thread only.
 
+#include <functional>
 #include <string>
 
 #include "framework/memory_data.h"
@@ -25,8 +26,6 @@
 #include "platform/file.h"
 
 namespace quilvane {
-
-class TDriveOperations;
 
 // Where the upgrade information file is fetched from when the settings file
 // names no other place ("UpGradeURL").
@@ -78,11 +77,12 @@ void SaveSettings(TzIni& ini, fw::TRxMemoryData& table, const std::string& infoF
 // that changed behind the program (the list commands, a hand edit). A record
 // whose stored fields are unchanged keeps its place in the monitor's count
 // (Connected, FalseCount, Maped); a record that is gone or changed has its
-// drive disconnected when the monitor had mapped it, as the record editor does
-// when it deletes or saves a record, unless a record that stays holds that
-// drive. Leaves the cursor on the last record and returns the record count. A
+// drive handed to `disconnect` when the monitor had mapped it, as the record
+// editor does when it deletes or saves a record, unless a record that stays
+// holds that drive. Leaves the cursor on the last record and returns the record count. A
 // file that cannot be read raises and leaves the table as it was.
 int ReloadSettings(TzIni& ini, fw::TRxMemoryData& table, std::string& infoFileURL,
-                   const std::string& exeDir, TDriveOperations& drives);
+                   const std::string& exeDir,
+                   const std::function<void(const std::string& drive)>& disconnect);
 
 }  // namespace quilvane

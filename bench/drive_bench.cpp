@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/net_drive.h"
+#include "monitor/net_drive.h"
 #include "tests/support/private_session.h"
 #include "tests/support/smb_host.h"
 

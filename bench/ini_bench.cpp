@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "app/connection_table.h"
 #include "app/settings_file.h"
+#include "monitor/connection_table.h"
 #include "tests/support/one_change_at_a_time.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // NetUse, NetDel and PathForDrive against a real SMB server.
 
-#include "app/net_drive.h"
+#include "monitor/net_drive.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -18,10 +18,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
-#include "app/connection_table.h"
 #include "app/settings_file.h"
 #include "framework/memory_data.h"
 #include "ini/ini_store.h"
+#include "monitor/connection_table.h"
 #include "tests/support/skip_or_fail.h"
 #include "tests/support/x_window_watch.h"
 #include "tests/support/xvfb_display.h"

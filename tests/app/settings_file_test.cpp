@@ -12,10 +12,10 @@
 #include <QPushButton>
 #include <filesystem>
 
-#include "app/connection_table.h"
 #include "app/main_form.h"
-#include "app/monitor_cycle.h"
 #include "framework/application.h"
+#include "monitor/connection_table.h"
+#include "monitor/monitor_cycle.h"
 #include "platform/kernel.h"
 #include "tests/app/settings_file_guard.h"
 #include "tests/ini/ini_fixture.h"
@@ -502,19 +502,11 @@ TEST_F(MainWindowSettings, FailedSaveShowsTheErrorAndExitDoesNotClose) {
 }
 
 // A monitor's table loaded again after the file changed behind it.
-class CancelRecorder : public TDriveOperations {
-public:
+struct CancelRecorder {
     std::vector<std::string> Cancelled;
-    bool NetUse(const std::string&, const std::string&, const std::string&,
-                const std::string&) override {
-        return false;
+    std::function<void(const std::string&)> Disconnect() {
+        return [this](const std::string& drive) { Cancelled.push_back(drive); };
     }
-    bool NetDel(const std::string& Drive) override {
-        Cancelled.push_back(Drive);
-        return true;
-    }
-    std::string PathForDrive(const std::string&) override { return {}; }
-    bool FolderExists(const std::string&) override { return false; }
 };
 
 TEST_F(SettingsFile, ReloadKeepsUnchangedRecordsStateAndDisconnectsWhatWentOrChanged) {
@@ -559,7 +551,7 @@ TEST_F(SettingsFile, ReloadKeepsUnchangedRecordsStateAndDisconnectsWhatWentOrCha
         SaveSettings(other, *table, url);
     }
     CancelRecorder drives;
-    EXPECT_EQ(ReloadSettings(Ini, *Table, Url, Dir, drives), 4);
+    EXPECT_EQ(ReloadSettings(Ini, *Table, Url, Dir, drives.Disconnect()), 4);
     EXPECT_EQ(Url, "http://other/x.inf");
     // B changed: its mapping goes, as the editor drops it on a save. D's
     // drive stays: E, which is kept, holds it. Nothing else is touched.
@@ -588,7 +580,7 @@ TEST_F(SettingsFile, ReloadKeepsUnchangedRecordsStateAndDisconnectsWhatWentOrCha
     // A file that cannot be read leaves the table as it was.
     ASSERT_EQ(::unlink(Path.c_str()), 0);
     ASSERT_EQ(::mkfifo(Path.c_str(), 0600), 0);
-    EXPECT_ANY_THROW(ReloadSettings(Ini, *Table, Url, Dir, drives));
+    EXPECT_ANY_THROW(ReloadSettings(Ini, *Table, Url, Dir, drives.Disconnect()));
     EXPECT_EQ(Table->RecordCount(), 4);
 }
 

@@ -1,7 +1,8 @@
 // SIGTERM and SIGINT end the headless program within 2 seconds whatever it is
 // doing, without writing the settings file: in the middle of a pass over many
-// silent hosts (one second each), and while a name lookup waits for a DNS
-// server that never answers. Needs root (namespaces, ICMP, mounts).
+// silent hosts, while a name lookup waits for a DNS server that never
+// answers, and while a mapping waits on a host whose SMB ports drop every
+// packet. Needs root (namespaces, ICMP, mounts).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -51,6 +52,34 @@ TEST(HeadlessEnd, SignalInThePassOverSilentHostsEndsWithin2s) {
         EXPECT_NE(line->find("HostName=" + host.Address() + " Connected=False FalseCount=1 "),
                   std::string::npos)
             << *line;
+        ExpectEndsWithin2s(program, signo, settings);
+    }
+}
+
+TEST(HeadlessEnd, SignalWhileAMappingWaitsEndsWithin2s) {
+    if (std::string why = TestHost::Unavailable(); !why.empty())
+        QUILVANE_SKIP_OR_FAIL(why);
+    TestHost silent("hsilent", 86), dropping("hdropsmb", 87);
+    for (const TestHost* h : {&silent, &dropping}) {
+        if (!h->Ok())
+            QUILVANE_SKIP_OR_FAIL(h->Error());
+    }
+    ASSERT_TRUE(silent.SetMode("drop"));
+    ASSERT_TRUE(dropping.DropSmb());
+    for (const int signo : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signo);
+        HeadlessProgram program;
+        ASSERT_TRUE(program.Ready());
+        // The silent record's line comes first; the other's mapping follows it
+        // and waits for gvfs to give up.
+        program.WriteSettings({{silent.Address(), "u", "p", "data", "", 5},
+                               {dropping.Address(), "u", "p", "data", "R:", 5}});
+        const std::string settings = program.ReadSettings();
+        ASSERT_TRUE(program.Start());
+        const auto line = program.NextLine(kFirstPass);
+        ASSERT_TRUE(line.has_value()) << "no pass began";
+        EXPECT_NE(line->find("HostName=" + silent.Address() + " "), std::string::npos) << *line;
+        EXPECT_FALSE(program.NextLine(1s).has_value()) << "the mapping did not wait";
         ExpectEndsWithin2s(program, signo, settings);
     }
 }

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/connection_table.h"
+#include "monitor/connection_table.h"
 #include "tests/support/test_host.h"
 
 namespace quilvane {

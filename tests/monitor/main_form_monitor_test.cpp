@@ -14,11 +14,12 @@
 #include <functional>
 
 #include "app/main_form.h"
-#include "app/monitor_cycle.h"
 #include "dialogs/info_box_form.h"
 #include "framework/application.h"
+#include "monitor/monitor_cycle.h"
 #include "tests/app/settings_file_guard.h"
 #include "tests/support/http_servers.h"
+#include "tests/support/monitor_idle.h"
 #include "tests/support/test_host.h"
 
 namespace quilvane {
@@ -60,6 +61,12 @@ protected:
         DefaultDrives = Form->Drives;
         Form->Drives = &Drives;
     }
+    void TearDown() override {
+        if (Form) {
+            Form->Timer1->SetEnabled(false);
+            EXPECT_TRUE(quilvane_test::WaitMonitorIdle(*Form->Monitor));
+        }
+    }
 
     void Add(const std::string& host, const std::string& drive, int maxPing) {
         fw::TRxMemoryData& t = *Form->RxMemoryData1;
@@ -99,6 +106,7 @@ TEST_F(MainFormMonitor, PassPingsLoopbackAndTheGridShowsEachPostAtOnce) {
                         Cell(row, 3));
     };
     Form->Timer1Timer(Form->Timer1);
+    ASSERT_TRUE(quilvane_test::WaitMonitorIdle(*Form->Monitor));
     EXPECT_EQ(Drives.Calls, (std::vector<std::string>{"NetUse Y: \\\\127.0.0.1\\data",
                                                       "NetUse Z: \\\\127.0.0.1\\data"}));
     EXPECT_EQ(shown, (std::vector<std::string>{"True/0/True Y:", "True/0/True Z:"}));

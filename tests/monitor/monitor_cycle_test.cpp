@@ -1,6 +1,6 @@
 // The monitor cycle's state table with a fake pinger and fake drive
 // operations: one row a transition, then whole passes over several records.
-#include "app/monitor_cycle.h"
+#include "monitor/monitor_cycle.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <optional>
 #include <set>
 
-#include "app/connection_table.h"
+#include "monitor/connection_table.h"
 
 namespace quilvane {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/connection_table.h"
 #include "framework/memory_data.h"
+#include "monitor/connection_table.h"
 
 namespace quilvane_test {
 

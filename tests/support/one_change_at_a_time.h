@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "app/connection_table.h"
 #include "framework/memory_data.h"
 #include "ini/ini_store.h"
+#include "monitor/connection_table.h"
 
 namespace quilvane_test {
 

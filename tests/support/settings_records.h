@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/connection_table.h"
 #include "app/settings_file.h"
 #include "ini/ini_store.h"
+#include "monitor/connection_table.h"
 #include "tests/support/connection_record.h"
 
 namespace quilvane_test {

@@ -133,6 +133,15 @@ public:
 
     // "answer", "drop" or "reject".
     bool SetMode(const std::string& mode) { return Script({"mode", name_, mode}).exitCode == 0; }
+    // The host's SMB ports (139, 445) drop every packet while pings are still
+    // answered: a mount waits until gvfs gives up.
+    bool DropSmb() const {
+        return Exec({"nft",
+                     "add table inet qvdropsmb; add chain inet qvdropsmb in { type filter "
+                     "hook input priority 0; policy accept; }; add rule inet qvdropsmb in "
+                     "tcp dport { 139, 445 } drop"})
+                   .exitCode == 0;
+    }
     CommandResult Exec(std::vector<std::string> command) const {
         command.insert(command.begin(), {"exec", name_});
         return Script(command);

@@ -1,4 +1,4 @@
-#include "app/connection_table.h"
+#include "monitor/connection_table.h"
 
 namespace quilvane {
 

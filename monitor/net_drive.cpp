@@ -1,4 +1,4 @@
-#include "app/net_drive.h"
+#include "monitor/net_drive.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,9 @@
 // and drop the platform's error codes: no message, no retry, no exception.
 // Texts are passed on exactly as given (the callers trim what they trim).
 //
-// Threads: the main thread, in the program; each call blocks until the
-// platform has answered (bounded by the platform's own time-outs).
+// Threads: any thread (the monitor's drive thread, in the program); the
+// platform runs one drive call of the process at a time. Each call blocks
+// until the platform has answered (bounded by the platform's own time-outs).
 
 #include <string>
 
