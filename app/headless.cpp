@@ -320,6 +320,10 @@ int RunHeadless(int argc, char** argv) {
         std::fflush(stderr);
     }
     Form1->OnMonitorPassEnd = [&watch] { watch.PassEnded(); };
+    Form1->OnMonitorNotice = [](const std::string& text) {
+        std::fprintf(stderr, "Quilvane: %s\n", text.c_str());
+        std::fflush(stderr);
+    };
     Form1->OnMonitorPost = [](fw::TRxMemoryData& table) {
         const std::string line = MonitorLine(table, std::time(nullptr)) + "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);

@@ -17,6 +17,7 @@
 
 #include "app/headless.h"
 #include "app/install_location.h"
+#include "app/record_rules.h"
 #include "app/settings_file.h"
 #include "ini/ini_store.h"
 #include "monitor/connection_table.h"
@@ -161,24 +162,14 @@ TOptions ParseOptions(int argc, char** argv) {
 
 // --- values -------------------------------------------------------------
 
-// "Y:" of "y", "Y", "y:" or "Y:"; the editor offers the letters A: to Z:.
-std::string DriveValue(const std::string& text) {
-    const bool letter =
-        !text.empty() && ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
-    if (!letter || text.size() > 2 || (text.size() == 2 && text[1] != ':'))
-        Refuse(2, "--drive '" + text + "' is not a drive letter: give A: to Z:, e.g. Y:");
-    const char upper = static_cast<char>(text[0] & ~0x20);
-    return std::string(1, upper) + ":";
-}
-
-// The editor's number box takes the digits 0 to 9 only.
-std::int32_t MaxPingValue(const std::string& text) {
-    if (text.size() > 10 || !win::IsAllDigits(text))
-        Refuse(2, "--max-ping '" + text + "' is not a whole number of pings (0 to 2147483647)");
-    const long long n = std::stoll(text);
-    if (n > INT32_MAX)
-        Refuse(2, "--max-ping '" + text + "' is too large (at most 2147483647)");
-    return static_cast<std::int32_t>(n);
+// Refuses a record that breaks one of the editor's rules, naming the option.
+void Check(const TRecordInput& input, const fw::TRxMemoryData& table, int own) {
+    const auto broken = CheckRecord(input, table, own);
+    if (!broken)
+        return;
+    static const char* const options[] = {"--host", "--user",  "the password",
+                                          "--unc",  "--drive", "--max-ping"};
+    Refuse(2, std::string(options[static_cast<int>(broken->Item)]) + " " + broken->Rule);
 }
 
 // The record number `text` of a table of `count` records.
@@ -193,15 +184,6 @@ int RecordNumber(const std::string& text, int count, TCommand command) {
                       " (see quilvane --list)");
     }
     return n;
-}
-
-// Sets a text field of the record being changed; a value the field would cut
-// is refused, naming the option and the field's size.
-void SetText(const TRecordField<std::string>& f, const std::string& value, const char* option) {
-    f.Set(value);
-    if (f.Value() != value)
-        Refuse(2, std::string(option) + " is too long: at most " +
-                      std::to_string(f.Field().Size()) + " characters");
 }
 
 // --- the password ----------------------------------------------------------
@@ -431,40 +413,44 @@ int Run(const TOptions& o) {
                ").";
         table.Delete();
     } else {
+        // The record as it is (an edit) or as the editor's Clear proposes it
+        // (an add), with the options' values; the editor's rules decide.
+        TRecordInput in{"", "", "", "", "", "5"};
+        int own = 0;
         if (o.Command == TCommand::Edit) {
-            table.SetRecNo(RecordNumber(o.Number, table.RecordCount(), o.Command));
-            table.Edit();
-        } else {
-            table.Append();
-            // As the editor's Clear proposes.
-            r.MaxPing.Set(5);
+            own = RecordNumber(o.Number, table.RecordCount(), o.Command);
+            table.SetRecNo(own);
+            in = {r.HostName.Value(), r.UserName.Value(), r.Password.Value(),
+                  r.UNC.Value(),      r.Drive.Value(),    std::to_string(r.MaxPing.Value())};
         }
-        if (o.Host) {
-            if (o.Host->empty())
-                Refuse(2, "--host must not be empty");
-            SetText(r.HostName, *o.Host, "--host");
-        }
-        if (o.User)
-            SetText(r.UserName, *o.User, "--user");
-        if (o.UNC) {
-            if (o.UNC->empty())
-                Refuse(2, "--unc must not be empty");
-            if (o.UNC->starts_with('\\') || o.UNC->starts_with('/'))
-                Refuse(2,
-                       "--unc is the share on the server, without the server: e.g. data or "
-                       "data\\reports, not \\\\server\\data");
-            SetText(r.UNC, *o.UNC, "--unc");
-        }
+        const auto take = [](const std::optional<std::string>& option, std::string& value) {
+            if (option)
+                value = *option;
+        };
+        take(o.Host, in.HostName);
+        take(o.User, in.UserName);
+        take(o.UNC, in.UNC);
         if (o.Drive)
-            r.Drive.Set(DriveValue(*o.Drive));
-        if (o.MaxPing)
-            r.MaxPing.Set(MaxPingValue(*o.MaxPing));
+            in.Drive = NormalDrive(*o.Drive);
+        take(o.MaxPing, in.MaxPing);
+        // Bad values are refused before the password is asked for, and the
+        // password is checked once it is in.
+        Check(in, table, own);
         if (o.Password != TPasswordSource::Keep) {
-            const std::string password = o.Password == TPasswordSource::Stdin
-                                             ? PasswordFromStdin()
-                                             : PasswordFromTerminal(r.HostName.Value());
-            SetText(r.Password, password, "the password");
+            in.Password = o.Password == TPasswordSource::Stdin ? PasswordFromStdin()
+                                                               : PasswordFromTerminal(in.HostName);
+            Check(in, table, own);
         }
+        if (o.Command == TCommand::Edit)
+            table.Edit();
+        else
+            table.Append();
+        r.HostName.Set(in.HostName);
+        r.UserName.Set(in.UserName);
+        r.Password.Set(in.Password);
+        r.UNC.Set(in.UNC);
+        r.Drive.Set(in.Drive);
+        r.MaxPing.Set(static_cast<std::int32_t>(std::stoll(in.MaxPing)));
         table.Post();
         done = o.Command == TCommand::Add
                    ? "Added record " + std::to_string(table.RecordCount()) + "."

@@ -8,11 +8,10 @@
 //            [--max-ping N] [--password | --password-stdin]
 //   quilvane --remove N
 //
-// N is the record's number as --list shows it (1 for the first). The values go
-// through the record editor's checks (a drive letter "A:" to "Z:", MaxPing a
-// whole number that the field holds) and must fit their fields (16, 20, 20 and
-// 50 characters); a value that does not is refused with its reason rather than
-// cut, so a script never stores a host name it did not give. The password is
+// N is the record's number as --list shows it (1 for the first). The values
+// follow the rules of a record that the editor follows too
+// (app/record_rules.h); a value that breaks one is refused with its reason
+// rather than cut, so a script never stores a host name it did not give. The password is
 // read from the terminal without echo, or from standard input with
 // --password-stdin; never from the command line or the environment.
 //

@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QPixmap>
+#include <cstdio>
 
 #include "app/install_location.h"
 #include "app/record_editor.h"
@@ -196,6 +197,21 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
     Monitor->OnPassEnd = [this] {
         if (OnMonitorPassEnd)
             OnMonitorPassEnd();
+    };
+    Monitor->OnNotice = [this](const std::string& text) {
+        if (OnMonitorNotice) {
+            OnMonitorNotice(text);
+            return;
+        }
+        std::fprintf(stderr, "Quilvane: %s\n", text.c_str());
+        if (acTrayIcon1) {
+            TacWin2kInfoBalloon& balloon = *acTrayIcon1->Win2kInfoBalloon();
+            balloon.Enabled = true;
+            balloon.Icon = iiWarning;
+            balloon.SetTitle("Quilvane");
+            balloon.SetText(text);
+            acTrayIcon1->ShowBalloon();
+        }
     };
 
     OnCreate = [this](fw::TObject* s) { FormCreate(s); };

@@ -162,6 +162,10 @@ public:
     // Called after each monitor pass (the headless mode reloads a list that
     // changed during the pass).
     std::function<void()> OnMonitorPassEnd;
+    // What the monitor tells the user (why a record is not mapped): the
+    // headless mode prints it; the window shows it in the tray icon's balloon
+    // and on standard error, unless a handler is set here.
+    std::function<void(const std::string& Text)> OnMonitorNotice;
 
 private:
     // Whether this form was made as the headless monitor's.

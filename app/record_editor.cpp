@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/main_form.h"
+#include "app/record_rules.h"
 #include "framework/exceptions.h"
 #include "monitor/connection_table.h"
 #include "monitor/monitor_cycle.h"
@@ -131,6 +132,26 @@ std::int32_t RoundToField(double value) {
     return static_cast<std::int32_t>(whole);
 }
 
+// The boxes' values as the rules see them.
+TRecordInput EditorInput(const TForm1& form) {
+    return {form.EHostName1->Text(), form.EUserName1->Text(),
+            form.EPassword1->Text(), form.EUNC1->Text(),
+            form.EDrive1->Text(),    fw::TNumberEdit::FormatValue(form.EMaxPing1->Value())};
+}
+
+// Values that break a rule are refused before anything changes: the box of
+// the field gets the focus, and the error box names the field and the rule,
+// in the words the list commands use.
+void CheckEditor(TForm1& form, int ownRecNo) {
+    const auto broken = CheckRecord(EditorInput(form), *form.RxMemoryData1, ownRecNo);
+    if (!broken)
+        return;
+    fw::TControl* const boxes[] = {form.EHostName1, form.EUserName1, form.EPassword1,
+                                   form.EUNC1,      form.EDrive1,    form.EMaxPing1};
+    boxes[static_cast<int>(broken->Item)]->Widget()->setFocus(Qt::OtherFocusReason);
+    throw fw::Exception(std::string(EditorFieldName(broken->Item)) + ": " + broken->Rule);
+}
+
 }  // namespace
 
 void CreateRecordEditor(TForm1& form) {
@@ -161,6 +182,13 @@ void CreateRecordEditor(TForm1& form) {
     for (char letter = 'A'; letter <= 'Z'; ++letter)
         drives.push_back(std::string(1, letter) + ":");
     form.EDrive1->SetItems(drives);
+    // What the boxes hold is what the fields store: typing and pasting stop
+    // at the field's size.
+    const fw::TRxMemoryData& table = *form.RxMemoryData1;
+    form.EHostName1->SetMaxLength(table.FieldByName(field::HostName).Size());
+    form.EUserName1->SetMaxLength(table.FieldByName(field::UserName).Size());
+    form.EPassword1->SetMaxLength(table.FieldByName(field::Password).Size());
+    form.EUNC1->SetMaxLength(table.FieldByName(field::UNC).Size());
 
     form.BSave1 = MakeButton(form, "BSave1", 144, 118, "&Save", &TForm1::BSave1Click);
     form.BSave2 = MakeButton(form, "BSave2", 144, 118, "&Save", &TForm1::BSave2Click);
@@ -225,6 +253,7 @@ void TForm1::BClear1Click(fw::TObject* /*Sender*/) {
 }
 
 void TForm1::BSave1Click(fw::TObject* Sender) {
+    CheckEditor(*this, 0);
     RxMemoryData1->Append();
     Save();
     RxMemoryData1->Post();
@@ -234,6 +263,7 @@ void TForm1::BSave1Click(fw::TObject* Sender) {
 void TForm1::BSave2Click(fw::TObject* Sender) {
     fw::TRxMemoryData& t = *RxMemoryData1;
     t.SetRecNo(ShownRecord(*this));
+    CheckEditor(*this, t.RecNo());
     // Drop the mapping made for the old settings, so the next answered pass
     // maps the record as it is saved; a failure changes nothing here.
     Monitor->Disconnect(Trim(TConnectionRecord(t).Drive.Value()));

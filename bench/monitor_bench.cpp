@@ -309,6 +309,9 @@ void WindowWaiting(int enginePasses, int sequentialPasses) {
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         }
         f.mapped = monitor.Count("Maped");
+        // The letters go, so that the next measurement starts from free ones.
+        for (const char* letter : {"K:", "L:", "M:"})
+            quilvane::RealDriveOperations().NetDel(letter);
         return f;
     };
     const CycleFigures e = run(true, enginePasses);

@@ -101,7 +101,7 @@ bool TMonitorEngine::PassRunning() const {
 }
 
 bool TMonitorEngine::Idle() const {
-    return !Pass && BusyRecords.empty() && DriveJobs == 0 && LateRequests == 0;
+    return !Pass && BusyRecords.empty() && OpenWork == 0 && LateRequests == 0;
 }
 
 void TMonitorEngine::Busy(std::int32_t id) {
@@ -176,9 +176,43 @@ void TMonitorEngine::ProbeBack(std::uint64_t pass, std::size_t index, std::int32
         EndPings();
 }
 
+void TMonitorEngine::GiveLettersOut(std::vector<TEntry>& entries) {
+    const int count = Table.RecordCount();
+    std::vector<std::string> keys(static_cast<std::size_t>(count) + 1);
+    std::unordered_map<std::string, int> holder;  // drive key -> record number
+    for (int n = 1; n <= count; ++n) {
+        keys[n] = DriveKey(ConfigAt(Table, n).Drive);
+        if (!keys[n].empty() && StateAt(Table, n).Maped.value_or(false))
+            holder.emplace(keys[n], n);
+    }
+    std::vector<int> answered(entries.size(), 0);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TEntry& e = entries[i];
+        answered[i] = e.Back && e.Status == 1 ? Find(e.ID, e.RecNo) : 0;
+        if (answered[i] != 0 && !keys[answered[i]].empty())
+            holder.emplace(keys[answered[i]], answered[i]);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const int n = answered[i];
+        if (n == 0 || keys[n].empty() || holder.at(keys[n]) == n)
+            continue;
+        entries[i].Blocked = true;
+        const int h = holder.at(keys[n]);
+        if (!Told.emplace(entries[i].ID, IDAt(Table, h)).second || !OnNotice)
+            continue;
+        const TMonitorConfig mine = ConfigAt(Table, n);
+        const TMonitorConfig theirs = ConfigAt(Table, h);
+        OnNotice("record " + std::to_string(n) + " (" + mine.HostName + ", " + mine.UNC +
+                 ") is not mapped: its drive " + keys[n] + " belongs to record " +
+                 std::to_string(h) + " (" + theirs.HostName + ", " + theirs.UNC +
+                 "); give each record a letter of its own");
+    }
+}
+
 void TMonitorEngine::EndPings() {
     Deadline->stop();
     const std::unique_ptr<TPass> pass = std::move(Pass);
+    GiveLettersOut(pass->Entries);
     for (TEntry& e : pass->Entries) {
         if (!e.Back) {
             // Stays busy until the request comes back.
@@ -194,14 +228,23 @@ void TMonitorEngine::EndPings() {
         }
         e.State = StateAt(Table, recNo);
         e.RecNo = recNo;
-        e.Queued = ++QueuedJobs;
-        ++DriveJobs;
+        ++OpenWork;
         TDriveOperations& drives = Drives();
-        Worker.Post([mailbox = Mailbox, this, &drives, e]() mutable {
-            const int status = *e.Status;
+        const int status = *e.Status;
+        if (e.Blocked) {
+            e.State = {true, 0, false};
+            Apply(e, status);
+        } else if (!NeedsDrives(status, e.Config, e.State)) {
+            // Counting a silent pass waits for nobody's drive work.
             EchoReplySteps(status, e.Config, e.State, drives);
-            mailbox->Post([=, this] { Apply(e, status); });
-        });
+            Apply(e, status);
+        } else {
+            e.Queued = ++QueuedJobs;
+            Worker.Post([mailbox = Mailbox, this, &drives, e, status]() mutable {
+                EchoReplySteps(status, e.Config, e.State, drives);
+                mailbox->Post([=, this] { Apply(e, status); });
+            });
+        }
     }
     if (OnPassEnd)
         OnPassEnd();
@@ -219,7 +262,7 @@ void TMonitorEngine::Apply(const TEntry& outcome, int status) {
                            [this, outcome, status] { Apply(outcome, status); });
         return;
     }
-    --DriveJobs;
+    --OpenWork;
     NotBusy(outcome.ID);
     const int recNo = Find(outcome.ID, outcome.RecNo);
     if (recNo == 0 || ConfigAt(Table, recNo) != outcome.Config) {
@@ -246,11 +289,11 @@ void TMonitorEngine::Apply(const TEntry& outcome, int status) {
 
 void TMonitorEngine::Disconnect(const std::string& drive) {
     LastDisconnect[DriveKey(drive)] = ++QueuedJobs;
-    ++DriveJobs;
+    ++OpenWork;
     TDriveOperations& drives = Drives();
     Worker.Post([mailbox = Mailbox, this, &drives, drive] {
         (void)drives.NetDel(drive);  // a failure is ignored, as the editor always did
-        mailbox->Post([this] { --DriveJobs; });
+        mailbox->Post([this] { --OpenWork; });
     });
 }
 

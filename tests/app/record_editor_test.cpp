@@ -28,6 +28,7 @@
 #include "monitor/monitor_cycle.h"
 #include "monitor/net_drive.h"
 #include "tests/app/settings_file_guard.h"
+#include "tests/monitor/headless_program.h"
 #include "tests/support/connection_record.h"
 #include "tests/support/monitor_idle.h"
 
@@ -277,6 +278,8 @@ TEST_F(RecordEditor, OnlyTheFrontButtonAnswersItsAccelerator) {
     // Add mode: Alt+S appends.
     Click(Form->BAdd1);
     Form->EHostName1->SetText("delta");
+    Form->EUserName1->SetText("ud");
+    Form->EUNC1->SetText("sd");
     ASSERT_TRUE(PressAccelerator(Qt::Key_S, Form->BSave1));
     ASSERT_EQ(Table->RecordCount(), 4);
     EXPECT_EQ(At(4).host, "delta");
@@ -369,10 +372,13 @@ TEST_F(RecordEditor, SaveAfterAMonitorPassChangesTheShownRecordAndDropsItsOldDri
 }
 
 TEST_F(RecordEditor, SaveAndDeleteCancelTheTrimmedOldDrive) {
-    Add({"alpha", "", "", "s", " x", 5});
+    // Drives as a hand-edited file may hold them; the editor shows no letter
+    // for " x", so the user picks one.
+    Add({"alpha", "u", "", "s", " x", 5});
     Click(Form->BEdit1);
+    Form->EDrive1->SetItemIndex(7);
     Click(Form->BSave2);
-    Add({"bravo", "", "", "s", "z ", 5});
+    Add({"bravo", "u", "", "s", "z ", 5});
     Click(Form->BDel1);
     Click(Form->BDel2);
     EXPECT_EQ(Cancelled(), (std::vector<std::string>{"x", "z"}));
@@ -420,10 +426,12 @@ TEST_F(RecordEditor, EditOnAnEmptyTableShowsNothingAndSaveAddsARecord) {
     EXPECT_EQ(Form->EDrive1->ItemIndex(), -1);
     EXPECT_EQ(Form->EMaxPing1->Text(), "0");
     Form->EHostName1->SetText("nas");
+    Form->EUserName1->SetText("u");
+    Form->EUNC1->SetText("s");
     Form->EDrive1->SetItemIndex(25);
     Click(Form->BSave2);
     ASSERT_EQ(Table->RecordCount(), 1);
-    ExpectRec(At(1), {"nas", "", "", "", "Z:", 0});
+    ExpectRec(At(1), {"nas", "u", "", "s", "Z:", 0});
     EXPECT_EQ(Cancelled(), std::vector<std::string>{""});
     EXPECT_TRUE(Errors.empty());
 }
@@ -445,38 +453,54 @@ TEST_F(RecordEditor, StoredDriveIsMatchedWithoutCaseAndWrittenAsTheItemOrEmpty) 
         int item;
         const char* saved;
     };
+    // A drive the editor shows no letter for cannot be saved as it is: the
+    // user picks a letter.
     const Case cases[] = {{"y:", 24, "Y:"}, {"Y:", 24, "Y:"}, {"a:", 0, "A:"},
-                          {"Y", -1, ""},    {"1:", -1, ""},   {"", -1, ""}};
+                          {"Y", -1, "Y"},   {"1:", -1, "1:"}, {"", -1, ""}};
+    Add({"host", "u", "", "s", "", 5});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);
-        Add({"host", "", "", "s", c.stored, 5});
+        Errors.clear();
+        Table->SetRecNo(1);
+        Table->Edit();
+        Table->FieldByName("Drive").SetAsString(c.stored);
+        Table->Post();
         Click(Form->BEdit1);
         EXPECT_EQ(Form->EDrive1->ItemIndex(), c.item);
         EXPECT_EQ(Form->EDrive1->ComboBox()->currentText().toStdString(),
                   c.item < 0 ? "" : c.saved);
         Click(Form->BSave2);
         EXPECT_EQ(Table->FieldByName("Drive").AsString(), c.saved);
+        EXPECT_EQ(Errors.size(), c.item < 0 ? 1u : 0u);
+        if (c.item < 0) {
+            EXPECT_EQ(Errors.front(),
+                      "Drive Map: '' is not a drive letter: give A: to Z:, e.g. Y:");
+            EXPECT_TRUE(EditorOpen());
+        }
     }
 }
 
-TEST_F(RecordEditor, SaveRoundsTheNumberHalfToEvenAndHoldsItInTheFieldsRange) {
-    Add({"host", "", "", "s", "Y:", 5});
+TEST_F(RecordEditor, SaveRoundsTheNumberHalfToEvenAndRefusesOneBeyondTheFieldsRange) {
+    Add({"host", "u", "", "s", "Y:", 5});
     struct Case {
         double value;
-        int saved;
+        int saved;  // -1: refused, the stored count stays
     };
-    const Case cases[] = {{2.5, 2}, {3.5, 4},          {2.4, 2},
-                          {0.5, 0}, {1e12, INT32_MAX}, {-1e12, INT32_MIN}};
+    const Case cases[] = {{2.5, 2}, {3.5, 4}, {2.4, 2}, {0.5, 0}, {1e12, -1}, {-1e12, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
+        Errors.clear();
         Click(Form->BEdit1);
+        const int before = Table->FieldByName("MaxPing").AsInteger();
         // A paste, as typing cannot enter a point or a minus.
         Form->EMaxPing1->LineEdit()->setText(QString::number(c.value, 'f', 1));
         ASSERT_EQ(Form->EMaxPing1->Value(), c.value);
         Click(Form->BSave2);
-        EXPECT_EQ(Table->FieldByName("MaxPing").AsInteger(), c.saved);
+        EXPECT_EQ(Table->FieldByName("MaxPing").AsInteger(), c.saved < 0 ? before : c.saved);
+        EXPECT_EQ(Errors.size(), c.saved < 0 ? 1u : 0u);
+        if (c.saved < 0)
+            Click(Form->BClose1);
     }
-    EXPECT_TRUE(Errors.empty());
 }
 
 TEST_F(RecordEditor, EnterInATextBoxPressesOkAndTheEditorStaysOpen) {
@@ -670,6 +694,107 @@ TEST_F(RecordEditor, OkWritesTheBytesTheListCommandsWrite) {
     ASSERT_EQ(ListCommand({"--remove", "2"}, {}, err), 0) << err.toStdString();
     EXPECT_EQ(SettingsBytes(), windowChanged);
     EXPECT_FALSE(windowChanged.isEmpty());
+}
+
+// One refusal for the editor and the list commands: each bad value is fed to
+// the editor through its boxes and to the real program's --add, and both
+// refuse it with the same rule, leaving the list and the file as they were.
+struct BadRecord {
+    const char* name;
+    Rec rec;            // what the user gives
+    const char* rule;   // what both say after the field's name
+    bool typedMaxPing;  // MaxPing typed as text (the box's own count otherwise)
+    const char* maxPing;
+};
+
+void PrintTo(const BadRecord& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class OneRefusal : public RecordEditor, public ::testing::WithParamInterface<BadRecord> {};
+
+TEST_P(OneRefusal, EditorAndListCommandsRefuseTheSameWay) {
+    const BadRecord& c = GetParam();
+    const Rec first{"srv1", "bob", "pw", "data", "Y:", 5};
+    Add(first);
+    // The editor, through its boxes.
+    Click(Form->BAdd1);
+    Form->EHostName1->SetText(c.rec.host);
+    Form->EUserName1->SetText(c.rec.user);
+    Form->EPassword1->SetText(c.rec.password);
+    Form->EUNC1->SetText(c.rec.unc);
+    Form->EDrive1->SetItemIndex(Form->EDrive1->IndexOf(c.rec.drive));
+    if (c.typedMaxPing)
+        Form->EMaxPing1->LineEdit()->setText(c.maxPing);
+    Click(Form->BSave1);
+    ASSERT_EQ(Errors.size(), 1u) << "the editor saved it";
+    EXPECT_TRUE(EditorOpen());
+    EXPECT_EQ(Table->RecordCount(), 1);
+    const std::string& shown = Errors.front();
+    const std::size_t colon = shown.find(": ");
+    ASSERT_NE(colon, std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(colon + 2), c.rule) << shown;
+
+    // The list commands, in the real program.
+    quilvane_test::HeadlessProgram program;
+    ASSERT_TRUE(program.Ready());
+    program.WriteSettings({first});
+    const std::string before = program.ReadSettings();
+    std::vector<std::string> args = {"--add",     "--host",          c.rec.host, "--user",
+                                     c.rec.user,  "--unc",           c.rec.unc,  "--drive",
+                                     c.rec.drive, "--password-stdin"};
+    if (c.typedMaxPing)
+        args.insert(args.end(), {"--max-ping", c.maxPing});
+    const auto r = program.Run(args, c.rec.password + "\n");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(std::string(" ") + c.rule), std::string::npos) << r.err;
+    EXPECT_EQ(program.ReadSettings(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, OneRefusal,
+    ::testing::Values(
+        BadRecord{"EmptyHost", {"", "u", "p", "s", "Z:", 5}, "must not be empty", false, ""},
+        BadRecord{"EmptyUser", {"srv", "", "p", "s", "Z:", 5}, "must not be empty", false, ""},
+        BadRecord{"EmptyShare", {"srv", "u", "p", "", "Z:", 5}, "must not be empty", false, ""},
+        BadRecord{"ShareWithServer",
+                  {"srv", "u", "p", "\\\\srv\\s", "Z:", 5},
+                  "is the share on the server, without the server: e.g. data or "
+                  "data\\reports, not \\\\server\\data",
+                  false,
+                  ""},
+        BadRecord{"NoLetter",
+                  {"srv", "u", "p", "s", "", 5},
+                  "'' is not a drive letter: give A: to Z:, e.g. Y:",
+                  false,
+                  ""},
+        BadRecord{"LetterOfAnotherRecord",
+                  {"srv", "u", "p", "s", "Y:", 5},
+                  "Y: is already the drive of record 1 (srv1, data): give each record a "
+                  "letter of its own",
+                  false,
+                  ""},
+        BadRecord{"MaxPingBeyondItsRange",
+                  {"srv", "u", "p", "s", "Z:", 5},
+                  "'99999999999' is too large (at most 2147483647)",
+                  true,
+                  "99999999999"}),
+    [](const ::testing::TestParamInfo<BadRecord>& info) { return std::string(info.param.name); });
+
+TEST_F(RecordEditor, BoxesHoldNoMoreThanTheirFieldsStore) {
+    Click(Form->BAdd1);
+    const struct {
+        fw::TEdit* box;
+        int size;
+    } boxes[] = {
+        {Form->EHostName1, 16}, {Form->EUserName1, 20}, {Form->EPassword1, 20}, {Form->EUNC1, 50}};
+    for (const auto& b : boxes) {
+        // A paste of 10,000 characters.
+        QApplication::clipboard()->setText(QString(10000, QChar('h')));
+        b.box->LineEdit()->clear();
+        b.box->LineEdit()->paste();
+        EXPECT_EQ(b.box->Text(), std::string(static_cast<std::size_t>(b.size), 'h'));
+    }
 }
 
 }  // namespace

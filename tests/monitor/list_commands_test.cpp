@@ -35,10 +35,11 @@ std::string Contents(const std::string& path) {
     return all.str();
 }
 
-// An --add of a good record, with the given options changed or added.
+// An --add of a good record (on a letter that the bad-input fixture's record
+// leaves free), with the given options changed or added.
 std::vector<std::string> Add(std::vector<std::string> changed) {
     std::vector<std::string> args = {"--add", "--host", "srv",     "--user", "u",
-                                     "--unc", "share",  "--drive", "Y:",     "--password-stdin"};
+                                     "--unc", "share",  "--drive", "Z:",     "--password-stdin"};
     for (std::size_t i = 0; i + 1 < changed.size(); i += 2) {
         const auto it = std::find(args.begin(), args.end(), changed[i]);
         if (it != args.end())

@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "monitor/monitor_engine.h"
+#include "monitor/net_drive.h"
 #include "ping/ping_component.h"
 #include "tests/monitor/engine_fixture.h"
 #include "tests/support/drives_environment.h"
@@ -168,6 +169,27 @@ TEST_F(MonitorEngineShares, MapsKeepsAndDropsRealSharesWhileTheLoopStaysResponsi
     std::printf("event loop late at most %lld ms over four passes\n",
                 static_cast<long long>(watch.WorstMs()));
     EXPECT_LT(watch.WorstMs(), 1000) << "the event loop waited for the network or gvfs";
+}
+
+TEST_F(MonitorEngineShares, TwoRecordsOnOneLetterTheLetterStaysOnTheFirstRecordsShare) {
+    fw::TRxMemoryData table(nullptr, ConnectionFields());
+    for (const char* unc : {"data", "data\\Projects"}) {
+        Append(table, {smb_->Address(), "Q:", unc, 5});
+        const TConnectionRecord f(table);
+        table.Edit();
+        f.UserName.Set(smb_->User());
+        f.Password.Set(smb_->Password());
+        table.Post();
+    }
+    TMonitorEngine engine(table, []() -> TDriveOperations& { return RealDriveOperations(); });
+    for (int pass = 1; pass <= 3; ++pass) {
+        SCOPED_TRACE("pass " + std::to_string(pass));
+        EXPECT_TRUE(engine.StartPass(kEcho));
+        EXPECT_TRUE(RunUntilIdle(engine));
+        EXPECT_EQ(States(table), (std::vector<std::string>{"True/0/True", "True/0/False"}));
+        EXPECT_EQ(PathForDrive("Q:"), smb_->Unc());
+        EXPECT_TRUE(fs::exists(Entry('Q') + "/top.txt")) << "Q: shows the first record's share";
+    }
 }
 
 }  // namespace

@@ -203,6 +203,35 @@ TEST_F(MonitorEngine, ABusyRecordIsLeftAloneAndTicksDuringAPassStartOneMore) {
     EXPECT_EQ(Posted, (std::vector<int>{1, 2}));
 }
 
+TEST_F(MonitorEngine, ALetterOfTwoRecordsStaysWithTheFirstAndTheOtherIsToldOnce) {
+    Append(Table, {"127.0.0.1", "Q:", "s1"});
+    Append(Table, {"127.0.0.1", "q:", "s2"});  // one letter in either case
+    std::vector<std::string> notices;
+    Engine->OnNotice = [&](const std::string& text) { notices.push_back(text); };
+    for (int pass = 1; pass <= 3; ++pass) {
+        ASSERT_TRUE(Engine->StartPass(kEcho));
+        ASSERT_TRUE(quilvane_test::WaitMonitorIdle(*Engine));
+        EXPECT_EQ(States(Table), (std::vector<std::string>{"True/0/True", "True/0/False"}));
+        EXPECT_EQ(Drives.Mapped(),
+                  (std::map<std::string, std::string>{{"Q:", "\\\\127.0.0.1\\s1"}}));
+    }
+    for (const std::string& call : Drives.Log())
+        EXPECT_EQ(call.find("q:"), std::string::npos) << "the second record touched the letter";
+    EXPECT_EQ(notices, std::vector<std::string>{
+                           "record 2 (127.0.0.1, s2) is not mapped: its drive Q: belongs to record "
+                           "1 (127.0.0.1, s1); give each record a letter of its own"});
+
+    // A record that holds the letter keeps it, though an earlier one answers.
+    Table.SetRecNo(1);
+    PostState(Table, {true, 0, false});
+    Table.SetRecNo(2);
+    PostState(Table, {true, 0, true});
+    ASSERT_TRUE(Engine->StartPass(kEcho));
+    ASSERT_TRUE(quilvane_test::WaitMonitorIdle(*Engine));
+    EXPECT_EQ(States(Table)[0], "True/0/False");
+    EXPECT_EQ(notices.size(), 2u) << "told once for each pair";
+}
+
 TEST_F(MonitorEngine, EndsWithinItsBoundWhileANetUseWaits) {
     Append(Table, {"127.0.0.1", "Y:"});
     Drives.SetHold(true);
