@@ -55,10 +55,10 @@ bool WaitReadable(int fd, int timeoutMs) {
     }
 }
 
-// The main thread can be held for a long time where no event loop runs: a
-// monitor pass pings one silent host after another (a second each), a name
-// lookup waits for a DNS server that does not answer, the start-up loads the
-// settings. The watcher sees the signal whatever the main thread is doing:
+// The main thread can be held where no event loop runs: the start-up loads
+// the settings and makes the window, a reload reads the file. (The monitor's
+// pings, look-ups and drive work never hold it.) The watcher sees the signal
+// whatever the main thread is doing:
 // it asks the event loop to end, which it does at once when idle, and when
 // the main thread has not come back within the grace time it ends the
 // process. Either way nothing is written: the headless mode never writes the
