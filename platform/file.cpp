@@ -7,11 +7,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/kernel.h"
 #include "platform/wnet.h"
@@ -277,14 +283,19 @@ DWORD WindowsErrorFromErrno(int err) {
         case ENOSPC:
         case EDQUOT:
             return ERROR_DISK_FULL;
+        case EFBIG:
+            return ERROR_FILE_TOO_LARGE;
         default:
             return ERROR_IO_DEVICE;
     }
 }
 
-int ReadFileContents(const std::string& path, std::string& out, std::size_t maxSize) {
+namespace {
+
+int ReadContents(const std::string& path, std::string& out, std::size_t maxSize, bool ownOnly) {
     out.clear();
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    Fd fd(::open(path.c_str(),
+                 O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (ownOnly ? O_NOFOLLOW : 0)));
     if (fd.get() < 0)
         return errno;
     struct stat st {};
@@ -292,6 +303,8 @@ int ReadFileContents(const std::string& path, std::string& out, std::size_t maxS
         return errno;
     if (!S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (ownOnly && st.st_uid != ::geteuid())
+        return EPERM;
     if (static_cast<std::uintmax_t>(st.st_size) > maxSize)
         return EFBIG;
     char buf[65536];
@@ -309,6 +322,16 @@ int ReadFileContents(const std::string& path, std::string& out, std::size_t maxS
             return EFBIG;
         out.append(buf, static_cast<std::size_t>(n));
     }
+}
+
+}  // namespace
+
+int ReadFileContents(const std::string& path, std::string& out, std::size_t maxSize) {
+    return ReadContents(path, out, maxSize, false);
+}
+
+int ReadPrivateFile(const std::string& path, std::string& out, std::size_t maxSize) {
+    return ReadContents(path, out, maxSize, true);
 }
 
 std::string FileWriteTarget(const std::string& path) {
@@ -338,38 +361,230 @@ int MakeFolders(const std::string& path, unsigned mode) {
     return 0;
 }
 
-bool EnsurePrivateFolder(const std::string& path) {
-    if (path.empty())
+namespace {
+
+// Whether a folder above a private one keeps it private: a user who may write
+// in it could move the private folder away and put one of his own in its
+// place. Root's folders and the user's own are fine, and so is a shared
+// folder with the sticky bit (/tmp), where only an entry's owner may move it;
+// a folder writable by its group only when that group is the user's own.
+bool SafeAncestor(const struct stat& st) {
+    if (st.st_uid != 0 && st.st_uid != ::geteuid())
         return false;
-    // What is there is checked below, whatever made it.
-    (void)MakeFolders(path, 0700);
-    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0)
+    if (st.st_mode & S_ISVTX)
+        return true;
+    if (st.st_mode & S_IWOTH)
         return false;
-    struct stat st {};
-    return ::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() &&
-           ((st.st_mode & 077) == 0 || ::fchmod(fd.get(), 0700) == 0);
+    return !(st.st_mode & S_IWGRP) || st.st_gid == ::getegid();
 }
 
-FileLock::FileLock(const std::string& path, unsigned mode) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+// The first folder of the path to `folder` (resolved, without links) that
+// another user may change, or an empty text when there is none.
+std::string UnsafeAncestor(const std::string& resolved) {
+    struct stat top {};
+    if (::stat("/", &top) != 0 || !SafeAncestor(top))
+        return "/";
+    std::string prefix;
+    std::size_t at = 0;
+    do {
+        const std::size_t slash = resolved.find('/', at + 1);
+        prefix = resolved.substr(0, slash == std::string::npos ? resolved.size() : slash);
+        at = slash;
+        struct stat st {};
+        if (::stat(prefix.empty() ? "/" : prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            !SafeAncestor(st))
+            return prefix.empty() ? "/" : prefix;
+    } while (at != std::string::npos);
+    return {};
+}
+
+}  // namespace
+
+std::string PrivateFolderProblem(const std::string& path) {
+    if (path.empty() || path[0] != '/')
+        return "is not an absolute path";
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    // Nothing is made in folders that another user may change.
+    std::string existing = folder;
+    struct stat st {};
+    while (::stat(existing.c_str(), &st) != 0 && existing.size() > 1)
+        existing = existing.substr(0, std::max<std::size_t>(existing.rfind('/'), 1));
+    char resolved[PATH_MAX];
+    if (::realpath(existing.c_str(), resolved)) {
+        if (const std::string unsafe = UnsafeAncestor(resolved);
+            !unsafe.empty() && existing != folder)
+            return "lies in " + unsafe + ", which another user may change";
+    }
+    // What is there is checked below, whatever made it.
+    (void)MakeFolders(folder, 0700);
+    const std::size_t slash = folder.rfind('/');
+    const std::string parent = slash == 0 ? "/" : folder.substr(0, slash);
+    if (!::realpath(parent.c_str(), resolved))
+        return "cannot be made (" + std::string(std::strerror(errno)) + ")";
+    if (const std::string unsafe = UnsafeAncestor(resolved); !unsafe.empty())
+        return "lies in " + unsafe + ", which another user may change";
+    const std::string name = folder.substr(slash + 1);
+    const std::string real = std::string(resolved) + (resolved[1] ? "/" : "") + name;
+    Fd fd(::open(real.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int err = errno;
+        if (err == ELOOP || (::lstat(real.c_str(), &st) == 0 && S_ISLNK(st.st_mode)))
+            return "is a symbolic link";
+        errno = err;
+        if (errno == ENOTDIR)
+            return "is not a folder";
+        return "cannot be opened (" + std::string(std::strerror(errno)) + ")";
+    }
+    if (::fstat(fd.get(), &st) != 0)
+        return "cannot be examined (" + std::string(std::strerror(errno)) + ")";
+    if (st.st_uid != ::geteuid())
+        return "belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    // Ours but open to others: closed, as it should have been made.
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0)
+        return "is open to other users and cannot be closed to them";
+    return {};
+}
+
+bool EnsurePrivateFolder(const std::string& path) {
+    return PrivateFolderProblem(path).empty();
+}
+
+namespace {
+
+// A lock file is trusted when it is a regular file of the user's own (or
+// root's, who may make it beside a file of his) that no one else may write.
+int CheckLockFile(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EINVAL;
+    if ((st.st_uid != ::geteuid() && st.st_uid != 0) || (st.st_mode & 022) != 0)
+        return EPERM;
+    return 0;
+}
+
+// What a wait for a lock that is busy shares with the thread that waits: the
+// thread takes the lock on its own descriptor and hands it over, or, when the
+// waiter has given up, lets it go again.
+struct LockWait {
+    std::mutex Lock;  // guards the fields below
+    std::condition_variable Done;
+    bool Finished = false;
+    bool Abandoned = false;
+    int Fd = -1;
+    int Error = 0;
+};
+
+}  // namespace
+
+FileLock::FileLock(const std::string& path, unsigned mode, std::chrono::milliseconds timeout,
+                   bool shared) {
+    // Read-only is enough for flock, so a lock file that root made beside a
+    // user's file can still be taken by that user.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
     if (fd_ < 0) {
         error_ = errno;
         return;
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            error_ = errno;
-            ::close(fd_);
-            fd_ = -1;
-            return;
-        }
+    if (const int err = CheckLockFile(fd_)) {
+        Fail(err);
+        return;
     }
+    const int operation = shared ? LOCK_SH : LOCK_EX;
+    int r;
+    do
+        r = ::flock(fd_, operation | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    if (r == 0)
+        return;
+    if (errno != EWOULDBLOCK) {
+        Fail(errno);
+        return;
+    }
+    if (timeout.count() == 0) {
+        Fail(EWOULDBLOCK);
+        return;
+    }
+    if (timeout == std::chrono::milliseconds::max()) {
+        do
+            r = ::flock(fd_, operation);
+        while (r != 0 && errno == EINTR);
+        if (r != 0)
+            Fail(errno);
+        return;
+    }
+    // flock has no time limit of its own: a thread waits on a second open of
+    // the file, and is left to let the lock go should it come after the
+    // caller has given up.
+    auto wait = std::make_shared<LockWait>();
+    const int second =
+        ::open(("/proc/self/fd/" + std::to_string(fd_)).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (second < 0) {
+        Fail(errno);
+        return;
+    }
+    std::thread([wait, second, operation] {
+        int rc;
+        do
+            rc = ::flock(second, operation);
+        while (rc != 0 && errno == EINTR);
+        const int err = rc == 0 ? 0 : errno;
+        std::lock_guard guard(wait->Lock);
+        if (wait->Abandoned || err) {
+            ::close(second);
+        } else {
+            wait->Fd = second;
+        }
+        wait->Error = err;
+        wait->Finished = true;
+        wait->Done.notify_all();
+    }).detach();
+    std::unique_lock guard(wait->Lock);
+    if (!wait->Done.wait_for(guard, timeout, [&] { return wait->Finished; })) {
+        wait->Abandoned = true;
+        guard.unlock();
+        Fail(ETIMEDOUT);
+        return;
+    }
+    if (wait->Error) {
+        guard.unlock();
+        Fail(wait->Error);
+        return;
+    }
+    ::close(fd_);
+    fd_ = wait->Fd;
+}
+
+void FileLock::Fail(int err) {
+    error_ = err;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : fd_(other.fd_), error_(other.error_) {
+    other.fd_ = -1;
 }
 
 FileLock::~FileLock() {
     if (fd_ >= 0)
         ::close(fd_);  // releases the lock
+}
+
+bool FileLockBusy(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    int r;
+    do
+        r = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (r != 0 && errno == EINTR);
+    const bool busy = r != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return busy;
 }
 
 DWORD GetFileAttributesA(LPCSTR lpFileName) {

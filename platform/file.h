@@ -5,6 +5,7 @@
 //
 // Threads: any thread may call.
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -72,28 +73,56 @@ int ReplaceFileContents(const std::string& path, std::string_view data,
 // something other than a folder is in the way).
 int MakeFolders(const std::string& path, unsigned mode);
 
-// A folder of the caller's own at path: made 0700 (with any missing parents)
-// when missing, closed to others when it is ours but open to them. False when
-// it is a link, not a folder, or another user's: a shared folder such as /tmp
-// must not hand our files to whoever made the name first.
+// A folder of the caller's own at path, fit to hold private state (locks,
+// sockets, records, programs to run): made 0700 (with any missing parents)
+// when missing, closed to others when it is ours but open to them. It must be
+// a real folder (not a link), the caller's, and every folder above it must be
+// root's or the caller's and closed to other users' writes (or sticky, as
+// /tmp): a shared folder must not hand our files to whoever made the name
+// first, or let him swap the folder later. An empty text when it is so, else
+// what is wrong with it, to follow the path in a message ("is a symbolic
+// link", "belongs to another user (uid 65534)", ...).
+std::string PrivateFolderProblem(const std::string& path);
+
+// PrivateFolderProblem(path) is empty.
 bool EnsurePrivateFolder(const std::string& path);
 
-// An exclusive lock (flock) on the lock file at path, made with mode when
-// missing, held for the object's life: waits while another process or
-// another open of the file holds it.
+// Reads the file at path as ReadFileContents does, but only a regular file of
+// the caller's own reached without a symbolic link: ELOOP for a link, EPERM
+// for another user's file. For the files of a private folder.
+int ReadPrivateFile(const std::string& path, std::string& out,
+                    std::size_t maxSize = static_cast<std::size_t>(-1));
+
+// A lock (flock) on the lock file at path, made with mode when missing, held
+// for the object's life; exclusive unless `shared`. The file is opened
+// without following a symbolic link and trusted only when it is a regular
+// file of the caller's (or root's) that nobody else may write (else EPERM).
+// Waits at most `timeout` while another process or another open of the file
+// holds it (then ETIMEDOUT; a zero timeout tries once, EWOULDBLOCK). The
+// default waits for good, for locks held only for a short step.
 class FileLock {
 public:
-    FileLock(const std::string& path, unsigned mode);
+    FileLock(const std::string& path, unsigned mode,
+             std::chrono::milliseconds timeout = std::chrono::milliseconds::max(),
+             bool shared = false);
     ~FileLock();
+    FileLock(FileLock&& other) noexcept;
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
+    FileLock& operator=(FileLock&&) = delete;
     bool Held() const { return fd_ >= 0; }
     // The errno of the failure when not held.
     int Error() const { return error_; }
 
 private:
+    void Fail(int err);
+
     int fd_ = -1;
     int error_ = 0;
 };
+
+// Whether some process holds a lock (shared or exclusive) on the lock file at
+// path; false for a missing file or a symbolic link.
+bool FileLockBusy(const std::string& path);
 
 }  // namespace win

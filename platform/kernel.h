@@ -26,6 +26,7 @@ constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
 constexpr DWORD ERROR_ACCESS_DENIED_OTHER_THREAD = 5;
 constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 
 constexpr DWORD SYNCHRONIZE = 0x00100000;
 constexpr DWORD MUTEX_ALL_ACCESS = 0x001F0001;
@@ -52,11 +53,11 @@ UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 
 // Named mutexes: objects of the user's session (every process of this user on
 // this machine that shares its runtime folder, PrivateRuntimeFolder in
-// platform/product.h). A named object exists while any process holds a handle
-// to it and vanishes with its last holder, also when that holder is killed or
-// crashes: a handle is a shared flock on a file named after the object, which
-// the system drops with the process. Names are compared exactly (case counts,
-// as on Windows for object names).
+// platform/product.h; a lock that must hold for every process using a file
+// belongs beside that file instead, FileLock in platform/file.h). A named object exists while any
+// process holds a handle to it and vanishes with its last holder, also when that holder is killed
+// or crashes: a handle is a shared flock on a file named after the object, which the system drops
+// with the process. Names are compared exactly (case counts, as on Windows for object names).
 //
 // The layer's mutexes are named objects only: nothing waits on them and no
 // thread owns them, so bInitialOwner must be FALSE (TRUE fails with

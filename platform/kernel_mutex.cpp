@@ -49,7 +49,7 @@ int FlockRetrying(int fd, int operation) {
 
 // Whether some open of the file at path holds a lock on it (under the guard).
 bool HeldByAnyone(const std::string& path) {
-    const int probe = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int probe = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (probe < 0)
         return false;
     const bool held = FlockRetrying(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;

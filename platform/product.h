@@ -18,15 +18,21 @@ std::string ProductLowerName();
 // "QUILVANE_DRIVES".
 std::string ProductVariable(const std::string& what);
 
-// A folder of the user's runtime area that only the user can enter:
-// $XDG_RUNTIME_DIR/quilvane, or /tmp/quilvane-UID where no runtime folder is
-// set; made 0700 when missing. Empty when no such folder can be had (another
-// user owns it or may write to it).
-std::string PrivateRuntimeFolder();
+// The user's runtime area: $XDG_RUNTIME_DIR where it is a private folder of
+// the user's (platform/file.h, EnsurePrivateFolder: a real folder, the
+// user's, closed to others, in folders no other user may change; made when
+// missing). Where it is not set or fails that rule (a su shell keeps another
+// user's), a folder that no other user can make or change stands in:
+// "runtime-HOST" in the program's folder of the user's cache folder
+// ($XDG_CACHE_HOME, else $HOME/.cache; the home folder of the password
+// database where HOME is not set; HOST is this machine's name, as a home may be shared), e.g.
+// ~/.cache/quilvane/runtime-pc1, made 0700. Empty when no such folder can be
+// had; then `why`, when given, gets the reason for a message.
+std::string UserRuntimeFolder(std::string* why = nullptr);
 
-// The user's runtime area itself: $XDG_RUNTIME_DIR (made when missing), or
-// the private /tmp/quilvane-UID where it is not set. Empty when it cannot be
-// had.
-std::string UserRuntimeFolder();
+// The layer's own folder in the runtime area, UserRuntimeFolder()/quilvane,
+// private as that one is: the home of named mutexes, window handles and
+// message sockets. Empty (with the reason in `why`) when it cannot be had.
+std::string PrivateRuntimeFolder(std::string* why = nullptr);
 
 }  // namespace win

@@ -12,8 +12,10 @@
 //
 // Where no session bus or gvfs daemon can be reached, the first call starts a
 // private session bus with gvfsd and gvfsd-fuse and leaves them running, so
-// drives stay mapped after the program ends; the bus address is recorded in
-// $XDG_RUNTIME_DIR (else /tmp/quilvane-UID) for later runs.
+// drives stay mapped after the program ends. They run, and the bus address is
+// recorded for later runs, only in the user's private runtime area
+// (UserRuntimeFolder in platform/product.h), and only a record of the user's
+// own, not reached through a link, is believed.
 //
 // Threads: any thread may call these functions. Calls are serialised within
 // the process and across processes of the user (a lock file in the drives

@@ -205,9 +205,20 @@ std::string SessionAddress(bool ready) {
     }
     const std::string runtime = UserRuntimeFolder();
     std::string text;
-    if (runtime.empty() || ReadFileContents(runtime + "/" + SessionFileName(), text) != 0)
+    // Only a record of the user's own names the bus: a planted one could lead
+    // the drive calls, and the passwords they send, to a bus of its maker's.
+    if (runtime.empty() || ReadPrivateFile(runtime + "/" + SessionFileName(), text, 4096) != 0)
         return {};
     return text.substr(0, text.find('\n'));
+}
+
+// The record of the private bus, written only over a file of the user's own
+// (never through a link, which the replace would follow).
+bool WriteSessionFile(const std::string& path, const std::string& text) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()))
+        return false;
+    return ReplaceFileContents(path, text) == 0;
 }
 
 bool g_ready = false;
@@ -240,7 +251,7 @@ bool EnsureGvfsSession() {
         // Two lines: the address, then the daemon's process id.
         address = out->substr(0, out->find('\n'));
         bus.p = ConnectBus(address);
-        if (!bus || ReplaceFileContents(sessionFile, *out) != 0)
+        if (!bus || !WriteSessionFile(sessionFile, *out))
             return false;
     }
     // Before anything of GIO runs: its first file object picks the VFS for

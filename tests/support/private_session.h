@@ -17,6 +17,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace quilvane_test {
 
@@ -41,13 +42,21 @@ public:
     ~PrivateSession() {
         if (root_.empty())
             return;
-        std::ifstream session(Runtime() + "/quilvane-session-bus");
-        std::string address, pid;
-        if (std::getline(session, address) && std::getline(session, pid) && !pid.empty() &&
-            pid.find_first_not_of("0123456789") == std::string::npos)
-            ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
-        ::umount2((Runtime() + "/gvfs").c_str(), MNT_DETACH);
+        // The runtime folder, and the stand-in that the program takes in the
+        // home's cache folder where the runtime folder is not fit for it.
+        std::vector<std::string> runtimes = {Runtime()};
         std::error_code ignored;
+        const std::string cache = Home() + "/.cache/quilvane";
+        for (const auto& e : std::filesystem::directory_iterator(cache, ignored))
+            runtimes.push_back(e.path().string());
+        for (const std::string& runtime : runtimes) {
+            std::ifstream session(runtime + "/quilvane-session-bus");
+            std::string address, pid;
+            if (std::getline(session, address) && std::getline(session, pid) && !pid.empty() &&
+                pid.find_first_not_of("0123456789") == std::string::npos)
+                ::kill(static_cast<pid_t>(std::stol(pid)), SIGTERM);
+            ::umount2((runtime + "/gvfs").c_str(), MNT_DETACH);
+        }
         std::filesystem::remove_all(root_, ignored);
     }
 
