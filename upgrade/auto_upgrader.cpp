@@ -136,7 +136,8 @@ TacAutoUpgrader::TacAutoUpgrader(fw::TComponent* AOwner) : TacCustomHTTP(AOwner)
     Wizard.SetLanguage(TacAutoUpgraderLanguage::wlAuto);
     VersionDate = upgrade_info::FormatDate(upgrade_info::Today());
     // The leftover helper of an earlier upgrade.
-    ::unlink(HelperPath().c_str());
+    if (!HelperPath().empty())
+        ::unlink(HelperPath().c_str());
 
     const win::HINSTANCE instance = win::GetModuleHandleA(nullptr);
     win::WNDCLASSA wc{};
@@ -166,18 +167,12 @@ TacAutoUpgrader::~TacAutoUpgrader() {
 }
 
 std::string TacAutoUpgrader::HelperPath() {
+    // The program's private runtime folder (made and checked by the platform
+    // layer: the user's, closed to others, not a link, in folders no other
+    // user may change), so nobody else can put a program of his there.
     static const std::string path = [] {
-        std::string base;
-        if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-            base = runtime;
-        else if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache)
-            base = cache;
-        else if (const char* home = std::getenv("HOME"); home && *home)
-            base = std::string(home) + "/.cache";
-        else
-            base = "/tmp";
-        return base + "/" + win::ProductName() + "-upgrader-" + std::to_string(::geteuid()) +
-               "/Upgrader3";
+        const std::string folder = win::PrivateRuntimeFolder();
+        return folder.empty() ? std::string() : folder + "/Upgrader3";
     }();
     return path;
 }
@@ -616,7 +611,8 @@ void TacAutoUpgrader::RestartApplication(const std::string& Params) {
     const std::string params = Params.empty() ? restartParams_ + digit : Params;
     const std::string helper = HelperPath();
     const win::HRSRC resource = win::FindResourceA(nullptr, "ACUPG", "ACUPG");
-    if (resource && win::EnsurePrivateFolder(helper.substr(0, helper.rfind('/')))) {
+    if (resource && !helper.empty() &&
+        win::EnsurePrivateFolder(helper.substr(0, helper.rfind('/')))) {
         // All or nothing: a helper cut short by a full disk is never started.
         ::unlink(helper.c_str());
         const char* data = win::LockResource(win::LoadResource(nullptr, resource));

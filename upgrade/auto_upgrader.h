@@ -15,8 +15,9 @@
 // place. A file name from a URL that is empty, "." or ".." is refused the
 // same way; nothing is ever written outside the executable's folder.
 //
-// The helper is written into a private folder of this user (HelperPath()),
-// never a shared temporary folder, and removed by the next upgrader created.
+// The helper is written into the private runtime folder of this user
+// (HelperPath()), never a shared temporary folder, and removed by the next
+// upgrader created.
 //
 // The boxes: the question before an upgrade is an info box (dialogs/) with
 // the "ACAUICO" icon; errors and the lost-file question are standard message
@@ -122,7 +123,9 @@ public:
     // program (or raises OnDoOwnCloseAppMethod).
     void RestartApplication(const std::string& Params = {});
 
-    // Where the helper is written: "Upgrader3" in a folder of this user only.
+    // Where the helper is written: "Upgrader3" in the program's private
+    // runtime folder (win::PrivateRuntimeFolder), which no other user can
+    // make, enter or swap; empty where no such folder can be had.
     static std::string HelperPath();
     // The executable's folder with its trailing "/".
     static std::string ProgramFolder();
