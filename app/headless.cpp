@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "ping/icmp_engine.h"
 #include "platform/file.h"
 #include "platform/kernel.h"
+#include "platform/product.h"
 
 namespace quilvane {
 
@@ -257,6 +259,12 @@ int RunHeadless(int argc, char** argv) {
         std::perror("Quilvane: cannot catch SIGTERM and SIGINT");
         return 1;
     }
+    // The toolkit and the gvfs daemons that the drive calls may start take the
+    // runtime area from the environment: they get the one the platform layer
+    // trusts, not another user's (a su shell) or none. (No display needs the
+    // session's own here.)
+    if (const std::string runtime = win::UserRuntimeFolder(); !runtime.empty())
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     g_toolkitMessages = qInstallMessageHandler(&DropRuntimeFolderWarning);
     QApplication qt(argc, argv);
     fw::TApplication application;

@@ -186,6 +186,18 @@ int RecordNumber(const std::string& text, int count, TCommand command) {
     return n;
 }
 
+// The file holds one value a line: a value whose enciphered bytes hold a line
+// break or NUL cannot be stored, and is refused before the file is touched,
+// with the option's name (the store's own message names its key).
+void RefuseUnstorable(const std::string& value, const char* option) {
+    const std::string stored = TzIni::EncryptValue(value);
+    if (stored.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        Refuse(2, std::string(option) +
+                      " holds a character that the settings file cannot store in a line "
+                      "(a control character such as a line break, or one whose enciphered "
+                      "form is one); give it without that character");
+}
+
 // --- the password ----------------------------------------------------------
 
 // The terminal's settings while echo is off, put back by the signal handler
@@ -376,25 +388,71 @@ void PrintJson(fw::TRxMemoryData& table) {
 
 // --- the command -----------------------------------------------------------
 
+// Makes the command's change on a freshly loaded table; returns what the
+// command says when done. The record as it is (an edit) or as the editor's
+// Clear proposes it (an add), with the options' values, must follow the
+// editor's rules; the password is checked when it is given.
+std::string Change(fw::TRxMemoryData& table, const TOptions& o,
+                   const std::optional<std::string>& password) {
+    const TConnectionRecord r(table);
+    if (o.Command == TCommand::Remove) {
+        table.SetRecNo(RecordNumber(o.Number, table.RecordCount(), o.Command));
+        const std::string done = "Removed record " + o.Number + " (" + r.HostName.Value() + ", " +
+                                 r.Drive.Value() + ").";
+        table.Delete();
+        return done;
+    }
+    TRecordInput in{"", "", "", "", "", "5"};
+    int own = 0;
+    if (o.Command == TCommand::Edit) {
+        own = RecordNumber(o.Number, table.RecordCount(), o.Command);
+        table.SetRecNo(own);
+        in = {r.HostName.Value(), r.UserName.Value(), r.Password.Value(),
+              r.UNC.Value(),      r.Drive.Value(),    std::to_string(r.MaxPing.Value())};
+    }
+    const auto take = [](const std::optional<std::string>& option, std::string& value,
+                         const char* name) {
+        if (option) {
+            value = *option;
+            RefuseUnstorable(value, name);
+        }
+    };
+    take(o.Host, in.HostName, "--host");
+    take(o.User, in.UserName, "--user");
+    take(o.UNC, in.UNC, "--unc");
+    take(password, in.Password, "the password");
+    if (o.Drive)
+        in.Drive = NormalDrive(*o.Drive);
+    if (o.MaxPing)
+        in.MaxPing = *o.MaxPing;
+    Check(in, table, own);
+    if (o.Command == TCommand::Edit)
+        table.Edit();
+    else
+        table.Append();
+    r.HostName.Set(in.HostName);
+    r.UserName.Set(in.UserName);
+    r.Password.Set(in.Password);
+    r.UNC.Set(in.UNC);
+    r.Drive.Set(in.Drive);
+    r.MaxPing.Set(static_cast<std::int32_t>(std::stoll(in.MaxPing)));
+    table.Post();
+    return o.Command == TCommand::Add ? "Added record " + std::to_string(table.RecordCount()) + "."
+                                      : "Changed record " + o.Number + ".";
+}
+
 int Run(const TOptions& o) {
     const std::string folder = SettingsFolder();
     const std::string path = SettingsFilePath(folder);
-    const bool changes = o.Command != TCommand::List;
-    const win::FileLock lock = SettingsChangeLock();
-    if (changes && MutexHeld(WindowMonitorMutex)) {
-        Refuse(1,
-               "Quilvane is running with its window, and its next Ok or Exit would write "
-               "its own list over this change. Make the change in the window, or quit it "
-               "(Exit) and run this command again.");
-    }
-
-    TzIni ini(nullptr);
-    SetUpSettingsStore(ini);
-    fw::TRxMemoryData table(nullptr, ConnectionFields());
-    std::string infoFileURL = BuiltInInfoFileURL;
-    LoadSettings(ini, table, infoFileURL, folder);
 
     if (o.Command == TCommand::List) {
+        // A reader takes no lock: a save replaces the file in one step, so
+        // the list is read whole, and never waits for a writer.
+        TzIni ini(nullptr);
+        SetUpSettingsStore(ini);
+        fw::TRxMemoryData table(nullptr, ConnectionFields());
+        std::string infoFileURL = BuiltInInfoFileURL;
+        LoadSettings(ini, table, infoFileURL, folder);
         if (o.Json)
             PrintJson(table);
         else
@@ -405,57 +463,47 @@ int Run(const TOptions& o) {
         return 0;
     }
 
-    const TConnectionRecord r(table);
-    std::string done;
-    if (o.Command == TCommand::Remove) {
-        table.SetRecNo(RecordNumber(o.Number, table.RecordCount(), o.Command));
-        done = "Removed record " + o.Number + " (" + r.HostName.Value() + ", " + r.Drive.Value() +
-               ").";
-        table.Delete();
-    } else {
-        // The record as it is (an edit) or as the editor's Clear proposes it
-        // (an add), with the options' values; the editor's rules decide.
-        TRecordInput in{"", "", "", "", "", "5"};
-        int own = 0;
-        if (o.Command == TCommand::Edit) {
-            own = RecordNumber(o.Number, table.RecordCount(), o.Command);
-            table.SetRecNo(own);
-            in = {r.HostName.Value(), r.UserName.Value(), r.Password.Value(),
-                  r.UNC.Value(),      r.Drive.Value(),    std::to_string(r.MaxPing.Value())};
+    // Every value is checked, and the password asked for, before the lock is
+    // taken: a prompt waits for a person, and must hold up no other command
+    // and no starting window.
+    std::optional<std::string> password;
+    {
+        TzIni ini(nullptr);
+        SetUpSettingsStore(ini);
+        fw::TRxMemoryData table(nullptr, ConnectionFields());
+        std::string infoFileURL = BuiltInInfoFileURL;
+        LoadSettings(ini, table, infoFileURL, folder);
+        Change(table, o, std::nullopt);
+        if (o.Password == TPasswordSource::Stdin) {
+            password = PasswordFromStdin();
+        } else if (o.Password == TPasswordSource::Terminal) {
+            const TConnectionRecord r(table);
+            if (o.Command == TCommand::Edit)
+                table.SetRecNo(RecordNumber(o.Number, table.RecordCount(), o.Command));
+            else
+                table.SetRecNo(table.RecordCount());
+            password = PasswordFromTerminal(r.HostName.Value());
         }
-        const auto take = [](const std::optional<std::string>& option, std::string& value) {
-            if (option)
-                value = *option;
-        };
-        take(o.Host, in.HostName);
-        take(o.User, in.UserName);
-        take(o.UNC, in.UNC);
-        if (o.Drive)
-            in.Drive = NormalDrive(*o.Drive);
-        take(o.MaxPing, in.MaxPing);
-        // Bad values are refused before the password is asked for, and the
-        // password is checked once it is in.
-        Check(in, table, own);
-        if (o.Password != TPasswordSource::Keep) {
-            in.Password = o.Password == TPasswordSource::Stdin ? PasswordFromStdin()
-                                                               : PasswordFromTerminal(in.HostName);
-            Check(in, table, own);
-        }
-        if (o.Command == TCommand::Edit)
-            table.Edit();
-        else
-            table.Append();
-        r.HostName.Set(in.HostName);
-        r.UserName.Set(in.UserName);
-        r.Password.Set(in.Password);
-        r.UNC.Set(in.UNC);
-        r.Drive.Set(in.Drive);
-        r.MaxPing.Set(static_cast<std::int32_t>(std::stoll(in.MaxPing)));
-        table.Post();
-        done = o.Command == TCommand::Add
-                   ? "Added record " + std::to_string(table.RecordCount()) + "."
-                   : "Changed record " + o.Number + ".";
     }
+
+    const win::FileLock lock = SettingsChangeLock(path);
+    if (!lock.Held())
+        Refuse(1, "the list was not changed: " + SettingsLockProblem(path, lock.Error()));
+    if (WindowRunning(path)) {
+        Refuse(1,
+               "Quilvane is running with its window, and its next Ok or Exit would write "
+               "its own list over this change. Make the change in the window, or quit it "
+               "(Exit) and run this command again.");
+    }
+
+    // The file as it is now, under the lock: another command may have
+    // changed it while this one asked for the password.
+    TzIni ini(nullptr);
+    SetUpSettingsStore(ini);
+    fw::TRxMemoryData table(nullptr, ConnectionFields());
+    std::string infoFileURL = BuiltInInfoFileURL;
+    LoadSettings(ini, table, infoFileURL, folder);
+    const std::string done = Change(table, o, password);
     SaveSettings(ini, table, infoFileURL);
     std::printf("%s Saved to %s.\n", done.c_str(), path.c_str());
     if (MutexHeld(HeadlessMonitorMutex))

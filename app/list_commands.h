@@ -19,9 +19,13 @@
 // window's Ok uses, so it is byte for byte what the window writes for the
 // same records, and a save is all or nothing.
 //
-// A running monitor of the same user: while a window instance runs, a change
-// is refused (its next Ok or Exit writes its own list over the file); the
-// user makes the change in the window, or quits it first. A headless monitor
+// A running monitor: while a window instance runs on the same settings file
+// (whatever its runtime folder: the guard lives beside the file), a change is
+// refused (its next Ok or Exit writes its own list over the file); the user
+// makes the change in the window, or quits it first. Changes of several
+// commands are made one at a time under the settings lock beside the file;
+// values are checked and the password asked for before that lock is taken, so
+// a prompt holds up no one, and --list takes no lock at all. A headless monitor
 // watches the settings file and reloads the list when it changes (see
 // app/headless.h), so a change reaches it at once.
 //
@@ -29,9 +33,10 @@
 
 namespace quilvane {
 
-// The names of the named mutexes that a running monitor holds for its life
-// (win::CreateMutexA): one for the window, one for the headless mode.
-inline constexpr const char* WindowMonitorMutex = "QuilvaneWindowMonitor";
+// The name of the named mutex that a headless monitor holds for its life
+// (win::CreateMutexA), so that a list command can say that it takes the change
+// up. (A window's guard lives beside the settings file: WindowRunningGuard in
+// app/settings_file.h.)
 inline constexpr const char* HeadlessMonitorMutex = "QuilvaneHeadlessMonitor";
 
 // Whether a process of this user holds the named mutex `name`, asked without

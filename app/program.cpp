@@ -7,16 +7,19 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "app/display_check.h"
 #include "app/headless.h"
+#include "app/install_location.h"
 #include "app/list_commands.h"
 #include "app/main_form.h"
 #include "app/settings_file.h"
 #include "framework/application.h"
 #include "platform/kernel.h"
+#include "platform/product.h"
 
 namespace quilvane {
 
@@ -90,6 +93,15 @@ int RunProgram(int argc, char** argv) {
             return 2;
         }
     }
+    // Named mutexes, window handles and message sockets live in the private
+    // runtime folder; without one the single-instance guard could not work,
+    // and a silent end would look like success to a service manager.
+    std::string why;
+    if (win::PrivateRuntimeFolder(&why).empty()) {
+        std::fprintf(stderr, "Quilvane cannot start: no private runtime folder can be had: %s\n",
+                     why.c_str());
+        return 1;
+    }
     if (headless)
         return RunHeadless(argc, argv);
 
@@ -103,10 +115,21 @@ int RunProgram(int argc, char** argv) {
     // Held for the program's life: the list commands refuse to change the
     // file under a window whose next Ok would write over it. Said under their
     // lock, so a change either sees it or is done before the window loads.
-    const win::HANDLE windowRunning = [] {
-        const win::FileLock lock = SettingsChangeLock();
-        return win::CreateMutexA(nullptr, win::FALSE, WindowMonitorMutex);
-    }();
+    // Both live beside the settings file, so a command under another runtime
+    // folder sees them too.
+    const std::string settings = SettingsFilePath(SettingsFolder());
+    std::optional<win::FileLock> windowRunning;
+    {
+        const win::FileLock lock = SettingsChangeLock(settings);
+        if (lock.Held())
+            windowRunning.emplace(WindowRunningGuard(settings));
+        const int err = !lock.Held() ? lock.Error() : windowRunning->Error();
+        if (err) {
+            std::fprintf(stderr, "Quilvane cannot start: %s\n",
+                         SettingsLockProblem(settings, err).c_str());
+            return 1;
+        }
+    }
     QApplication qt(argc, argv);
     // The same picture as the desktop entry's icon, which the desktop finds by
     // the entry's name.
@@ -128,8 +151,6 @@ int RunProgram(int argc, char** argv) {
         return 1;
     }
     Application->Run();
-    if (windowRunning)
-        win::CloseHandle(windowRunning);
     return 0;
 }
 

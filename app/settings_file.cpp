@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <utility>
@@ -15,7 +17,6 @@
 #include "ini/ini_text.h"
 #include "monitor/connection_table.h"
 #include "monitor/monitor_cycle.h"
-#include "platform/product.h"
 
 namespace quilvane {
 namespace {
@@ -67,10 +68,33 @@ void SetUpSettingsStore(TzIni& ini) {
     ini.SetEncryptValues(true);
 }
 
-win::FileLock SettingsChangeLock() {
-    const std::string folder = win::PrivateRuntimeFolder();
-    // An empty path is refused, so no lock is held without the folder.
-    return win::FileLock(folder.empty() ? std::string() : folder + "/settings.lock", 0600);
+win::FileLock SettingsChangeLock(const std::string& settingsPath) {
+    return win::FileLock(settingsPath + ".lock", 0644, SettingsLockWait);
+}
+
+win::FileLock WindowRunningGuard(const std::string& settingsPath) {
+    return win::FileLock(settingsPath + ".running", 0644, std::chrono::seconds(2), true);
+}
+
+bool WindowRunning(const std::string& settingsPath) {
+    return win::FileLockBusy(settingsPath + ".running");
+}
+
+std::string SettingsLockProblem(const std::string& settingsPath, int err) {
+    switch (err) {
+        case ETIMEDOUT:
+            return "another Quilvane process has been changing " + settingsPath + " for " +
+                   std::to_string(SettingsLockWait.count()) + " seconds (it holds " + settingsPath +
+                   ".lock); try again when it is done";
+        case ELOOP:
+        case EPERM:
+        case EINVAL:
+            return "the lock files beside " + settingsPath +
+                   " (.lock, .running) must be regular files of this user's that no one else "
+                   "may write, not links; remove the ones in the way";
+        default:
+            return "cannot lock " + settingsPath + ": " + std::strerror(err);
+    }
 }
 
 std::string SettingsFilePath(const std::string& exeDir) {

@@ -18,6 +18,7 @@
 //
 // Threads: main thread only.
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -37,12 +38,33 @@ inline constexpr const char* BuiltInInfoFileURL =
 // settings file sets its store up so, and then writes what Ok writes.
 void SetUpSettingsStore(TzIni& ini);
 
-// The lock of this user's processes around a change of the settings file
-// made from outside the window: the list commands hold it from the test for a
-// running window to the save, and a starting window holds it while it says
-// that it runs, so a window either is seen, or loads the changed file. Not
-// held (Held() false) where the user's runtime folder cannot be had.
-win::FileLock SettingsChangeLock();
+// How long a list command or a starting window waits for another one's change
+// of the settings file before it gives up with a word.
+inline constexpr std::chrono::seconds SettingsLockWait{10};
+
+// The locks that guard the settings file live beside it, so every process
+// that uses the file sees them, whatever its runtime folder: "Quilvane.ini.lock"
+// and "Quilvane.ini.running" (mode 0644, empty; opened without following a
+// link and trusted only as a regular file of the user's or root's that no one
+// else may write: platform/file.h, FileLock).
+//
+// SettingsChangeLock: the lock around a change of the settings file made from
+// outside the window. The list commands hold it from the test for a running
+// window to the save (never while they ask for a password), and a starting
+// window holds it while it says that it runs, so a window either is seen, or
+// loads the changed file. Waits at most SettingsLockWait; not held (Held()
+// false, with the errno in Error()) when it cannot be had.
+win::FileLock SettingsChangeLock(const std::string& settingsPath);
+
+// The window's "running" guard: a shared lock held for the window's life, so
+// several windows may share a file and every list command sees them.
+win::FileLock WindowRunningGuard(const std::string& settingsPath);
+
+// Whether a window holds its running guard for the settings file.
+bool WindowRunning(const std::string& settingsPath);
+
+// A sentence for a settings lock that could not be had (its errno).
+std::string SettingsLockProblem(const std::string& settingsPath, int err);
 
 // "Quilvane.ini" in exeDir (with or without its trailing "/").
 std::string SettingsFilePath(const std::string& exeDir);

@@ -102,19 +102,21 @@ public:
     // program's standard error comes through NextLine too.
     // `without` names variables the program's environment lacks.
     bool Start(const std::vector<std::string>& wrapper = {}, bool withErrors = false,
-               const std::vector<std::string>& without = {}) {
+               const std::vector<std::string>& without = {},
+               const std::vector<std::string>& overrides = {},
+               const std::vector<std::string>& extraArgs = {"--headless"}) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
             return false;
         std::vector<std::string> args = wrapper;
         args.push_back(root_ + "/bin/quilvane");
-        args.push_back("--headless");
+        args.insert(args.end(), extraArgs.begin(), extraArgs.end());
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
         if (withErrors)
             posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-        pid_ = Spawn(args, actions, without);
+        pid_ = Spawn(args, actions, without, overrides);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         if (pid_ < 0) {
@@ -134,9 +136,11 @@ public:
     // Runs the program's copy with `args` in the program's environment, with
     // `input` on its standard input (then closed), to its end (bounded).
     // `whileRunning`, when given, is called with the process id once `input`
-    // has been written, before standard input is closed.
+    // has been written, before standard input is closed. `overrides` ("NAME=value")
+    // replace or add variables of the environment. Any thread may run commands.
     Result Run(const std::vector<std::string>& args, const std::string& input = {},
-               const std::function<void(pid_t)>& whileRunning = {}) {
+               const std::function<void(pid_t)>& whileRunning = {},
+               const std::vector<std::string>& overrides = {}) {
         Result result;
         int in[2], out[2], err[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
@@ -149,7 +153,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        const pid_t pid = Spawn(command, actions);
+        const pid_t pid = Spawn(command, actions, {}, overrides);
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
         ::close(out[1]);
@@ -258,7 +262,8 @@ public:
             if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "QT_QPA_PLATFORM" ||
                 name == "DBUS_SESSION_BUS_ADDRESS" || name == "HOME" || name == "XDG_RUNTIME_DIR" ||
                 name == "XDG_CONFIG_HOME" || name == "XDG_CONFIG_DIRS" ||
-                name == "QUILVANE_DRIVES" || name == "QUILVANE_ICMP_LIBRARY")
+                name == "XDG_CACHE_HOME" || name == "QUILVANE_DRIVES" ||
+                name == "QUILVANE_ICMP_LIBRARY")
                 continue;
             env.push_back(entry);
         }
@@ -272,14 +277,24 @@ public:
 
 private:
     pid_t Spawn(std::vector<std::string> args, const posix_spawn_file_actions_t& actions,
-                const std::vector<std::string>& without = {}) const {
+                const std::vector<std::string>& without = {},
+                const std::vector<std::string>& overrides = {}) const {
         std::vector<std::string> env = Environment();
+        const auto named = [](const std::vector<std::string>& list, const std::string& name) {
+            return std::any_of(list.begin(), list.end(), [&](const std::string& e) {
+                return e.substr(0, e.find('=')) == name;
+            });
+        };
         std::vector<char*> envp;
         for (auto& e : env) {
-            if (std::find(without.begin(), without.end(), e.substr(0, e.find('='))) ==
-                without.end())
+            const std::string name = e.substr(0, e.find('='));
+            if (std::find(without.begin(), without.end(), name) == without.end() &&
+                !named(overrides, name))
                 envp.push_back(e.data());
         }
+        std::vector<std::string> added = overrides;
+        for (auto& e : added)
+            envp.push_back(e.data());
         envp.push_back(nullptr);
         std::vector<char*> argv;
         for (auto& a : args)

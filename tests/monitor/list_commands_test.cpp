@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -16,9 +17,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "platform/kernel.h"
 #include "tests/monitor/headless_program.h"
@@ -136,6 +142,27 @@ TEST_P(ListCommandsBadInput, RefusedWithMessageAndFileUnchanged) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Contents(program.SettingsFile()), before);
+    // One line, whatever the value held.
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(std::count_if(r.err.begin(), r.err.end(),
+                            [](char ch) { return static_cast<unsigned char>(ch) < 0x20; }),
+              1)
+        << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+}
+
+// A value of `size` bytes, all of them printable but for `byte`, whose
+// enciphered form holds a line break or NUL (values under two bytes are
+// stored in clear).
+std::string EnciphersToALineBreak(char byte) {
+    for (char first = 'a'; first <= 'z'; ++first) {
+        for (const std::string& value : {std::string{first, byte}, std::string{byte, first}}) {
+            const std::string stored = TzIni::EncryptValue(value);
+            if (stored.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+                return value;
+        }
+    }
+    return std::string(1, byte) + "\r";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -190,7 +217,20 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"ListWithField", {"--list", "--host", "h"}, "", 2, "takes no record fields"},
         BadInputCase{
             "JsonWithoutList", {"--remove", "1", "--json"}, "", 2, "--json goes with --list"},
-        BadInputCase{"UnknownOption", {"--list", "--colour"}, "", 2, "unknown option '--colour'"}),
+        BadInputCase{"UnknownOption", {"--list", "--colour"}, "", 2, "unknown option '--colour'"},
+        BadInputCase{"UserLoneCarriageReturn", Add({"--user", "\r"}), "pw\n", 2,
+                     "--user holds a character that the settings file cannot store"},
+        BadInputCase{"UncLineFeed", Add({"--unc", "\n"}), "pw\n", 2,
+                     "--unc holds a character that the settings file cannot store"},
+        BadInputCase{"HostEnciphersToALineBreak", Add({"--host", EnciphersToALineBreak('\x13')}),
+                     "pw\n", 2, "--host holds a character that the settings file cannot store"},
+        BadInputCase{"EditHostEnciphersToALineBreak",
+                     {"--edit", "1", "--host", EnciphersToALineBreak('\x19')},
+                     "",
+                     2,
+                     "--host holds a character that the settings file cannot store"},
+        BadInputCase{"PasswordEnciphersToALineBreak", Add({}), EnciphersToALineBreak('\x1E') + "\n",
+                     2, "the password holds a character that the settings file cannot store"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ListCommands, AFileThatCannotBeReadOrWrittenIsLeftAsItIs) {
@@ -310,6 +350,12 @@ TEST_F(ListCommands, PasswordFromTheTerminalIsNotEchoed) {
     };
     readUntil("Password for srv: ");
     ASSERT_NE(screen.find("Password for srv: "), std::string::npos) << screen;
+    // A command waiting for a person holds no lock: a reader and another
+    // change go through meanwhile, each within Run's bound.
+    const auto listed = program_.Run({"--list"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    const auto other = program_.Run(Add({"--host", "other", "--drive", "Z:"}), "pw2\n");
+    EXPECT_EQ(other.status, 0) << other.err;
     termios now{};
     ASSERT_EQ(::tcgetattr(terminal, &now), 0);
     EXPECT_EQ(now.c_lflag & ECHO, 0u) << "echo is on while the password is typed";
@@ -329,18 +375,19 @@ TEST_F(ListCommands, PasswordFromTheTerminalIsNotEchoed) {
     ::close(terminal);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
     EXPECT_EQ(screen.find("Typed-Secret"), std::string::npos) << screen;
-    ASSERT_EQ(program_.Records().size(), 1u);
-    EXPECT_EQ(program_.Records()[0].password, "Typed-Secret");
+    // Made on the file as it was when the password came: both are kept.
+    ASSERT_EQ(program_.Records().size(), 2u);
+    EXPECT_EQ(program_.Records()[0].host, "other");
+    EXPECT_EQ(program_.Records()[1].password, "Typed-Secret");
 }
 
-// A window instance of the same user holds its named object; the test holds
-// it in the window's place.
+// A window holds its running guard beside the settings file; the test holds
+// it in the window's place, from another runtime folder than the commands'.
 TEST_F(ListCommands, WhileAWindowRunsChangesAreRefusedAndListingWorks) {
     program_.WriteSettings({{"srv1", "bob", "pw", "data", "Y:", 5}});
     const std::string before = Contents(program_.SettingsFile());
-    ::setenv("XDG_RUNTIME_DIR", program_.Runtime().c_str(), 1);
-    const win::HANDLE window = win::CreateMutexA(nullptr, win::FALSE, quilvane::WindowMonitorMutex);
-    ASSERT_NE(window, nullptr);
+    std::optional<win::FileLock> window(quilvane::WindowRunningGuard(program_.SettingsFile()));
+    ASSERT_TRUE(window->Held()) << window->Error();
     for (const auto& args : std::vector<std::vector<std::string>>{
              Add({}), {"--edit", "1", "--max-ping", "3"}, {"--remove", "1"}}) {
         const auto r = program_.Run(args, "pw\n");
@@ -353,11 +400,70 @@ TEST_F(ListCommands, WhileAWindowRunsChangesAreRefusedAndListingWorks) {
     EXPECT_EQ(list.status, 0);
     EXPECT_NE(list.out.find("srv1"), std::string::npos);
 
-    win::CloseHandle(window);
-    ::unsetenv("XDG_RUNTIME_DIR");
+    window.reset();
     const auto r = program_.Run({"--remove", "1"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(program_.Records().empty());
+}
+
+// Two runtime folders of the same user, as two logins or a su shell give.
+std::pair<std::string, std::string> TwoRuntimeFolders(const HeadlessProgram& program) {
+    const std::string a = program.Runtime() + "/a", b = program.Runtime() + "/b";
+    ::mkdir(a.c_str(), 0700);
+    ::mkdir(b.c_str(), 0700);
+    return {a, b};
+}
+
+TEST_F(ListCommands, ConcurrentAddsFromTwoRuntimeFoldersAreAllKept) {
+    const auto [a, b] = TwoRuntimeFolders(program_);
+    constexpr int kAdds = 10;
+    std::vector<HeadlessProgram::Result> results(kAdds);
+    std::vector<std::thread> adds;
+    for (int i = 0; i < kAdds; ++i) {
+        adds.emplace_back([&, i] {
+            const std::string drive(1, static_cast<char>('D' + i));
+            results[i] = program_.Run(Add({"--host", "srv" + std::to_string(i), "--drive", drive}),
+                                      "pw\n", {}, {"XDG_RUNTIME_DIR=" + (i % 2 ? a : b)});
+        });
+    }
+    for (std::thread& t : adds)
+        t.join();
+    for (int i = 0; i < kAdds; ++i)
+        EXPECT_EQ(results[i].status, 0) << i << ": " << results[i].err;
+    std::set<std::string> hosts;
+    for (const ConnectionRecord& r : program_.Records())
+        hosts.insert(r.host);
+    EXPECT_EQ(hosts.size(), static_cast<std::size_t>(kAdds));
+}
+
+// The real window (on the offscreen platform) under one runtime folder, the
+// commands under another: the window's rule holds, nothing is accepted that
+// its Exit would write over.
+TEST_F(ListCommands, AWindowUnderAnotherRuntimeFolderIsSeen) {
+    program_.WriteSettings({{"srv1", "bob", "pw", "data", "Y:", 5}});
+    const auto [a, b] = TwoRuntimeFolders(program_);
+    ASSERT_TRUE(
+        program_.Start({}, true, {}, {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + a}, {}));
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+        running = quilvane::WindowRunning(program_.SettingsFile());
+        if (!running)
+            std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(running) << "the window did not start";
+    const std::string before = Contents(program_.SettingsFile());
+    auto r = program_.Run(Add({}), "pw\n", {}, {"XDG_RUNTIME_DIR=" + b});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Make the change in the window"), std::string::npos) << r.err;
+    EXPECT_EQ(Contents(program_.SettingsFile()), before);
+    r = program_.Run({"--list"}, "", {}, {"XDG_RUNTIME_DIR=" + b});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("srv1"), std::string::npos);
+
+    program_.Stop(SIGKILL);
+    r = program_.Run(Add({}), "pw\n", {}, {"XDG_RUNTIME_DIR=" + b});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(program_.Records().size(), 2u);
 }
 
 // The next line that holds `text`, or nothing within `timeout`.
@@ -420,6 +526,114 @@ TEST_F(ListCommands, HeadlessMonitorTakesChangesUpAtOnce) {
     program_.WriteSettings({{"127.0.0.2", "u", "pw", "s", "R:", 5}});
     ASSERT_TRUE(LineWith(program_, ": 1 record", 10s, &seen)) << seen;
     ASSERT_TRUE(LineWith(program_, "HostName=127.0.0.2", 20s, &seen)) << seen;
+}
+
+// --- the runtime folder against another user ------------------------------
+
+constexpr uid_t kNobody = 65534;
+
+// Runs `plant` in a child process as nobody; false when it failed.
+bool AsNobody(const std::function<bool()>& plant) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(10);
+        ::_exit(plant() ? 0 : 1);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The names, owners and modes of a folder's entries.
+std::string Listing(const std::string& folder) {
+    std::set<std::string> entries;
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(folder, error)) {
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        entries.insert(e.path().filename().string() + ":" + std::to_string(st.st_uid) + ":" +
+                       std::to_string(st.st_mode));
+    }
+    std::string all;
+    for (const std::string& e : entries)
+        all += e + " ";
+    return all;
+}
+
+// A su shell keeps the runtime folder of the user who logged in: his folder,
+// in which he has put links to what he would like root to write or read.
+class ForeignRuntimeFolder : public ListCommands {
+protected:
+    void SetUp() override {
+        ListCommands::SetUp();
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to act as another user";
+        // His folders lie beside the program's, where he can reach them.
+        const std::string base = std::filesystem::path(program_.Runtime()).parent_path();
+        ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
+        His = base + "/his-run";
+        ASSERT_EQ(::mkdir(His.c_str(), 0700), 0);
+        ASSERT_EQ(::chown(His.c_str(), kNobody, kNobody), 0);
+        Bait = base + "/bait";
+        std::ofstream(Bait) << "root's own";
+        ASSERT_EQ(::chmod(Bait.c_str(), 0600), 0);
+        ASSERT_TRUE(AsNobody([&] {
+            return ::symlink(Bait.c_str(), (His + "/quilvane-session-bus").c_str()) == 0 &&
+                   ::mkdir((His + "/his").c_str(), 0777) == 0 &&
+                   ::symlink((His + "/his").c_str(), (His + "/quilvane").c_str()) == 0;
+        }));
+        Before = Listing(His) + Listing(His + "/his");
+    }
+    void TearDown() override {
+        if (!His.empty()) {
+            EXPECT_EQ(Listing(His) + Listing(His + "/his"), Before) << "his folder was changed";
+            EXPECT_EQ(Contents(Bait), "root's own");
+        }
+    }
+
+    std::string His, Bait, Before;
+};
+
+TEST_F(ForeignRuntimeFolder, HeadlessMonitorsFromAFolderOfItsOwn) {
+    // A host that answers: the monitor maps its drive, which needs the gvfs
+    // session and its record.
+    program_.WriteSettings({{"127.0.0.1", "u", "pw", "s", "Q:", 5}});
+    ASSERT_TRUE(program_.Start({}, true, {}, {"XDG_RUNTIME_DIR=" + His}));
+    std::string seen;
+    EXPECT_TRUE(LineWith(program_, "HostName=127.0.0.1 Connected=True", 30s, &seen)) << seen;
+    EXPECT_EQ(seen.find("XDG_RUNTIME_DIR"), std::string::npos) << seen;
+    const int status = program_.Stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // The private gvfs session went into the stand-in folder in root's home.
+    std::string record;
+    for (const auto& e : std::filesystem::directory_iterator(
+             std::filesystem::path(program_.Runtime()).parent_path() / "home/.cache/quilvane")) {
+        if (std::filesystem::exists(e.path() / "quilvane-session-bus"))
+            record = Contents((e.path() / "quilvane-session-bus").string());
+    }
+    EXPECT_NE(record.find("unix:"), std::string::npos) << "no private session was recorded";
+}
+
+TEST_F(ForeignRuntimeFolder, WithoutAnySafeFolderEveryStartSaysSoAndEndsWithOne) {
+    // His home too: nothing of root's can be kept safely.
+    const std::string home = std::filesystem::path(His).parent_path().string() + "/his-home";
+    ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+    ASSERT_EQ(::chown(home.c_str(), kNobody, kNobody), 0);
+    const std::vector<std::string> env = {"XDG_RUNTIME_DIR=" + His, "HOME=" + home,
+                                          "QT_QPA_PLATFORM=offscreen"};
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--headless"}, {}, {"/autorun"}}) {
+        const auto r = program_.Run(args, "", {}, env);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("no private runtime folder"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(home), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(home));
+    // The list commands need no runtime folder: they still work.
+    const auto r = program_.Run(Add({}), "pw\n", {}, env);
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace
