@@ -32,16 +32,32 @@
 // non-leading "." are written %XX). Setting a value (REG_SZ or REG_EXPAND_SZ
 // only) writes an entry whose Exec line is the value's command line (Windows
 // quoting: "C:\a b\x.exe" /y) re-quoted by the Desktop Entry rules, so a path
-// with blanks stays one argument; reading a value reads the entry's Exec line
-// back (unescaped, as the entry holds it, also for entries that someone else
-// wrote; an entry marked Hidden=true counts as absent); deleting it removes
-// the entry. The key always exists. RunOnce has no counterpart on the desktop
-// (nothing runs a command once at the next login and forgets it): its values
-// are kept in the hive like any other, so a program sees what it wrote, but
-// nothing is started from them.
+// with blanks stays one argument: each argument that needs it goes in double
+// quotes with ", `, $ and \ backslash-escaped, then the whole line gets the
+// string escapes (\\, \n, \t, \r) and "%" becomes "%%", so GLib, `gio launch`
+// and systemd's autostart generator all run exactly those arguments. A
+// command line that an Exec line cannot hold so that every reader runs the
+// same (bytes that are not UTF-8; a control character other than tab, line
+// feed and carriage return; a backslash, which systemd's generator unescapes
+// once more than GLib; a program name holding "=" that needs `env`, below) is
+// refused with ERROR_BAD_PATHNAME
+// and no entry is written, rather than a wrong one. A program name holding
+// "%", a quote or a control character is started through `env`: GLib and
+// systemd look the program up before "%%" becomes "%", and systemd starts no
+// program whose name holds a quote or control character. (systemd's generator
+// up to at least version 252 keeps the backslash that escapes "`" or "$" in
+// the unit it writes; systemd then refuses that unit rather than run another
+// program, while GLib runs the entry as written.) A hive larger than MaxHiveSize is refused
+// (ERROR_FILE_TOO_LARGE for reads and writes of its keys) before it is read into memory. Reading a
+// value reads the entry's Exec line back (unescaped, as the entry holds it, also for entries that
+// someone else wrote; an entry marked Hidden=true counts as absent); deleting it removes the entry.
+// The key always exists. RunOnce has no counterpart on the desktop (nothing runs a command once at
+// the next login and forgets it): its values are kept in the hive like any other, so a program sees
+// what it wrote, but nothing is started from them.
 //
 // Threads: any thread may call; handles may be used from any thread.
 
+#include <cstddef>
 #include <string>
 
 #include "platform/kernel.h"
@@ -68,6 +84,10 @@ constexpr DWORD REG_BINARY = 3;
 constexpr DWORD REG_DWORD = 4;
 
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
+
+// The largest hive file read, as for the settings file.
+constexpr std::size_t MaxHiveSize = 64u << 20;
 
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -40,11 +41,53 @@ std::string AutostartPath(Root root, std::string_view name) {
     return folder + "/" + file;
 }
 
+// Whether text is well-formed UTF-8 (no overlong forms, surrogates or code
+// points above U+10FFFF).
+bool IsUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        if (length == 0 || c > 0xF4 || i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        if (length >= 3) {
+            const auto c1 = static_cast<unsigned char>(text[i + 1]);
+            if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 >= 0xA0) || (c == 0xF0 && c1 < 0x90) ||
+                (c == 0xF4 && c1 >= 0x90))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// Whether every argument can stand in an Exec line so that every reader
+// starts the same: the entry is UTF-8 text; a control character other than
+// tab, line feed and carriage return has no escape that the readers agree on;
+// and systemd's autostart generator (252) unescapes a backslash once more than
+// GLib does, so no way of writing one reaches both as the same argument.
+bool FitsExecLine(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        for (const char c : arg) {
+            const auto byte = static_cast<unsigned char>(c);
+            if ((byte < 0x20 && c != '\t' && c != '\n' && c != '\r') || byte == 0x7F || c == '\\')
+                return false;
+        }
+        if (!IsUtf8(arg))
+            return false;
+    }
+    return !args.empty();
+}
+
 // The Exec line for the arguments, quoted by the Desktop Entry rules: an
 // argument with a reserved character is put in double quotes with ", `, $
-// and \ escaped; "%" is doubled, as it would start a field code.
+// and \ escaped; "%" is doubled, as it would start a field code. The string
+// escapes (EscapeDesktopString) come on top, when the line is written.
 std::string DesktopExec(const std::vector<std::string>& args) {
-    static constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+    static constexpr std::string_view kReserved = " \t\n\r\"'\\><~|&;$*?#()`";
     std::string exec;
     for (const std::string& arg : args) {
         if (!exec.empty())
@@ -121,7 +164,7 @@ std::string UnescapeDesktopString(std::string_view text) {
 // Hidden=true (which the autostart rules treat as deleted).
 std::optional<std::string> ReadAutostart(const std::string& path, int& err) {
     std::string text;
-    err = ReadFileContents(path, text);
+    err = ReadFileContents(path, text, MaxHiveSize);
     if (err == ENOENT)
         err = 0;
     if (err || text.empty())
@@ -195,11 +238,30 @@ LONG SetAutostart(const OpenKey& key, std::string_view name, DWORD type, std::st
     const std::string path = AutostartPath(key.root, name);
     if (path.empty())
         return ERROR_FILE_NOT_FOUND;
+    std::vector<std::string> args = CommandLineToArgvA(data);
+    if (!FitsExecLine(args))
+        return ERROR_BAD_PATHNAME;
+    // GLib and systemd's autostart generator look the program up by its name
+    // as the line holds it, before "%%" becomes "%", so a program whose name
+    // holds "%" would never be found; and systemd refuses to start a program
+    // whose name holds a quote or a control character, though it passes them
+    // in arguments. `env` (which both find on the PATH) starts such a program
+    // with the same arguments. env takes an argument holding "=" for a
+    // variable, so such a name cannot be written at all.
+    const bool plainName = std::none_of(args[0].begin(), args[0].end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return c == '%' || c == '"' || c == '\'' || byte < 0x20 || byte == 0x7F;
+    });
+    if (!plainName) {
+        if (args[0].find('=') != std::string::npos)
+            return ERROR_BAD_PATHNAME;
+        args.insert(args.begin(), "env");
+    }
     if (const int err = MakeFolders(FolderOf(path), key.root == Root::LocalMachine ? 0755 : 0700))
         return Code(err);
     const std::string entry =
         "[Desktop Entry]\nType=Application\nName=" + EscapeDesktopString(name) +
-        "\nExec=" + EscapeDesktopString(DesktopExec(CommandLineToArgvA(data))) + "\n";
+        "\nExec=" + EscapeDesktopString(DesktopExec(args)) + "\n";
     return Code(ReplaceFileContents(path, entry, FileMode(key.root)));
 }
 

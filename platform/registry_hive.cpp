@@ -367,7 +367,7 @@ int LoadHive(Root root, Hive& hive) {
     if (path.empty())
         return ENOENT;
     std::string text;
-    if (const int err = ReadFileContents(path, text); err && err != ENOENT)
+    if (const int err = ReadFileContents(path, text, MaxHiveSize); err && err != ENOENT)
         return err;
     hive = ParseHive(text);
     return 0;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <cstdio>
 
 #include "framework/application.h"
 #include "platform/kernel.h"
@@ -121,7 +122,23 @@ std::string TacAppAutoRun::ValueName() {
 }
 
 std::string TacAppAutoRun::ValueData() {
-    return "\"" + ExecutablePath() + "\" /autorun";
+    // The path as one quoted argument that CommandLineToArgvA reads back
+    // whole, whatever it holds: a quote as \", and the backslashes before a
+    // quote (or the closing one) doubled. A Windows path holds neither, so it
+    // is written as ever: "C:\dir\prog.exe" /autorun.
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : ExecutablePath()) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        quoted += c;
+        backslashes = 0;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\" /autorun";
 }
 
 bool TacAppAutoRun::AutoRun() const {
@@ -145,9 +162,18 @@ void TacAppAutoRun::SetAutoRun(bool Value) {
                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.Out(),
                                 nullptr) == ERROR_SUCCESS) {
                 const std::string data = ValueData();
-                RegSetValueExA(key.Get(), ValueName().c_str(), 0, REG_SZ,
-                               reinterpret_cast<const BYTE*>(data.c_str()),
-                               static_cast<DWORD>(data.size() + 1));
+                // A path that no autostart entry can hold is the one failure
+                // the user can act on (by moving the program): it is said.
+                if (RegSetValueExA(key.Get(), ValueName().c_str(), 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(data.c_str()),
+                                   static_cast<DWORD>(data.size() + 1)) == ERROR_BAD_PATHNAME) {
+                    std::fprintf(stderr,
+                                 "%s: auto-run at start-up is not set: the program's path "
+                                 "cannot be written in an autostart entry (it is not UTF-8, "
+                                 "or holds a backslash or a control character); move the "
+                                 "program to a plain path\n",
+                                 ValueName().c_str());
+                }
             }
         } else if (RegOpenKeyExA(RegLocationRoot(runFor_), KeyPath().c_str(), 0, KEY_ALL_ACCESS,
                                  key.Out()) == ERROR_SUCCESS) {

@@ -16,7 +16,11 @@
 //
 // AutoRun reads whether the value exists (not what it holds): a value that
 // names another executable still counts, and is not rewritten. Every
-// registry failure is silent and reads as "not registered".
+// registry failure reads as "not registered", silently but for one: a program
+// path that no autostart entry can hold (not UTF-8, a backslash, or a control
+// character other than tab and line breaks) is said on standard error, and no entry is
+// written. The value's data quotes the path so that it reads back whole,
+// whatever it holds ("...", with \" for a quote).
 //
 // The logon notice (LogonNotice) writes the legal-notice values of the
 // machine's WinLogon key; no login manager on this system reads them.

@@ -166,6 +166,33 @@ TEST_F(Registry, KeysAndValuesOfEachRootWithWindowsAnswers) {
 }
 
 // Whatever bytes a value holds, the hive gives them back as they were stored.
+// A hive beyond MaxHiveSize is refused before it is read into memory, for
+// reads and writes alike, and left as it is; one at the limit still reads.
+TEST_F(Registry, AHiveBeyondTheSizeLimitIsRefusedUnread) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetText(key, "Name", "value"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    // Padded to the limit with NUL bytes (a damaged line, skipped), sparse.
+    ASSERT_EQ(::truncate(UserHive().c_str(), static_cast<off_t>(MaxHiveSize)), 0);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Query(key, "Name"), std::string("value\0", 6));
+    RegCloseKey(key);
+
+    ASSERT_EQ(::truncate(UserHive().c_str(), static_cast<off_t>(MaxHiveSize) + 1), 0);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, KEY_READ, &key),
+              static_cast<LONG>(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              static_cast<LONG>(ERROR_FILE_TOO_LARGE));
+    struct stat st {};
+    ASSERT_EQ(::stat(UserHive().c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, static_cast<off_t>(MaxHiveSize) + 1);
+}
+
 TEST_F(Registry, ValuesSurviveTheTextHiveByteForByte) {
     struct Case {
         const char* name;
@@ -417,17 +444,25 @@ TEST_F(Registry, RunKeyValuesAreAutostartEntries) {
         EXPECT_EQ(type, REG_SZ);
         ExpectValidEntry(entry);
 
-        // Odd characters: still one argument each for a launcher.
+        // Odd characters: still one argument each for a launcher. A program
+        // name with "%" is started through env, as launchers look the name up
+        // before "%%" becomes "%".
         const std::string name = "/usr/lib/odd name";  // a value named by a path
-        ASSERT_EQ(SetText(run, name.c_str(), "\"/opt/a$b `c` 100%\\x\" \"\" \"say \\\"hi\\\"\""),
+        ASSERT_EQ(SetText(run, name.c_str(), "\"/opt/a$b `c` 100%x\" \"\" \"say \\\"hi\\\"\""),
                   ERROR_SUCCESS);
         const std::string odd = folder + "%2Fusr%2Flib%2Fodd%20name.desktop";
         ASSERT_TRUE(std::filesystem::exists(odd));
         const std::string exec = Query(run, name.c_str());
         ASSERT_FALSE(exec.empty());
         EXPECT_EQ(LauncherArgs(exec.substr(0, exec.size() - 1)),
-                  (std::vector<std::string>{"/opt/a$b `c` 100%\\x", "", "say \"hi\""}));
+                  (std::vector<std::string>{"env", "/opt/a$b `c` 100%x", "", "say \"hi\""}));
         ExpectValidEntry(odd);
+        // What no Exec line holds the same for every reader: no entry at all.
+        for (const char* command : {"\"/opt/back\\slash\" /autorun", "\"/opt/bell\a\" /x",
+                                    "\"/opt/latin1-\xE9\" /x", "\"/opt/50%=half\" /x"}) {
+            EXPECT_EQ(SetText(run, "Refused", command), ERROR_BAD_PATHNAME) << command;
+            EXPECT_FALSE(std::filesystem::exists(folder + "Refused.desktop")) << command;
+        }
 
         // Entries written by someone else read as they are; hidden ones are absent.
         Put(folder + "other.desktop",

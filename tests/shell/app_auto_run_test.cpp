@@ -3,15 +3,21 @@
 #include "shell/app_auto_run.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "framework/menus.h"
 #include "platform/kernel.h"
@@ -278,6 +284,243 @@ TEST(AutoRunEntry, ProgramInAFolderWithBlanksIsStartedAtLogin) {
     // is not part of the command.
     const auto started = run(exe, QStringList{"Drive Monitor", "--register"} + command);
     EXPECT_TRUE(started.second.contains("autorun 1")) << started.second.toStdString();
+}
+
+// The words of a systemd ExecStart= value as systemd reads them: prefixes
+// dropped, words split at blanks outside quotes, C escapes, "%%" for "%".
+// Nothing when the value holds what this reader does not know.
+std::optional<std::vector<std::string>> SystemdCommand(std::string value) {
+    value.erase(0, value.find_first_not_of(":@+!-"));
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    const auto hex = [&](std::size_t n) -> std::optional<char> {
+        if (i + n > value.size())
+            return std::nullopt;
+        const std::string digits = value.substr(i, n);
+        i += n;
+        return static_cast<char>(std::stoi(digits, nullptr, 16));
+    };
+    while (true) {
+        while (i < value.size() && (value[i] == ' ' || value[i] == '\t'))
+            ++i;
+        if (i == value.size())
+            break;
+        std::string word;
+        char quote = 0;
+        for (; i < value.size(); ++i) {
+            const char c = value[i];
+            if (!quote && (c == ' ' || c == '\t'))
+                break;
+            if (!quote && (c == '"' || c == '\'')) {
+                quote = c;
+            } else if (quote && c == quote) {
+                quote = 0;
+            } else if (c == '\\' && i + 1 < value.size()) {
+                const char e = value[++i];
+                static const std::string from = "abfnrtvs\\\"'", to = "\a\b\f\n\r\t\v \\\"'";
+                if (const auto k = from.find(e); k != std::string::npos) {
+                    word += to[k];
+                } else if (e == 'x') {
+                    ++i;
+                    const auto h = hex(2);
+                    if (!h)
+                        return std::nullopt;
+                    word += *h;
+                    --i;
+                } else {
+                    return std::nullopt;
+                }
+            } else if (c == '%') {
+                if (i + 1 >= value.size() || value[i + 1] != '%')
+                    return std::nullopt;
+                word += '%';
+                ++i;
+            } else {
+                word += c;
+            }
+        }
+        if (quote)
+            return std::nullopt;
+        words.push_back(word);
+    }
+    return words;
+}
+
+struct ExecPathCase {
+    const char* name;
+    std::string folder;  // holds the program
+    // systemd 252's generator keeps the backslash of \` and \$ in the unit
+    // it writes, which systemd then refuses to start.
+    bool systemdRefuses = false;
+};
+
+void PrintTo(const ExecPathCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class AutoRunExecLine : public ::testing::TestWithParam<ExecPathCase> {};
+
+// The program registers itself from a folder whose name holds characters that
+// the Exec line must quote or escape; then the folder's program is replaced by
+// a script that records the arguments it is started with, and GLib (gio
+// launch) and systemd's generator must each start exactly that program with
+// "/autorun" (or, for systemd, refuse the entry), never another.
+TEST_P(AutoRunExecLine, GlibAndSystemdStartExactlyTheProgramWithAutorun) {
+    const ExecPathCase& c = GetParam();
+    const char* generator = "/lib/systemd/user-generators/systemd-xdg-autostart-generator";
+    if (!QFile::exists(generator))
+        QUILVANE_SKIP_OR_FAIL("systemd's autostart generator is not installed");
+    if (std::system("command -v gio >/dev/null 2>&1") != 0)
+        QUILVANE_SKIP_OR_FAIL("gio (libglib2.0-bin) is not installed");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString() + "/" + c.folder;
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    const std::string program = folder + "/driver";
+    ASSERT_TRUE(QFile::copy(INSTANCE_DRIVER, QString::fromStdString(program)));
+    const std::string record = dir.filePath("argv").toStdString();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("HOME", dir.path());
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("XDG_CONFIG_DIRS", dir.filePath("xdg"));
+    env.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+    env.insert("ARGV_RECORD", QString::fromStdString(record));
+    QDir().mkpath(dir.filePath("run"));
+    QFile::setPermissions(dir.filePath("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const auto run = [&](const QString& exe, const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(exe, args);
+        const bool done = p.waitForFinished(15000);
+        return std::pair{done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
+                         QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError())};
+    };
+    const auto registered = run(QString::fromStdString(program), {"Drive Monitor", "--register"});
+    ASSERT_TRUE(registered.first) << registered.second.toStdString();
+    const QString entry = dir.filePath("config/autostart/Drive%20Monitor.desktop");
+    ASSERT_TRUE(QFile::exists(entry)) << registered.second.toStdString();
+
+    // From here on the program only says how it was started.
+    QFile::remove(QString::fromStdString(program));
+    {
+        QFile script(QString::fromStdString(program));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(
+            "#!/bin/sh\nprintf '%s\\0' \"$0\" \"$@\" > \"$ARGV_RECORD.tmp\" && "
+            "mv \"$ARGV_RECORD.tmp\" \"$ARGV_RECORD\"\n");
+    }
+    ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
+    const std::vector<std::string> expected = {program, "/autorun"};
+    // The arguments the program was started with (waited for, bounded).
+    const auto started = [&] {
+        std::vector<std::string> args;
+        for (int i = 0; i < 100 && !QFile::exists(QString::fromStdString(record)); ++i)
+            QThread::msleep(50);
+        QFile f(QString::fromStdString(record));
+        if (!f.open(QIODevice::ReadOnly))
+            return args;
+        const QByteArray all = f.readAll();
+        for (const QByteArray& a : all.split('\0'))
+            args.emplace_back(a.toStdString());
+        if (!args.empty())
+            args.pop_back();  // after the last NUL
+        f.close();
+        QFile::remove(QString::fromStdString(record));
+        return args;
+    };
+
+    const auto launched = run("gio", {"launch", entry});
+    ASSERT_TRUE(launched.first) << launched.second.toStdString();
+    EXPECT_EQ(started(), expected) << "GLib";
+
+    const QString units = dir.filePath("units");
+    QDir().mkpath(units);
+    const auto generated = run(generator, {units, units, units});
+    const QStringList services = QDir(units).entryList({"*.service"}, QDir::Files);
+    ASSERT_LE(services.size(), 1);
+    // systemd's own reading of the unit decides whether it would start it.
+    const auto verified =
+        services.isEmpty()
+            ? std::pair{false, generated.second}
+            : run("systemd-analyze", {"verify", "--man=no", QDir(units).filePath(services[0])});
+    if (c.systemdRefuses) {
+        // Its generator mangles the escapes: refused, never another program.
+        EXPECT_FALSE(verified.first) << verified.second.toStdString();
+        return;
+    }
+    ASSERT_TRUE(verified.first) << verified.second.toStdString();
+    QFile unit(QDir(units).filePath(services[0]));
+    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+    std::optional<std::vector<std::string>> command;
+    for (const QByteArray& line : unit.readAll().split('\n')) {
+        if (line.startsWith("ExecStart="))
+            command = SystemdCommand(line.mid(10).toStdString());
+    }
+    ASSERT_TRUE(command && !command->empty());
+    QStringList args;
+    for (std::size_t i = 1; i < command->size(); ++i)
+        args << QString::fromStdString((*command)[i]);
+    ASSERT_TRUE(run(QString::fromStdString((*command)[0]), args).first);
+    EXPECT_EQ(started(), expected) << "systemd";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, AutoRunExecLine,
+    ::testing::Values(ExecPathCase{"Blank", "Program Files"},
+                      ExecPathCase{"CommandsAfterAQuote", "a\"; touch PWNED; \""},
+                      ExecPathCase{"Quote", "q\"uote"}, ExecPathCase{"Backtick", "tick`id`", true},
+                      ExecPathCase{"Dollar", "$HOME", true}, ExecPathCase{"Percent", "100%"},
+                      ExecPathCase{"FieldCode", "a %f %u"}, ExecPathCase{"Semicolon", "a;b"},
+                      ExecPathCase{"Apostrophe", "it's"}, ExecPathCase{"NewLine", "two\nlines"},
+                      ExecPathCase{"TabAndReturn", "tab\there\r"}, ExecPathCase{"Equals", "a=b"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A path that no Exec line can hold gets no entry, and a word.
+TEST(AutoRunEntry, APathThatNoEntryCanHoldIsLeftOutAndSaid) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string root = dir.path().toStdString();
+    ASSERT_EQ(::mkdir((root + "/run").c_str(), 0700), 0);
+    for (const std::string& name :
+         {std::string("bell\a"), std::string("latin1-\xE9"), std::string("50%=half"),
+          std::string("back\\slash"), std::string("x\\\"y")}) {
+        const std::string folder = root + "/" + name;
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+        const std::string program = folder + "/driver";
+        std::filesystem::copy_file(INSTANCE_DRIVER, program);
+        std::vector<std::string> env = {
+            "QT_QPA_PLATFORM=offscreen",           "HOME=" + root,
+            "XDG_CONFIG_HOME=" + root + "/config", "XDG_CONFIG_DIRS=" + root + "/xdg",
+            "XDG_RUNTIME_DIR=" + root + "/run",    "PATH=/usr/bin:/bin"};
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::string title = "Drive Monitor", option = "--register";
+        char* argv[] = {const_cast<char*>(program.c_str()), title.data(), option.data(), nullptr};
+        int err[2];
+        ASSERT_EQ(::pipe(err), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(err[1], 2);
+            ::execve(program.c_str(), argv, envp.data());
+            ::_exit(127);
+        }
+        ::close(err[1]);
+        std::string said;
+        char chunk[512];
+        for (ssize_t n; (n = ::read(err[0], chunk, sizeof chunk)) > 0;)
+            said.append(chunk, static_cast<std::size_t>(n));
+        ::close(err[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_NE(said.find("cannot be written in an autostart entry"), std::string::npos) << said;
+        EXPECT_FALSE(std::filesystem::exists(root + "/config/autostart/Drive%20Monitor.desktop"))
+            << name;
+    }
 }
 
 }  // namespace
