@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,7 +90,9 @@ HANDLE MakeMutexHandle(LPCSTR lpName, bool create) {
         return nullptr;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 || FlockRetrying(fd, LOCK_SH) != 0) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        FlockRetrying(fd, LOCK_SH) != 0) {
         if (fd >= 0)
             ::close(fd);
         SetLastError(ERROR_ACCESS_DENIED);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,7 +102,9 @@ private:
     DWORD SharedBlock() {
         UniqueFd fd(::open((folder_ + "/handles").c_str(),
                            O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (fd.get() < 0)
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid())
             return 0;
         while (::flock(fd.get(), LOCK_EX) != 0)
             if (errno != EINTR)
