@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -124,7 +125,10 @@ int RunProgram(int argc, char** argv) {
         if (lock.Held())
             windowRunning.emplace(WindowRunningGuard(settings));
         const int err = !lock.Held() ? lock.Error() : windowRunning->Error();
-        if (err) {
+        // A folder this user may not write: no change of the file can come
+        // from this user, nor can this window's Exit replace it, so the window
+        // runs (and says so at its first save) without the guard.
+        if (err && err != EACCES && err != EROFS) {
             std::fprintf(stderr, "Quilvane cannot start: %s\n",
                          SettingsLockProblem(settings, err).c_str());
             return 1;

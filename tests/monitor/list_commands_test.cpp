@@ -636,5 +636,32 @@ TEST_F(ForeignRuntimeFolder, WithoutAnySafeFolderEveryStartSaysSoAndEndsWithOne)
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
+// An install in a folder the user may not write (root's, run by nobody): no
+// change of the file can come from this user, so the window starts without
+// the guard beside the file rather than refuse to run.
+TEST_F(ListCommands, AWindowStartsWhereTheSettingsFolderIsNotWritable) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    const std::string base = std::filesystem::path(program_.Runtime()).parent_path();
+    ASSERT_EQ(::chmod(base.c_str(), 0755), 0);
+    const std::string his = base + "/nobody-home";
+    ASSERT_EQ(::mkdir(his.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(his.c_str(), kNobody, kNobody), 0);
+    // In a network namespace of its own, where nobody may open ICMP sockets.
+    const std::vector<std::string> asNobody = {
+        "unshare", "-n", "sh", "-c",
+        "sysctl -qw net.ipv4.ping_group_range='0 2147483647' && exec setpriv --reuid=65534 "
+        "--regid=65534 --clear-groups \"$0\" \"$@\""};
+    ASSERT_TRUE(program_.Start(asNobody, true, {},
+                               {"QT_QPA_PLATFORM=offscreen", "HOME=" + his,
+                                "XDG_RUNTIME_DIR=" + his, "XDG_CONFIG_HOME=" + his + "/.config"},
+                               {}));
+    std::string seen;
+    const auto said = LineWith(program_, "cannot start", 3s, &seen);
+    EXPECT_FALSE(said) << seen;
+    EXPECT_EQ(program_.Wait(0ms), -1) << "the window ended: " << seen;
+    EXPECT_FALSE(std::filesystem::exists(program_.SettingsFile() + ".lock"));
+}
+
 }  // namespace
 }  // namespace quilvane_test
