@@ -12,12 +12,13 @@ packages=(
     build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
     qt6-base-dev qt6-wayland libgl-dev libxcb1-dev
     libglib2.0-dev gvfs-backends gvfs-fuse gvfs-daemons dbus dbus-daemon
-    libcurl4-openssl-dev libjpeg62-turbo-dev libcanberra-dev sound-theme-freedesktop
+    libcurl4-openssl-dev libsodium-dev minisign libjpeg62-turbo-dev libcanberra-dev
+    sound-theme-freedesktop
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
     haskell-gtk-sni-tray-utils
     samba smbclient iproute2 iputils-ping procps nftables
-    librsvg2-bin x11-utils
+    librsvg2-bin x11-utils libcap2-bin
     dpkg-dev file desktop-file-utils systemd man-db dpkg-repack
     lighttpd lighttpd-mod-openssl openssl curl python3 xdg-utils
 )
