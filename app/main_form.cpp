@@ -260,8 +260,9 @@ void TForm1::About1Click(fw::TObject* /*Sender*/) {
 }
 
 void TForm1::acCaptionButton1Click(fw::TObject* /*Sender*/) {
+    // The user asked: a refused upgrade is told in a box.
     if (!headless_)
-        acAutoUpgrader1->CheckForUpgrade();
+        acAutoUpgrader1->CheckForUpgrade(true);
 }
 
 void TForm1::Timer1Timer(fw::TObject* /*Sender*/) {

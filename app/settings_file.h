@@ -31,7 +31,7 @@ namespace quilvane {
 // Where the upgrade information file is fetched from when the settings file
 // names no other place ("UpGradeURL").
 inline constexpr const char* BuiltInInfoFileURL =
-    "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+    "https://quilvane.example.net/download/Quilvane/Quilvane.inf";
 
 // Sets a store up as the main window's zIni1: no window placement, the file
 // name set by the program, every value enciphered. Whatever else writes the

@@ -16,13 +16,23 @@
 #include <utility>
 #include <vector>
 
+#include "platform/inet_library.h"
 #include "platform/kernel.h"
+#include "platform/module.h"
 #include "platform/text.h"
 
 namespace win {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The program's last error, handed over when it loads this library.
+std::atomic<void (*)(DWORD)> g_setLastError{nullptr};
+
+void SetError(DWORD code) {
+    if (auto set = g_setLastError.load())
+        set(code);
+}
 
 constexpr DWORD kDefaultConnectMs = 60000;
 constexpr DWORD kDefaultReceiveMs = 30000;
@@ -152,6 +162,10 @@ struct Request : Handle {
 
     Response building, final;
     bool haveFinal = false;
+    // Credentials are set: libcurl asks without them first and answers a 401
+    // itself, so the first 401 is not the final response.
+    bool authProbe = false;
+    Response probed;  // that 401, final when libcurl does not ask again
     int redirects = 0;
     bool connected = false;
     Clock::time_point lastActivity;
@@ -184,11 +198,11 @@ std::shared_ptr<T> Find(HINTERNET h, std::optional<Handle::Kind> kind = std::nul
             found = it->second;
     }
     if (!found || found->closed) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     if (kind && found->kind != *kind) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+        SetError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
         return nullptr;
     }
     return std::static_pointer_cast<T>(found);
@@ -281,12 +295,24 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
     const int status = r.building.status;
     if (status >= 100 && status < 200)
         return len;
+    if (status == 401 && r.authProbe) {
+        r.authProbe = false;
+        r.probed = r.building;
+        return len;
+    }
     if (IsRedirect(status) && r.redirects < kMaxRedirects) {
         if (const std::string* loc = r.building.Find("Location", 0)) {
-            ++r.redirects;
-            r.url = ResolveUrl(r.url, *loc);
-            NoticeText(r, INTERNET_STATUS_REDIRECT, r.url);
-            return len;
+            // A redirect the transfer may not follow (another scheme than
+            // http or https, or from https to http) is the answer itself.
+            const std::string next = ResolveUrl(r.url, *loc);
+            const bool secure = Lower(r.url).rfind("https://", 0) == 0;
+            const std::string scheme = Lower(next.substr(0, next.find("://") + 3));
+            if (scheme == "https://" || (scheme == "http://" && !secure)) {
+                ++r.redirects;
+                r.url = next;
+                NoticeText(r, INTERNET_STATUS_REDIRECT, r.url);
+                return len;
+            }
         }
     }
     r.final = r.building;
@@ -400,14 +426,14 @@ void CollectDone(Request& r) {
 bool Drive(Request& r, const std::function<bool()>& until) {
     for (;;) {
         if (r.Cancelled()) {
-            SetLastError(ERROR_INTERNET_OPERATION_CANCELLED);
+            SetError(ERROR_INTERNET_OPERATION_CANCELLED);
             return false;
         }
         if (until() || r.done)
             return true;
         int running = 0;
         if (curl_multi_perform(r.multi, &running) != CURLM_OK) {
-            SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+            SetError(ERROR_INTERNET_INTERNAL_ERROR);
             return false;
         }
         CollectDone(r);
@@ -426,13 +452,13 @@ bool Drive(Request& r, const std::function<bool()>& until) {
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - r.lastActivity)
                     .count();
             if (quiet >= limit) {
-                SetLastError(ERROR_INTERNET_TIMEOUT);
+                SetError(ERROR_INTERNET_TIMEOUT);
                 return false;
             }
             waitMs = static_cast<int>(std::min<long long>(waitMs, limit - quiet));
         }
         if (curl_multi_poll(r.multi, nullptr, 0, waitMs, nullptr) != CURLM_OK) {
-            SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+            SetError(ERROR_INTERNET_INTERNAL_ERROR);
             return false;
         }
     }
@@ -505,7 +531,7 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
     Session* s = r.OwnSession();
     if (s->flags & INTERNET_FLAG_OFFLINE) {
         // Offline work serves from a cache; there is none.
-        SetLastError(ERROR_INTERNET_DISCONNECTED);
+        SetError(ERROR_INTERNET_DISCONNECTED);
         return false;
     }
     r.done = false;
@@ -513,6 +539,8 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
     r.building = Response{};
     r.final = Response{};
     r.haveFinal = false;
+    r.authProbe = false;
+    r.probed = Response{};
     r.redirects = 0;
     r.connected = false;
     r.lastActivity = Clock::now();
@@ -538,7 +566,7 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
         curl_easy_cleanup(r.easy);
         r.easy = curl_easy_init();
         if (!r.easy) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            SetError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
     }
@@ -546,7 +574,8 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
     CURL* e = r.easy;
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A secure request stays secure: no redirect to plain http.
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -584,7 +613,12 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
     auto user = r.Inherited(&Handle::user);
     auto password = r.Inherited(&Handle::password);
     if (user && !user->empty()) {
-        curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+        // More than one scheme: the server is asked first, so credentials
+        // go only in answer to its 401, and never to a host a redirect
+        // leads to.
+        curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST));
+        curl_easy_setopt(e, CURLOPT_UNRESTRICTED_AUTH, 0L);
+        r.authProbe = true;
         curl_easy_setopt(e, CURLOPT_USERNAME, user->c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, password ? password->c_str() : "");
     }
@@ -644,7 +678,7 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
 
     NoticeText(r, INTERNET_STATUS_RESOLVING_NAME, conn->host);
     if (curl_multi_add_handle(r.multi, e) != CURLM_OK) {
-        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+        SetError(ERROR_INTERNET_INTERNAL_ERROR);
         return false;
     }
     r.active = true;
@@ -655,6 +689,11 @@ bool StartTransfer(Request& r, const std::vector<std::string>& extra, bool strea
 BOOL FinishSend(Request& r) {
     if (!Drive(r, [&] { return r.haveFinal; }))
         return FALSE;
+    if (!r.haveFinal && r.probed.status == 401) {
+        // The server's 401 stands: libcurl had nothing to answer it with.
+        r.final = r.probed;
+        r.haveFinal = true;
+    }
     if (!r.haveFinal) {
         long connectCode = 0;
         curl_easy_getinfo(r.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
@@ -666,7 +705,7 @@ BOOL FinishSend(Request& r) {
             r.final.statusText = "Proxy Authentication Required";
             r.haveFinal = true;
         } else {
-            SetLastError(r.result == CURLE_OK ? ERROR_HTTP_INVALID_SERVER_RESPONSE : MapError(r));
+            SetError(r.result == CURLE_OK ? ERROR_HTTP_INVALID_SERVER_RESPONSE : MapError(r));
             return FALSE;
         }
     }
@@ -690,7 +729,7 @@ void CloseTree(Handle& h) {
 
 bool CopyPart(const std::string& value, LPSTR buffer, DWORD* length) {
     if (value.size() + 1 > *length) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        SetError(ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
     std::memcpy(buffer, value.c_str(), value.size() + 1);
@@ -717,13 +756,13 @@ std::string PercentDecode(const std::string& s) {
 
 BOOL InternetCrackUrlA(LPCSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags, URL_COMPONENTSA* uc) {
     if (!lpszUrl || !uc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     const std::string url(lpszUrl, dwUrlLength ? dwUrlLength : std::strlen(lpszUrl));
     const size_t sep = url.find("://");
     if (sep == std::string::npos || sep == 0) {
-        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        SetError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
         return FALSE;
     }
     struct Part {
@@ -733,7 +772,7 @@ BOOL InternetCrackUrlA(LPCSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags, URL_COM
     Part scheme{0, url.substr(0, sep)};
     for (char c : scheme.value) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') {
-            SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+            SetError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
             return FALSE;
         }
     }
@@ -773,13 +812,13 @@ BOOL InternetCrackUrlA(LPCSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags, URL_COM
     if (!hostPort.empty() && hostPort[0] == '[') {
         const size_t close = hostPort.find(']');
         if (close == std::string::npos) {
-            SetLastError(ERROR_INTERNET_INVALID_URL);
+            SetError(ERROR_INTERNET_INVALID_URL);
             return FALSE;
         }
         host = {authStart + hostStart + 1, hostPort.substr(1, close - 1)};
         if (close + 1 < hostPort.size()) {
             if (hostPort[close + 1] != ':') {
-                SetLastError(ERROR_INTERNET_INVALID_URL);
+                SetError(ERROR_INTERNET_INVALID_URL);
                 return FALSE;
             }
             portSep = close + 1;
@@ -792,14 +831,14 @@ BOOL InternetCrackUrlA(LPCSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags, URL_COM
         const std::string digits = hostPort.substr(portSep + 1);
         if (!digits.empty()) {
             if (digits.size() > 5 || !IsAllDigits(digits) || std::stoul(digits) > 65535) {
-                SetLastError(ERROR_INTERNET_INVALID_URL);
+                SetError(ERROR_INTERNET_INVALID_URL);
                 return FALSE;
             }
             port = static_cast<INTERNET_PORT>(std::stoul(digits));
         }
     }
     if (host.value.empty() && nScheme != INTERNET_SCHEME_FILE) {
-        SetLastError(ERROR_INTERNET_INVALID_URL);
+        SetError(ERROR_INTERNET_INVALID_URL);
         return FALSE;
     }
     size_t pathEnd = url.find_first_of("?#", authEnd);
@@ -820,7 +859,7 @@ BOOL InternetCrackUrlA(LPCSTR lpszUrl, DWORD dwUrlLength, DWORD dwFlags, URL_COM
             return CopyPart(p.value, buffer, &length);
         if (length) {
             if (!canPoint) {
-                SetLastError(ERROR_INVALID_PARAMETER);
+                SetError(ERROR_INVALID_PARAMETER);
                 return false;
             }
             buffer = p.value.empty() ? nullptr : const_cast<LPSTR>(lpszUrl + p.pos);
@@ -845,11 +884,11 @@ HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
     Init();
     if (dwAccessType != INTERNET_OPEN_TYPE_PRECONFIG && dwAccessType != INTERNET_OPEN_TYPE_DIRECT &&
         dwAccessType != INTERNET_OPEN_TYPE_PROXY) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     if (dwAccessType == INTERNET_OPEN_TYPE_PROXY && (!lpszProxy || !*lpszProxy)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     auto s = std::make_shared<Session>();
@@ -876,11 +915,11 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
     if (!s)
         return nullptr;
     if (dwService != INTERNET_SERVICE_HTTP) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     if (!lpszServerName || !*lpszServerName) {
-        SetLastError(ERROR_INTERNET_INVALID_URL);
+        SetError(ERROR_INTERNET_INVALID_URL);
         return nullptr;
     }
     auto c = std::make_shared<Connection>();
@@ -905,7 +944,7 @@ HINTERNET HttpOpenRequestA(HINTERNET hConnect, LPCSTR lpszVerb, LPCSTR lpszObjec
         return nullptr;
     auto r = std::make_shared<Request>();
     if (!r->easy || !r->multi) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        SetError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     r->parent = c;
@@ -927,7 +966,7 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
     if (!h)
         return FALSE;
     if (!lpBuffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     auto text = [&] {
@@ -936,7 +975,7 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
     };
     auto number = [&](std::optional<DWORD>& field) {
         if (dwBufferLength < sizeof(DWORD)) {
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            SetError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
         field = *static_cast<const DWORD*>(lpBuffer);
@@ -962,7 +1001,7 @@ BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
             h->proxyPassword = text();
             return TRUE;
         default:
-            SetLastError(ERROR_INTERNET_INVALID_OPTION);
+            SetError(ERROR_INTERNET_INVALID_OPTION);
             return FALSE;
     }
 }
@@ -976,7 +1015,7 @@ BOOL HttpAddRequestHeadersA(HINTERNET hRequest, LPCSTR lpszHeaders, DWORD dwHead
     for (const auto& line : lines) {
         const size_t colon = line.find(':');
         if (colon == 0 || colon == std::string::npos) {
-            SetLastError(ERROR_INVALID_PARAMETER);
+            SetError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
     }
@@ -1023,7 +1062,7 @@ BOOL InternetWriteFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesTo
     if (!r)
         return FALSE;
     if (!r->active || !r->uploading) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        SetError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return FALSE;
     }
     if (lpdwNumberOfBytesWritten)
@@ -1039,7 +1078,7 @@ BOOL InternetWriteFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesTo
     if (!Drive(*r, [&] { return r->uploadPos == r->upload.size() || r->haveFinal; }))
         return FALSE;
     if (r->done && r->result != CURLE_OK) {
-        SetLastError(MapError(*r));
+        SetError(MapError(*r));
         return FALSE;
     }
     if (lpdwNumberOfBytesWritten)
@@ -1052,7 +1091,7 @@ BOOL HttpEndRequestA(HINTERNET hRequest, INTERNET_BUFFERSA*, DWORD, DWORD_PTR) {
     if (!r)
         return FALSE;
     if (!r->active) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        SetError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return FALSE;
     }
     if (r->readPaused) {
@@ -1068,11 +1107,11 @@ BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer, DWOR
     if (!r)
         return FALSE;
     if (!lpdwBufferLength) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (!r->haveFinal) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        SetError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return FALSE;
     }
     const Response& resp = r->final;
@@ -1131,17 +1170,17 @@ BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer, DWOR
             header("Proxy-Authenticate");
             break;
         default:
-            SetLastError(ERROR_INVALID_PARAMETER);
+            SetError(ERROR_INVALID_PARAMETER);
             return FALSE;
     }
     if (!value) {
-        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+        SetError(ERROR_HTTP_HEADER_NOT_FOUND);
         return FALSE;
     }
     if (dwInfoLevel & HTTP_QUERY_FLAG_NUMBER) {
         if (*lpdwBufferLength < sizeof(DWORD) || !lpBuffer) {
             *lpdwBufferLength = sizeof(DWORD);
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            SetError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
         *static_cast<DWORD*>(lpBuffer) =
@@ -1150,7 +1189,7 @@ BOOL HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer, DWOR
     } else {
         if (!lpBuffer || *lpdwBufferLength < value->size() + 1) {
             *lpdwBufferLength = static_cast<DWORD>(value->size() + 1);
-            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            SetError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
         std::memcpy(lpBuffer, value->data(), value->size());
@@ -1168,12 +1207,12 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
     if (!r)
         return FALSE;
     if (!lpdwNumberOfBytesRead || (!lpBuffer && dwNumberOfBytesToRead)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+        SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     *lpdwNumberOfBytesRead = 0;
     if (!r->active) {
-        SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+        SetError(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
         return FALSE;
     }
     if (r->Buffered() == 0 && r->writePaused) {
@@ -1190,7 +1229,7 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
         return TRUE;
     }
     if (r->result != CURLE_OK) {
-        SetLastError(MapError(*r));
+        SetError(MapError(*r));
         return FALSE;
     }
     return TRUE;
@@ -1207,7 +1246,7 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
         }
     }
     if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
+        SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     Notice(*h, INTERNET_STATUS_HANDLE_CLOSING, &hInternet, sizeof hInternet);
@@ -1216,3 +1255,22 @@ BOOL InternetCloseHandle(HINTERNET hInternet) {
 }
 
 }  // namespace win
+
+extern "C" {
+
+__attribute__((visibility("default"))) void WinAttachModule(const win::KernelServices* services) {
+    if (services && services->SetLastError)
+        win::g_setLastError.store(services->SetLastError);
+}
+
+__attribute__((visibility("default"))) const win::WinInetFunctions* WinInetEntry() {
+    static const win::WinInetFunctions functions{
+        &win::InternetCrackUrlA,      &win::InternetOpenA,      &win::InternetSetStatusCallbackA,
+        &win::InternetConnectA,       &win::HttpOpenRequestA,   &win::InternetSetOptionA,
+        &win::HttpAddRequestHeadersA, &win::HttpSendRequestA,   &win::HttpSendRequestExA,
+        &win::InternetWriteFile,      &win::HttpEndRequestA,    &win::HttpQueryInfoA,
+        &win::InternetReadFile,       &win::InternetCloseHandle};
+    return &functions;
+}
+
+}  // extern "C"

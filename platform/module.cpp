@@ -22,6 +22,7 @@ struct KnownLibrary {
 constexpr KnownLibrary kLibraries[] = {
     {"icmp.dll", WIN_ICMP_LIBRARY_FILE, "ICMP_LIBRARY"},
     {"uxtheme.dll", WIN_UXTHEME_LIBRARY_FILE, "UXTHEME_LIBRARY"},
+    {"wininet.dll", WIN_INET_LIBRARY_FILE, "INET_LIBRARY"},
 };
 
 const KernelServices kServices = {&SetLastError, &GetLastError};

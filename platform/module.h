@@ -9,6 +9,8 @@
 //                by the program's variable ICMP_LIBRARY (see product.h) when set
 //   "uxtheme.dll"  the build's visual-styles library in lib/<program>/, or the
 //                file named by the program's variable UXTHEME_LIBRARY
+//   "wininet.dll"  the build's internet library (libcurl) in lib/<program>/, or
+//                the file named by the program's variable INET_LIBRARY
 // Any other name fails with ERROR_MOD_NOT_FOUND unless it is a path (holds a
 // "/"), which is loaded as it is.
 //

@@ -12,6 +12,12 @@ Paths:
   /silent     reads the request and never answers
   /reset      200 with Content-Length 100000 and 1000 bytes, then a reset
   /chunkcut   200 chunked, one chunk, then a clean close without the last chunk
+  /endless    200 chunked, chunks for as long as the client reads
+  /huge       200 with Content-Length 1 TB, then bytes for as long as the
+              client reads
+  /auth       401 asking for Basic credentials; the body says whether the
+              request carried an Authorization header ("had credentials" or
+              "no credentials"), so a test sees what a host was sent
   http://...  (a request line with an absolute URL: proxy mode) 407 unless the
               Proxy-Authorization header carries Basic proxyuser:proxypass,
               then 200 with the body "via proxy"
@@ -55,6 +61,16 @@ def hold(sock):
         pass
 
 
+def stream(sock, block):
+    """Sends block after block until the client goes away, at most HOLD_SECONDS."""
+    end = time.monotonic() + HOLD_SECONDS
+    try:
+        while time.monotonic() < end:
+            sock.sendall(block)
+    except OSError:
+        pass
+
+
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         sock = self.request
@@ -79,6 +95,17 @@ class Handler(socketserver.BaseRequestHandler):
             sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + b"z" * 1000)
             time.sleep(0.2)
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif target == "/endless":
+            sock.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+            stream(sock, b"%x\r\n%s\r\n" % (65536, b"e" * 65536))
+        elif target == "/huge":
+            sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\n")
+            stream(sock, b"h" * 65536)
+        elif target == "/auth":
+            seen = b"had credentials" if "authorization" in headers else b"no credentials"
+            sock.sendall(b"HTTP/1.1 401 Unauthorized\r\n"
+                         b"WWW-Authenticate: Basic realm=\"other host\"\r\n"
+                         b"Content-Length: %d\r\n\r\n" % len(seen) + seen)
         elif target == "/chunkcut":
             sock.sendall(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n")
         else:

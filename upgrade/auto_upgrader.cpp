@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -10,7 +11,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <cctype>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -26,7 +29,10 @@
 #include "platform/shell_execute.h"
 #include "platform/winsock.h"
 #include "upgrade/password_form.h"
+#include "upgrade/signature.h"
 #include "upgrade/wizard_form.h"
+
+extern char** environ;
 
 namespace {
 
@@ -36,6 +42,9 @@ win::UINT g_autoCheckPeriod = 10000;
 constexpr char kTemporarySuffix[] = ".uTMP";
 
 std::string g_programPathForTesting;
+// A signature file is a few lines.
+constexpr std::int64_t kMaxSignatureFile = 4096;
+constexpr char kNoticeKey[] = "AutoUpgrader";
 
 std::string Lower(std::string s) {
     for (char& c : s)
@@ -110,6 +119,23 @@ std::string HtmlProgram() {
     return command.substr(0, end);
 }
 
+// Only the web's own schemes; an address without one is taken as http.
+bool IsWebAddress(const std::string& url) {
+    if (url.empty())
+        return false;
+    const size_t sep = url.find("://");
+    if (sep == std::string::npos)
+        return true;
+    const std::string scheme = Lower(url.substr(0, sep));
+    return scheme == "http" || scheme == "https";
+}
+
+bool IsSha256(const std::string& hex) {
+    return hex.size() == 64 && std::all_of(hex.begin(), hex.end(), [](char c) {
+               return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+           });
+}
+
 // The SHA-256 of a file in lower-case hex; empty when it cannot be read.
 std::string FileSha256(const std::string& path) {
     QFile file(QString::fromStdString(path));
@@ -119,6 +145,103 @@ std::string FileSha256(const std::string& path) {
     if (!hash.addData(&file))
         return {};
     return hash.result().toHex().toStdString();
+}
+
+// Writes the helper image completely into its private folder, checks what
+// was written through a descriptor of its own, and starts the helper from
+// that descriptor, detached; false when any step fails (nothing runs then).
+// The helper's folder as a box names it: the private runtime folder, or,
+// where that cannot be had, which folder and why.
+std::string HelperFolderText() {
+    std::string why;
+    const std::string folder = win::PrivateRuntimeFolder(&why);
+    return folder.empty() ? why : folder;
+}
+
+bool StartHelper(const std::vector<std::string>& args) {
+    const std::string& helper = args[0];
+    const std::string folder = helper.substr(0, helper.rfind('/'));
+    const std::string name = helper.substr(helper.rfind('/') + 1);
+    const win::HRSRC resource = win::FindResourceA(nullptr, "ACUPG", "ACUPG");
+    if (!resource || !win::EnsurePrivateFolder(folder))
+        return false;
+    const char* image = win::LockResource(win::LoadResource(nullptr, resource));
+    const size_t size = win::SizeofResource(nullptr, resource);
+    const uid_t me = ::geteuid();
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(dir, &st) == 0 && st.st_uid == me && (st.st_mode & 022) == 0;
+    int exe = -1;
+    if (ok) {
+        ::unlinkat(dir, name.c_str(), 0);
+        const int out =
+            ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+        ok = out >= 0 && ::fstat(out, &st) == 0;
+        const ino_t written = st.st_ino;
+        for (size_t done = 0; ok && done < size;) {
+            const ssize_t n = ::write(out, image + done, size - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            done += ok ? static_cast<size_t>(n) : 0;
+        }
+        ok = ok && ::fsync(out) == 0;
+        if (out >= 0 && ::close(out) != 0)
+            ok = false;
+        if (ok) {
+            exe = ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            ok = exe >= 0 && ::fstat(exe, &st) == 0 && S_ISREG(st.st_mode) &&
+                 st.st_ino == written && st.st_uid == me && (st.st_mode & 07777) == 0700 &&
+                 static_cast<size_t>(st.st_size) == size;
+        }
+        if (!ok)
+            ::unlinkat(dir, name.c_str(), 0);
+    }
+    ::close(dir);
+    if (!ok) {
+        if (exe >= 0)
+            ::close(exe);
+        return false;
+    }
+
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    // The helper outlives the program, so it is started by a child that ends
+    // at once; the grandchild reports a failed start through the pipe.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        ::close(exe);
+        return false;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::fork() == 0) {
+            ::fexecve(exe, argv.data(), environ);
+            const int err = errno;
+            [[maybe_unused]] const ssize_t n = ::write(report[1], &err, sizeof err);
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    ::close(exe);
+    bool started = false;
+    if (child > 0) {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        int err = 0;
+        ssize_t n;
+        while ((n = ::read(report[0], &err, sizeof err)) < 0 && errno == EINTR) {
+        }
+        started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
+    }
+    ::close(report[0]);
+    return started;
 }
 
 }  // namespace
@@ -169,12 +292,10 @@ TacAutoUpgrader::~TacAutoUpgrader() {
 std::string TacAutoUpgrader::HelperPath() {
     // The program's private runtime folder (made and checked by the platform
     // layer: the user's, closed to others, not a link, in folders no other
-    // user may change), so nobody else can put a program of his there.
-    static const std::string path = [] {
-        const std::string folder = win::PrivateRuntimeFolder();
-        return folder.empty() ? std::string() : folder + "/Upgrader3";
-    }();
-    return path;
+    // user may change), so nobody else can put a program of his there. Asked
+    // again at each call: the environment may change between upgraders.
+    const std::string folder = win::PrivateRuntimeFolder();
+    return folder.empty() ? std::string() : folder + "/Upgrader3";
 }
 
 std::string TacAutoUpgrader::ProgramPath() {
@@ -259,17 +380,29 @@ void TacAutoUpgrader::AutoCheckTimer() {
     automatic_ = true;
 }
 
-bool TacAutoUpgrader::CheckForUpgrade() {
+bool TacAutoUpgrader::CheckForUpgrade(bool ByUser) {
     aborted_ = false;
     automatic_ = false;
     if (Busy())
         return true;
+    byUser_ = ByUser;
     mode_ = Mode::Info;
     TacCustomHTTP::UseCache = false;
     URL = InfoFileURL;
     FileName.clear();
+    MaxSize = kMaxInfoFile;
+    // Stored credentials belong to the publisher's site.
+    CredentialHost = OriginFromURL(URL);
     ended_ = false;
+    if (!IsWebAddress(InfoFileURL)) {
+        Refuse("its address is not http or https");
+        return true;
+    }
     return Start();
+}
+
+bool TacAutoUpgrader::IsPackagedInstall() {
+    return ProgramPath().rfind("/usr/", 0) == 0;
 }
 
 // --- results of a run ---------------------------------------------------------
@@ -293,22 +426,55 @@ bool TacAutoUpgrader::WantsHandOver(THTTPHandOver Step) const {
 void TacAutoUpgrader::DoDone(const std::string& AContentType, std::int64_t ABytes,
                              fw::TStream* Data) {
     TacCustomHTTP::DoDone(AContentType, ABytes, Data);
+    auto* memory = dynamic_cast<fw::TMemoryStream*>(Data);
     if (mode_ == Mode::Info) {
-        auto* memory = dynamic_cast<fw::TMemoryStream*>(Data);
-        CheckResult(memory ? memory->Data() : std::string());
+        // The signature comes from beside the file, and nothing is decided
+        // before it is checked.
+        infoText_ = memory ? memory->Data() : std::string();
+        mode_ = Mode::Signature;
+        URL = InfoFileURL + ".minisig";
+        MaxSize = kMaxSignatureFile;
+        if (!Start())
+            Refuse("its signature could not be fetched");
+    } else if (mode_ == Mode::Signature) {
+        Verify(memory ? memory->Data() : std::string());
     } else {
         FileReceived();
     }
 }
 
+void TacAutoUpgrader::Verify(const std::string& signature) {
+    const std::string version(upgrade_info::Info(infoText_).Value("#version"));
+    const auto verdict = upgrade_signature::Verify(
+        infoText_, signature, upgrade_signature::TrustedKeys(), win::ProductName() + " " + version);
+    if (verdict != upgrade_signature::Verdict::Valid) {
+        Refuse(upgrade_signature::VerdictText(verdict));
+        return;
+    }
+    CheckResult(infoText_);
+}
+
+void TacAutoUpgrader::Refuse(const std::string& reason) {
+    std::fprintf(stderr, "%s: upgrade information from %s refused (%s); nothing was changed\n",
+                 win::ProductName().c_str(), InfoFileURL.c_str(), reason.c_str());
+    if (OnUnverified)
+        OnUnverified(this, reason);
+    if (byUser_)
+        ShowError(31, Text(31));
+    infoText_.clear();
+    ended_ = true;
+}
+
 void TacAutoUpgrader::CheckResult(const std::string& text) {
-    files_ = upgrade_info::Files(text);
+    const upgrade_info::Info info(text);
+    files_ = info.Files();
     fileUrls_ = upgrade_info::FileUrls(files_);
+    received_.clear();
+    const std::string version(info.Value("#version"));
     const bool newer =
         VersionControl == byNumber
-            ? upgrade_info::IsNewerNumber(upgrade_info::Value(text, "#version"), VersionNumber)
-            : upgrade_info::IsNewerDate(upgrade_info::Value(text, "#date"), VersionDate,
-                                        upgrade_info::Today());
+            ? upgrade_info::IsNewerNumber(version, VersionNumber)
+            : upgrade_info::IsNewerDate(info.Value("#date"), VersionDate, upgrade_info::Today());
     if (!newer || fileUrls_.empty()) {
         if (OnNoUpdateAvailable)
             OnNoUpdateAvailable(this);
@@ -317,9 +483,23 @@ void TacAutoUpgrader::CheckResult(const std::string& text) {
         ended_ = true;
         return;
     }
+    method_ = info.Method();
+    for (const auto& file : files_) {
+        if (!IsWebAddress(file.url)) {
+            Refuse("an address that is not http or https");
+            return;
+        }
+        if (method_ != umRedirectToURL && !IsSha256(file.sha256)) {
+            Refuse("a file without its SHA-256");
+            return;
+        }
+    }
+    if (method_ != umRedirectToURL && !MayInstall(version)) {
+        ended_ = true;
+        return;
+    }
     bool canUpgrade = true;
-    const std::string message = upgrade_info::Message(text);
-    method_ = upgrade_info::Method(text);
+    const std::string message = info.Message();
     if (OnBeginUpgrade)
         OnBeginUpgrade(this, message, method_, fileUrls_, canUpgrade);
     if (!canUpgrade || (ShowMessages.Contains(mAskUpgrade) && !AskUpgrade(message))) {
@@ -334,6 +514,59 @@ void TacAutoUpgrader::CheckResult(const std::string& text) {
         return;
     }
     BeginUpgrade();
+}
+
+bool TacAutoUpgrader::MayInstall(const std::string& version) {
+    const std::string title = fw::Application ? fw::Application->Title() : win::ProductName();
+    if (IsPackagedInstall()) {
+        if (FirstNotice("Packaged", version))
+            ShowNotice(upgrader_texts::Format(34, title, version));
+        return false;
+    }
+    const std::string folder = ProgramFolder();
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0) {
+        if (FirstNotice("Unwritable", version))
+            ShowNotice(upgrader_texts::Format(35, folder, version));
+        return false;
+    }
+    const std::string helper = HelperPath();
+    const std::string helperFolder = helper.substr(0, helper.rfind('/'));
+    if (helper.empty() || !win::EnsurePrivateFolder(helperFolder)) {
+        ShowError(33, upgrader_texts::Format(33, HelperFolderText()));
+        return false;
+    }
+    return true;
+}
+
+bool TacAutoUpgrader::FirstNotice(const std::string& what, const std::string& version) {
+    if (byUser_)
+        return true;
+    // The version last told, in the user's registry.
+    const std::string key = "Software\\" + win::ProductName() + "\\" + kNoticeKey;
+    win::HKEY k = nullptr;
+    if (win::RegCreateKeyExA(win::HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                             win::KEY_ALL_ACCESS, nullptr, &k, nullptr) != win::ERROR_SUCCESS)
+        return true;
+    char data[256] = {};
+    win::DWORD size = sizeof data - 1;
+    win::DWORD type = 0;
+    const bool told =
+        win::RegQueryValueExA(k, what.c_str(), nullptr, &type, reinterpret_cast<win::BYTE*>(data),
+                              &size) == win::ERROR_SUCCESS &&
+        type == win::REG_SZ && std::string(data) == version;
+    if (!told)
+        win::RegSetValueExA(k, what.c_str(), 0, win::REG_SZ,
+                            reinterpret_cast<const win::BYTE*>(version.c_str()),
+                            static_cast<win::DWORD>(version.size() + 1));
+    win::RegCloseKey(k);
+    return !told;
+}
+
+void TacAutoUpgrader::ShowNotice(const std::string& text) {
+    if (NoticeBox)
+        NoticeBox(Text(0), text);
+    else
+        win::MessageBoxA(0, text.c_str(), Text(0).c_str(), win::MB_OK | win::MB_ICONINFORMATION);
 }
 
 bool TacAutoUpgrader::AskUpgrade(const std::string& message) {
@@ -384,7 +617,9 @@ void TacAutoUpgrader::Stop() {
 
 void TacAutoUpgrader::DoHTTPError(fw::TStream* Data) {
     TacCustomHTTP::DoHTTPError(Data);
-    if (mode_ == Mode::Info) {
+    if (mode_ == Mode::Signature) {
+        Refuse("no signature (HTTP " + std::to_string(StatusCode) + ")");
+    } else if (mode_ == Mode::Info) {
         if (OnNoInfoFile)
             OnNoInfoFile(this);
         if (ShowMessages.Contains(mNoInfoFile))
@@ -397,6 +632,11 @@ void TacAutoUpgrader::DoHTTPError(fw::TStream* Data) {
 
 void TacAutoUpgrader::DoNoResponse() {
     TacCustomHTTP::DoNoResponse();
+    if (mode_ == Mode::Signature) {
+        Refuse("its signature could not be fetched");
+        Stop();
+        return;
+    }
     const std::string url = mode_ == Mode::Info ? InfoFileURL : URL;
     const std::string host = HostFromURL(url);
     if (OnHostUnreachable)
@@ -412,6 +652,22 @@ void TacAutoUpgrader::DoNoResponse() {
 
 void TacAutoUpgrader::DoIncomplete(fw::TStream* Data) {
     TacCustomHTTP::DoIncomplete(Data);
+    if (TooLarge && mode_ != Mode::Files) {
+        Refuse(mode_ == Mode::Info ? "the file is larger than 1 MiB"
+                                   : "its signature file is too large");
+        Stop();
+        return;
+    }
+    if (TooLarge) {
+        // More than the file announced: never taken, whatever it holds.
+        LostFile(0);
+        return;
+    }
+    if (mode_ == Mode::Signature) {
+        Refuse("its signature could not be fetched");
+        Stop();
+        return;
+    }
     if (OnConnLost)
         OnConnLost(this);
     if (ShowMessages.Contains(mConnLost))
@@ -437,6 +693,7 @@ void TacAutoUpgrader::DoAuthenticationRequest(const std::string& Realm, bool& AT
 void TacAutoUpgrader::BeginUpgrade() {
     mode_ = Mode::Files;
     TacCustomHTTP::UseCache = UseCache;
+    received_.clear();
     index_ = 0;
     finished_ = false;
     if (Wizard.Enabled)
@@ -448,7 +705,10 @@ void TacAutoUpgrader::NextFile() {
     while (!aborted_ && index_ < fileUrls_.size()) {
         URL = fileUrls_[index_];
         const std::string name = FileNameFromURL(URL);
-        if (name.empty() || name == "." || name == "..") {
+        // No file of that name can be made beside the program: a lost file,
+        // never a silent stop.
+        if (name.empty() || name == "." || name == ".." ||
+            name.size() + sizeof kTemporarySuffix - 1 > NAME_MAX) {
             LostFile(0);
             return;
         }
@@ -456,6 +716,7 @@ void TacAutoUpgrader::NextFile() {
             wizard->ShowFile(URL, static_cast<int>(index_) + 1, static_cast<int>(fileUrls_.size()));
         localFile_ = ProgramFolder() + name + kTemporarySuffix;
         FileName = localFile_;
+        MaxSize = files_[index_].size >= 0 ? files_[index_].size : MaxDownloadSize;
         serverDate_ = 0;
         // A leftover of a stopped upgrade is ours to replace.
         ::unlink(localFile_.c_str());
@@ -515,11 +776,18 @@ void TacAutoUpgrader::DoDownloadProgress(fw::TStream* Data) {
 
 void TacAutoUpgrader::FileReceived() {
     const std::string& expected = files_[index_].sha256;
-    if (!expected.empty() && Lower(expected) != FileSha256(localFile_)) {
+    if (Lower(expected) != FileSha256(localFile_)) {
         ::unlink(localFile_.c_str());
-        LostFile(0);
+        // Not a lost file to skip: what arrived is not what was published.
+        bool continueUpgrade = false;
+        if (OnLostFile)
+            OnLostFile(this, URL, 0, continueUpgrade);
+        if (ShowMessages.Contains(mLostFile) || byUser_)
+            ShowError(32, upgrader_texts::Format(32, FileNameFromURL(URL)));
+        AbortUpgrade();
         return;
     }
+    received_.push_back({FileNameFromURL(URL), Lower(expected), files_[index_].size});
     if (serverDate_ != 0) {
         const double seconds = (serverDate_ - 25569.0) * 86400.0;
         struct stat st {};
@@ -605,21 +873,27 @@ void TacAutoUpgrader::AbortUpgrade() {
 }
 
 void TacAutoUpgrader::RestartApplication(const std::string& Params) {
-    if (!finished_)
+    if (!finished_) {
         DeleteTemporaryFiles();
+        received_.clear();
+    }
     const char digit = static_cast<char>('0' + static_cast<int>(method_));
     const std::string params = Params.empty() ? restartParams_ + digit : Params;
-    const std::string helper = HelperPath();
-    const win::HRSRC resource = win::FindResourceA(nullptr, "ACUPG", "ACUPG");
-    if (resource && !helper.empty() &&
-        win::EnsurePrivateFolder(helper.substr(0, helper.rfind('/')))) {
-        // All or nothing: a helper cut short by a full disk is never started.
-        ::unlink(helper.c_str());
-        const char* data = win::LockResource(win::LoadResource(nullptr, resource));
-        win::ReplaceFileContents(helper, {data, win::SizeofResource(nullptr, resource)}, 0700);
+    // The program's path is one argument of its own (blanks, "+" and quotes
+    // stay in it), then the restart parameters, then what to install.
+    std::vector<std::string> args{HelperPath(), ProgramPath(), "+" + params};
+    for (const auto& file : received_) {
+        args.push_back(file.url);
+        args.push_back(file.sha256);
     }
-    const std::string line = ProgramPath() + " +" + params;
-    win::ShellExecuteA(0, "open", helper.c_str(), line.c_str(), nullptr, win::SW_SHOWNORMAL);
+    if (!StartHelper(args)) {
+        // Without a helper the program stays: closing it would leave nothing
+        // running and nothing upgraded.
+        DeleteTemporaryFiles();
+        received_.clear();
+        ShowError(33, upgrader_texts::Format(33, HelperFolderText()));
+        return;
+    }
     restarting_ = true;
     if (OnDoOwnCloseAppMethod) {
         OnDoOwnCloseAppMethod(this);

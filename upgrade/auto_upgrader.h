@@ -9,15 +9,33 @@
 // (upgrade/upgrader_texts.h); the built-in boxes appear only where
 // ShowMessages says so.
 //
-// Beyond the plain format, an info file may carry "#sha256", "#sha2560",
-// "#sha256<n>" beside the URL keys of the same suffix: a file whose SHA-256
-// differs is a lost file (OnLostFile with ErrorCode 0) and is never put in
-// place. A file name from a URL that is empty, "." or ".." is refused the
-// same way; nothing is ever written outside the executable's folder.
+// Nothing fetched is trusted unless it is verified:
+// - the information file (at most 1 MiB) is taken only with a valid minisign
+//   signature fetched from its address + ".minisig", made by a trusted key
+//   (upgrade/signature.h) with the trusted comment "Quilvane <#version>";
+// - every address in it (and every redirect) is http or https, and every
+//   file it names carries its SHA-256 ("#sha256", "#sha2560",
+//   "#sha256<n>" beside the URL keys of the same suffix); a file may also
+//   give its length ("#size<n>"), which caps its download, else the cap is
+//   MaxDownloadSize (512 MiB); a file whose SHA-256 differs is never put in place (a box
+//   says so) and the upgrade stops;
+// - a refused information file asks nothing and downloads nothing: a check
+//   the user started (CheckForUpgrade(true)) says so in a box, any other
+//   check writes one line to standard error;
+// - a packaged install (under /usr) never downloads or replaces itself: the
+//   check tells once per version that the package manager installs the new
+//   one; a program folder this user cannot write is told the same way,
+//   without the question.
+// A file name from a URL that is empty, "." or "..", or too long for a file
+// name, is a lost file; nothing is ever written outside the executable's
+// folder.
 //
-// The helper is written into the private runtime folder of this user
-// (HelperPath()), never a shared temporary folder, and removed by the next
-// upgrader created.
+// The helper is written completely into the private runtime folder of this
+// user (HelperPath()), never a shared temporary folder, checked, and started
+// from the descriptor it was checked through; where no such folder can be
+// had, nothing runs and a box says why. It gets the program's path as one
+// argument and the files to install with their SHA-256
+// (upgrade/helper/upgrader_helper.cpp); the next upgrader created removes it.
 //
 // The boxes: the question before an upgrade is an info box (dialogs/) with
 // the "ACAUICO" icon; errors and the lost-file question are standard message
@@ -113,8 +131,9 @@ public:
     ~TacAutoUpgrader() override;
 
     // Starts a check; true at once (nothing new starts) while a run is busy.
-    // The result arrives through the events.
-    bool CheckForUpgrade();
+    // The result arrives through the events. ByUser: the user asked (a
+    // refused information file is then told in a box).
+    bool CheckForUpgrade(bool ByUser = false);
     // Stops the upgrade, deletes every "*.uTMP" beside the executable and
     // raises OnAborted.
     void AbortUpgrade();
@@ -129,6 +148,15 @@ public:
     static std::string HelperPath();
     // The executable's folder with its trailing "/".
     static std::string ProgramFolder();
+    // Whether the program is a packaged install (under /usr), which only the
+    // package manager replaces.
+    static bool IsPackagedInstall();
+    // The largest information file taken, and the cap of a download whose
+    // length the information file does not give.
+    static constexpr std::int64_t kMaxInfoFile = 1 << 20;
+    static constexpr std::int64_t kMaxFileSize = std::int64_t(512) << 20;
+    // The cap of a download whose length is not given (kMaxFileSize).
+    std::int64_t MaxDownloadSize = kMaxFileSize;
     // The running executable's full path (tests may point it elsewhere).
     static std::string ProgramPath();
     static void SetProgramPathForTesting(const std::string& path);
@@ -185,6 +213,10 @@ public:
     TacAUFileDoneEvent OnFileDone;
     TacAULostFileEvent OnLostFile;
     TacAUProgressEvent OnProgress;
+    // An information file was refused (unsigned, badly signed, an unknown
+    // key, another version's signature, a file without its SHA-256, an
+    // address that is not http or https, too large); nothing was changed.
+    std::function<void(fw::TObject* Sender, const std::string& Reason)> OnUnverified;
 
     // The built-in boxes, replaceable (tests answer them).
     // The question before an upgrade: shows the prepared info box (default:
@@ -193,6 +225,8 @@ public:
     // A yes/no message box (the lost file); true for yes.
     std::function<bool(const std::string& Caption, const std::string& Text, win::UINT Icon)> AskBox;
     std::function<void(const std::string& Caption, const std::string& Text)> ErrorBox;
+    // An information box (a packaged install, a folder that cannot be written).
+    std::function<void(const std::string& Caption, const std::string& Text)> NoticeBox;
     // The password dialog; true for OK (with the two entries stored).
     // Default: TacAutoUpgraderPasswordForm.
     std::function<bool(TacAutoUpgrader* Upgrader, const std::string& FileURL)> PasswordDialog;
@@ -210,8 +244,15 @@ protected:
     void DoAuthenticationRequest(const std::string& Realm, bool& ATryAgain) override;
 
 private:
-    enum class Mode { Info, Files };
+    enum class Mode { Info, Signature, Files };
+    void Verify(const std::string& signature);
+    void Refuse(const std::string& reason);
     void CheckResult(const std::string& text);
+    // Whether the upgrade may go on here; tells why not.
+    bool MayInstall(const std::string& version);
+    // Once per version for a check the user did not start.
+    bool FirstNotice(const std::string& what, const std::string& version);
+    void ShowNotice(const std::string& text);
     bool AskUpgrade(const std::string& message);
     void OpenWebPage(std::string address);
     void BeginUpgrade();
@@ -240,6 +281,10 @@ private:
     TacUpgradeMethod method_ = umSelfUpgrade;
     std::vector<upgrade_info::FileEntry> files_;
     std::vector<std::string> fileUrls_;
+    std::string infoText_;
+    bool byUser_ = false;
+    // The files received and verified: what the helper installs.
+    std::vector<upgrade_info::FileEntry> received_;
     size_t index_ = 0;
     std::string localFile_;
     TDateTime serverDate_ = 0;

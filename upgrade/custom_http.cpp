@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <utility>
 
 #include "platform/kernel.h"
@@ -100,18 +101,77 @@ std::string HTTPStatusText(win::DWORD StatusNumber) {
     }
 }
 
+struct TacCustomHTTP::Run {
+    ~Run() {
+        {
+            std::lock_guard l(ownerLock);
+            owner = nullptr;
+        }
+        for (auto* h : {&request, &connection, &session})
+            if (win::HINTERNET old = h->exchange(nullptr))
+                win::InternetCloseHandle(old);
+        stream.reset();
+        // A file the run made and did not complete.
+        if (!createdFile.empty())
+            ::unlink(createdFile.c_str());
+    }
+    bool Wants(THTTPHandOver step) const {
+        return (wanted & (1u << static_cast<unsigned>(step))) != 0;
+    }
+
+    // Settings, copied as the run starts.
+    std::string url, fileName, postData, referer, acceptTypes, userAgent, uploadHeaders;
+    std::vector<std::string> customHeaders;
+    int startRange = 0, endRange = 0;
+    win::DWORD connectTimeout = 0, receiveTimeout = 0, sendTimeout = 0;
+    TacHTTPAccessType accessType = atPreconfig;
+    int proxyPort = 0;
+    std::string proxyServer, proxyBypass;
+    size_t bufferSize = 4096;
+    int requestMethod = 0;
+    bool postFromStream = false, useCache = true, useCookies = true, workOffline = false;
+    std::int64_t maxSize = 0;
+    std::string credentialHost, user, password;
+    unsigned wanted = 0;  // WantsHandOver's answers, one bit a step
+
+    // Results.
+    int statusCode = -1;
+    bool success = false, tryAgain = false, cont = true, tooLarge = false;
+    std::string rawHeaders, contentType, contentLanguage, contentEncoding, location;
+    TDateTime date = 0, lastModified = 0, expires = 0;
+    std::int64_t contentLength = 0, bytes = 0;
+    win::BYTE percentDone = 0;
+    int elapsedTime = 0, timeLeft = 0;
+    float transferRate = 0;
+    std::string proxyUser, proxyPassword;
+
+    // Handles and data. The handles are closed from the main thread while
+    // the worker may be blocked in a call on them, so they are swapped
+    // atomically.
+    std::atomic<win::HINTERNET> session{nullptr}, connection{nullptr}, request{nullptr};
+    std::unique_ptr<fw::TStream> stream;
+    bool streamIsFile = false;
+    std::string createdFile;  // the local file this run made, until complete
+    std::vector<char> buffer;
+    bool readFailed = false;
+    Clock::time_point startTick;
+
+    // The component, for the status notices raised on the worker; cleared
+    // when the component lets the run go. The lock keeps a notice from
+    // outliving that moment.
+    std::mutex ownerLock;
+    TacCustomHTTP* owner = nullptr;
+};
+
 TacCustomHTTP::TacCustomHTTP(fw::TComponent* AOwner)
     : TacLoginComponent(AOwner), UserAgent("acHTTP component (https://quilvane.example/achttp)") {
     thread_ = new TacCustomThread(this);
-    thread_->SetOnRun([this](fw::TObject*, int) { Transfer(); });
     thread_->SetOnError([this](fw::TObject*) { DoFailure(); });
     thread_->SetOnFinish([this](fw::TObject*, int) { Completion(); });
     thread_->OnStop = [this] { CloseHandles(); };
     thread_->OnWaitTimeout = [this](fw::TObject*, bool& Terminate) {
         DoWaitTimeout(Terminate);
         if (Terminate) {
-            // The worker still reads into the buffer and writes the stream:
-            // it is stopped before they go.
             thread_->Kill();
             CloseHandles();
             FreeRun();
@@ -122,9 +182,10 @@ TacCustomHTTP::TacCustomHTTP(fw::TComponent* AOwner)
 TacCustomHTTP::~TacCustomHTTP() {
     closing_ = true;
     CloseHandles();
-    // The thread component stops its worker (bounded) before this object's
-    // state goes away.
+    // The thread component stops its worker (bounded); one that does not end
+    // keeps its run, never this object.
     delete thread_;
+    thread_ = nullptr;
     FreeRun();
 }
 
@@ -138,28 +199,62 @@ bool TacCustomHTTP::Start() {
     if (Busy())
         return false;
     PostFromStream = false;
-    return StartRun();
+    return StartRun(nullptr);
 }
 
 bool TacCustomHTTP::StartUpload(std::unique_ptr<fw::TStream> Data) {
     if (Busy() || !Data)
         return false;
-    FreeRun();
-    stream_ = std::move(Data);
     PostFromStream = true;
-    return StartRun();
+    return StartRun(std::move(Data));
 }
 
-bool TacCustomHTTP::StartRun() {
+bool TacCustomHTTP::StartRun(std::unique_ptr<fw::TStream> upload) {
+    FreeRun();
+    auto run = std::make_shared<Run>();
+    Run& r = *run;
+    r.owner = this;
+    r.url = URL;
+    r.fileName = FileName;
+    r.postData = PostData;
+    r.referer = Referer;
+    r.acceptTypes = AcceptTypes;
+    r.userAgent = UserAgent;
+    r.uploadHeaders = UploadHeaders;
+    r.customHeaders = CustomHeaders;
+    r.startRange = Range.StartRange;
+    r.endRange = Range.EndRange;
+    r.connectTimeout = Timeouts.ConnectTimeout;
+    r.receiveTimeout = Timeouts.ReceiveTimeout;
+    r.sendTimeout = Timeouts.SendTimeout;
+    r.accessType = Proxy.AccessType;
+    r.proxyPort = Proxy.ProxyPort;
+    r.proxyServer = Proxy.ProxyServer;
+    r.proxyBypass = Proxy.ProxyBypass;
+    r.bufferSize = static_cast<size_t>(std::max(TransferBufferSize, 255));
+    r.requestMethod = RequestMethod;
+    r.postFromStream = PostFromStream;
+    r.useCache = UseCache;
+    r.useCookies = UseCookies;
+    r.workOffline = WorkOffline;
+    r.maxSize = MaxSize;
+    r.credentialHost = CredentialHost;
+    r.user = HTTPUsername;
+    r.password = HTTPPassword;
+    r.proxyUser = ProxyUsername;
+    r.proxyPassword = ProxyPassword;
+    r.stream = std::move(upload);
     // Asked here, on the main thread, once a run: the worker then reads a
     // plain copy instead of the events and the descendant's state.
-    unsigned wanted = 0;
     for (const THTTPHandOver step :
          {THTTPHandOver::HeaderInfo, THTTPHandOver::DownloadProgress, THTTPHandOver::UploadProgress,
           THTTPHandOver::AuthenticationRequest, THTTPHandOver::ProxyAuthenticationRequest})
         if (WantsHandOver(step))
-            wanted |= 1u << static_cast<unsigned>(step);
-    wanted_ = wanted;
+            r.wanted |= 1u << static_cast<unsigned>(step);
+    run_ = run;
+    // The worker holds its run: whatever becomes of this component, the run
+    // lives as long as the worker needs it.
+    thread_->SetOnRun([run](fw::TObject*, int) { Transfer(*run); });
     thread_->Start();
     return true;
 }
@@ -192,19 +287,61 @@ void TacCustomHTTP::Keep(std::atomic<win::HINTERNET>& slot, win::HINTERNET handl
 }
 
 void TacCustomHTTP::CloseHandles() {
-    for (auto* h : {&request_, &connection_, &session_})
+    if (!run_)
+        return;
+    for (auto* h : {&run_->request, &run_->connection, &run_->session})
         if (win::HINTERNET old = h->exchange(nullptr))
             win::InternetCloseHandle(old);
 }
 
 void TacCustomHTTP::FreeRun() {
-    buffer_ = {};
-    stream_.reset();
-    streamIsFile_ = false;
-    if (!createdFile_.empty()) {
-        ::unlink(createdFile_.c_str());
-        createdFile_.clear();
+    if (!run_)
+        return;
+    {
+        std::lock_guard l(run_->ownerLock);
+        run_->owner = nullptr;
     }
+    run_.reset();
+    // The thread object waiting for the next start holds the run handler
+    // (a clone of the last); only a worker still running keeps its run.
+    if (thread_ && !thread_->Active())
+        thread_->SetOnRun(nullptr);
+}
+
+void TacCustomHTTP::TakeResults(const Run& r) {
+    StatusCode = r.statusCode;
+    Success = r.success;
+    TryAgain = r.tryAgain;
+    Continue = r.cont;
+    TooLarge = r.tooLarge;
+    RawHeaders = r.rawHeaders;
+    ContentType = r.contentType;
+    ContentLanguage = r.contentLanguage;
+    ContentEncoding = r.contentEncoding;
+    Location = r.location;
+    Date = r.date;
+    LastModified = r.lastModified;
+    Expires = r.expires;
+    ContentLength = r.contentLength;
+    BytesTransferred = r.bytes;
+    PercentDone = r.percentDone;
+    ElapsedTime = r.elapsedTime;
+    TimeLeft = r.timeLeft;
+    TransferRate = r.transferRate;
+}
+
+void TacCustomHTTP::HandOver(Run& r, const std::function<void(TacCustomHTTP&)>& step) {
+    auto run = [&r, &step] {
+        // On the main thread: the component is alive unless it let the run go.
+        if (TacCustomHTTP* self = r.owner) {
+            self->TakeResults(r);
+            step(*self);
+        }
+    };
+    if (TacEventThread* t = TacEventThread::Current())
+        t->Synchronize(run);  // a cut-off worker unwinds from here
+    else
+        run();
 }
 
 std::string TacCustomHTTP::HostFromURL(const std::string& URL) {
@@ -215,6 +352,20 @@ std::string TacCustomHTTP::HostFromURL(const std::string& URL) {
     if (!win::InternetCrackUrlA(URL.c_str(), 0, 0, &uc))
         return {};
     return std::string(host, uc.dwHostNameLength);
+}
+
+std::string TacCustomHTTP::OriginFromURL(const std::string& URL) {
+    const std::string url = URL.find("://") == std::string::npos ? "http://" + URL : URL;
+    char host[256];
+    win::URL_COMPONENTSA uc;
+    uc.lpszHostName = host;
+    uc.dwHostNameLength = sizeof host;
+    if (!win::InternetCrackUrlA(url.c_str(), 0, 0, &uc) || uc.dwHostNameLength == 0)
+        return {};
+    std::string origin(host, uc.dwHostNameLength);
+    for (char& c : origin)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return origin + ":" + std::to_string(uc.nPort);
 }
 
 std::string TacCustomHTTP::FileNameFromURL(const std::string& URL) {
@@ -229,11 +380,15 @@ std::string TacCustomHTTP::FileNameFromURL(const std::string& URL) {
 void TacCustomHTTP::StatusCallback(win::HINTERNET, win::DWORD_PTR dwContext,
                                    win::DWORD dwInternetStatus, win::LPVOID lpvStatusInformation,
                                    win::DWORD dwStatusInformationLength) {
-    auto* self = reinterpret_cast<TacCustomHTTP*>(dwContext);
-    if (!self || self->closing_)
+    auto* run = reinterpret_cast<Run*>(dwContext);
+    if (!run)
         return;
     // A worker that was cut off raises nothing more.
     if (TacEventThread* t = TacEventThread::Current(); t && t->IsCutOff())
+        return;
+    std::lock_guard l(run->ownerLock);
+    TacCustomHTTP* self = run->owner;
+    if (!self || self->closing_)
         return;
     if (self->OnStatus)
         self->DoStatus(dwInternetStatus, HTTPStatusText(dwInternetStatus));
@@ -245,27 +400,20 @@ void TacCustomHTTP::StatusCallback(win::HINTERNET, win::DWORD_PTR dwContext,
 
 // --- The transfer, on the worker -----------------------------------------------
 
-void TacCustomHTTP::Transfer() {
-    StatusCode = -1;
-    ContentType.clear();
-    const size_t bufferSize = static_cast<size_t>(std::max(TransferBufferSize, 255));
-    startTick_ = Clock::now();
-    Continue = true;
-    Success = false;
-    readFailed_ = false;
-    BytesTransferred = 0;
-    ContentLength = 0;
-    RawHeaders.clear();
-    ContentLanguage.clear();
-    ContentEncoding.clear();
-    Location.clear();
-    Date = LastModified = Expires = 0;
-    PercentDone = 0;
-    ElapsedTime = TimeLeft = 0;
-    TransferRate = 0;
-    buffer_.assign(bufferSize, '\0');
+namespace {
 
-    std::string url = URL;
+bool Terminated() {
+    TacEventThread* t = TacEventThread::Current();
+    return t && t->Terminated();
+}
+
+}  // namespace
+
+void TacCustomHTTP::Transfer(Run& r) {
+    r.startTick = Clock::now();
+    r.buffer.assign(r.bufferSize, '\0');
+
+    std::string url = r.url;
     if (url.find("://") == std::string::npos)
         url = "http://" + url;
     char scheme[32], host[256], user[128], password[128], path[2048], extra[2048];
@@ -288,112 +436,126 @@ void TacCustomHTTP::Transfer() {
     const std::string urlPassword(password, uc.dwPasswordLength);
 
     if (uc.nScheme == win::INTERNET_SCHEME_FILE) {
-        // The file owns its descriptor for the rest of the run.
-        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        // The file owns its descriptor for the rest of the run. Opened without
+        // waiting: a FIFO or a device is no file to fetch.
+        const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         struct stat st {};
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            ContentLength = st.st_size;
-            StatusCode = 200;
+            r.contentLength = st.st_size;
+            r.statusCode = 200;
         } else {
-            StatusCode = 404;
+            r.statusCode = 404;
         }
         fw::TFileStream source(fd);
-        if (OpenTarget())
-            Receive(StatusCode == 200 ? fd : -1);
-        Success =
-            StatusCode == 200 && !readFailed_ && (!stream_ || BytesTransferred == ContentLength);
+        if (r.statusCode == 200 && r.maxSize > 0 && r.contentLength > r.maxSize) {
+            r.tooLarge = true;
+            return;
+        }
+        if (OpenTarget(r))
+            Receive(r, r.statusCode == 200 ? fd : -1);
+        r.success =
+            r.statusCode == 200 && !r.readFailed && (!r.stream || r.bytes == r.contentLength);
         return;
     }
 
     win::DWORD openType = win::INTERNET_OPEN_TYPE_PRECONFIG;
     std::string proxy;
-    if (Proxy.AccessType == atDirect)
+    if (r.accessType == atDirect)
         openType = win::INTERNET_OPEN_TYPE_DIRECT;
-    if (Proxy.AccessType == atUseProxy) {
+    if (r.accessType == atUseProxy) {
         openType = win::INTERNET_OPEN_TYPE_PROXY;
-        proxy = Proxy.ProxyServer + ":" + std::to_string(Proxy.ProxyPort);
+        proxy = r.proxyServer + ":" + std::to_string(r.proxyPort);
     }
-    Keep(session_,
-         win::InternetOpenA(UserAgent.c_str(), openType, proxy.empty() ? nullptr : proxy.c_str(),
-                            openType == win::INTERNET_OPEN_TYPE_PROXY && !Proxy.ProxyBypass.empty()
-                                ? Proxy.ProxyBypass.c_str()
+    Keep(r.session,
+         win::InternetOpenA(r.userAgent.c_str(), openType, proxy.empty() ? nullptr : proxy.c_str(),
+                            openType == win::INTERNET_OPEN_TYPE_PROXY && !r.proxyBypass.empty()
+                                ? r.proxyBypass.c_str()
                                 : nullptr,
-                            WorkOffline ? win::INTERNET_FLAG_OFFLINE : 0));
-    win::InternetSetStatusCallbackA(session_, &TacCustomHTTP::StatusCallback);
-    Success = session_ != nullptr;
-    if (!Success)
+                            r.workOffline ? win::INTERNET_FLAG_OFFLINE : 0));
+    win::InternetSetStatusCallbackA(r.session, &TacCustomHTTP::StatusCallback);
+    r.success = r.session != nullptr;
+    if (!r.success)
         return;
 
-    const std::string& loginUser = urlUser.empty() ? HTTPUsername : urlUser;
-    const std::string& loginPassword = urlPassword.empty() ? HTTPPassword : urlPassword;
-    Keep(connection_, win::InternetConnectA(session_, host, uc.nPort, loginUser.c_str(),
-                                            loginPassword.c_str(), win::INTERNET_SERVICE_HTTP, 0,
-                                            reinterpret_cast<win::DWORD_PTR>(this)));
-    Success = connection_ != nullptr;
-    if (!Success)
+    // Credentials of the URL belong to its host; the properties' only to the
+    // host they were given for (CredentialHost).
+    std::string origin(host, uc.dwHostNameLength);
+    for (char& c : origin)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    origin += ":" + std::to_string(uc.nPort);
+    const bool ours = r.credentialHost.empty() || r.credentialHost == origin;
+    const std::string loginUser = !urlUser.empty() ? urlUser : ours ? r.user : std::string();
+    const std::string loginPassword = !urlUser.empty() ? urlPassword
+                                      : ours           ? r.password
+                                                       : std::string();
+    Keep(r.connection, win::InternetConnectA(r.session, host, uc.nPort, loginUser.c_str(),
+                                             loginPassword.c_str(), win::INTERNET_SERVICE_HTTP, 0,
+                                             reinterpret_cast<win::DWORD_PTR>(&r)));
+    r.success = r.connection != nullptr;
+    if (!r.success)
         return;
 
-    bool post = RequestMethod == 2;
-    if (RequestMethod == 0)
-        post = !PostData.empty() || PostFromStream;
+    bool post = r.requestMethod == 2;
+    if (r.requestMethod == 0)
+        post = !r.postData.empty() || r.postFromStream;
     win::DWORD flags = 0;
     if (uc.nScheme == win::INTERNET_SCHEME_HTTPS)
         flags |= win::INTERNET_FLAG_SECURE;
-    if (!UseCache)
+    if (!r.useCache)
         flags |= win::INTERNET_FLAG_RELOAD | win::INTERNET_FLAG_NO_CACHE_WRITE |
                  win::INTERNET_FLAG_PRAGMA_NOCACHE;
-    if (!UseCookies)
+    if (!r.useCookies)
         flags |= win::INTERNET_FLAG_NO_COOKIES;
     const std::string object =
         std::string(path, uc.dwUrlPathLength) + std::string(extra, uc.dwExtraInfoLength);
-    win::LPCSTR accept[] = {AcceptTypes.c_str(), nullptr};
-    // The request carries the component as its context too, so that its
-    // status and redirect notices reach OnStatus and OnRedirect.
-    Keep(request_, win::HttpOpenRequestA(connection_, post ? "POST" : "GET", object.c_str(),
-                                         nullptr, Referer.empty() ? nullptr : Referer.c_str(),
-                                         accept, flags, reinterpret_cast<win::DWORD_PTR>(this)));
-    if (!request_) {
-        Success = false;
+    win::LPCSTR accept[] = {r.acceptTypes.c_str(), nullptr};
+    // The request carries the run as its context too, so that its status and
+    // redirect notices reach OnStatus and OnRedirect.
+    Keep(r.request, win::HttpOpenRequestA(r.connection, post ? "POST" : "GET", object.c_str(),
+                                          nullptr, r.referer.empty() ? nullptr : r.referer.c_str(),
+                                          accept, flags, reinterpret_cast<win::DWORD_PTR>(&r)));
+    if (!r.request) {
+        r.success = false;
         return;
     }
 
     const std::pair<win::DWORD, win::DWORD> timeouts[] = {
-        {win::INTERNET_OPTION_CONNECT_TIMEOUT, Timeouts.ConnectTimeout},
-        {win::INTERNET_OPTION_RECEIVE_TIMEOUT, Timeouts.ReceiveTimeout},
-        {win::INTERNET_OPTION_SEND_TIMEOUT, Timeouts.SendTimeout}};
+        {win::INTERNET_OPTION_CONNECT_TIMEOUT, r.connectTimeout},
+        {win::INTERNET_OPTION_RECEIVE_TIMEOUT, r.receiveTimeout},
+        {win::INTERNET_OPTION_SEND_TIMEOUT, r.sendTimeout}};
     for (auto [option, value] : timeouts)
         if (value)
-            win::InternetSetOptionA(request_, option, &value, sizeof value);
+            win::InternetSetOptionA(r.request, option, &value, sizeof value);
 
     std::string headers;
-    for (const auto& line : CustomHeaders)
+    for (const auto& line : r.customHeaders)
         headers += line + "\r\n";
-    if (Range.StartRange || Range.EndRange) {
-        headers += "RANGE: bytes=" + std::to_string(Range.StartRange) + "-";
-        if (Range.EndRange)
-            headers += std::to_string(Range.EndRange);
+    if (r.startRange || r.endRange) {
+        headers += "RANGE: bytes=" + std::to_string(r.startRange) + "-";
+        if (r.endRange)
+            headers += std::to_string(r.endRange);
         headers += "\r\n";
     }
-    if (!headers.empty() && !win::HttpAddRequestHeadersA(request_, headers.c_str(),
+    if (!headers.empty() && !win::HttpAddRequestHeadersA(r.request, headers.c_str(),
                                                          static_cast<win::DWORD>(headers.size()),
                                                          win::HTTP_ADDREQ_FLAG_ADD)) {
-        Success = false;
+        r.success = false;
         return;
     }
 
     do {
-        TryAgain = false;
-        if (!SendRequest(post)) {
-            stream_.reset();
-            Success = false;
+        r.tryAgain = false;
+        if (!SendRequest(r, post)) {
+            r.stream.reset();
+            r.success = false;
             return;
         }
         bool found = false;
-        const std::string status = QueryText(request_, win::HTTP_QUERY_STATUS_CODE, &found);
-        StatusCode = found ? std::atoi(status.c_str()) : -1;
-        if (StatusCode == 401 && Wants(THTTPHandOver::AuthenticationRequest)) {
+        const std::string status = QueryText(r.request, win::HTTP_QUERY_STATUS_CODE, &found);
+        r.statusCode = found ? std::atoi(status.c_str()) : -1;
+        if (r.statusCode == 401 && r.Wants(THTTPHandOver::AuthenticationRequest)) {
             const std::string header =
-                QueryText(request_, win::HTTP_QUERY_WWW_AUTHENTICATE, &found);
+                QueryText(r.request, win::HTTP_QUERY_WWW_AUTHENTICATE, &found);
             std::string realm;
             if (found) {
                 // The quoted text after the first '="'; a header with more
@@ -407,184 +569,225 @@ void TacCustomHTTP::Transfer() {
                 else
                     realm = header.substr(eq + 2, header.size() - eq - 3);
             }
-            thread_->Synchronize([&] { DoAuthenticationRequest(realm, TryAgain); });
-            win::InternetSetOptionA(request_, win::INTERNET_OPTION_USERNAME, HTTPUsername.data(),
-                                    static_cast<win::DWORD>(HTTPUsername.size()));
-            win::InternetSetOptionA(request_, win::INTERNET_OPTION_PASSWORD, HTTPPassword.data(),
-                                    static_cast<win::DWORD>(HTTPPassword.size()));
-        } else if (StatusCode == 407 && Wants(THTTPHandOver::ProxyAuthenticationRequest)) {
-            thread_->Synchronize([&] { DoProxyAuthenticationRequest(TryAgain); });
-            win::InternetSetOptionA(request_, win::INTERNET_OPTION_PROXY_USERNAME,
-                                    ProxyUsername.data(),
-                                    static_cast<win::DWORD>(ProxyUsername.size()));
-            win::InternetSetOptionA(request_, win::INTERNET_OPTION_PROXY_PASSWORD,
-                                    ProxyPassword.data(),
-                                    static_cast<win::DWORD>(ProxyPassword.size()));
+            HandOver(r, [&](TacCustomHTTP& self) {
+                self.DoAuthenticationRequest(realm, self.TryAgain);
+                if (!r.owner)
+                    return;  // the handler freed the component
+                r.tryAgain = self.TryAgain;
+                // The answer was given for this server alone.
+                if (r.tryAgain)
+                    self.CredentialHost = origin;
+                r.user = self.HTTPUsername;
+                r.password = self.HTTPPassword;
+            });
+            if (r.tryAgain) {
+                win::InternetSetOptionA(r.request, win::INTERNET_OPTION_USERNAME, r.user.data(),
+                                        static_cast<win::DWORD>(r.user.size()));
+                win::InternetSetOptionA(r.request, win::INTERNET_OPTION_PASSWORD, r.password.data(),
+                                        static_cast<win::DWORD>(r.password.size()));
+            }
+        } else if (r.statusCode == 407 && r.Wants(THTTPHandOver::ProxyAuthenticationRequest)) {
+            HandOver(r, [&](TacCustomHTTP& self) {
+                self.DoProxyAuthenticationRequest(self.TryAgain);
+                if (!r.owner)
+                    return;
+                r.tryAgain = self.TryAgain;
+                r.proxyUser = self.ProxyUsername;
+                r.proxyPassword = self.ProxyPassword;
+            });
+            win::InternetSetOptionA(r.request, win::INTERNET_OPTION_PROXY_USERNAME,
+                                    r.proxyUser.data(),
+                                    static_cast<win::DWORD>(r.proxyUser.size()));
+            win::InternetSetOptionA(r.request, win::INTERNET_OPTION_PROXY_PASSWORD,
+                                    r.proxyPassword.data(),
+                                    static_cast<win::DWORD>(r.proxyPassword.size()));
         }
-    } while (TryAgain && !thread_->Terminated());
+    } while (r.tryAgain && !Terminated());
 
-    ReadResponseHeaders();
-    if (!Continue)
+    ReadResponseHeaders(r);
+    if (!r.cont)
         return;
-    if (OpenTarget())
-        Receive(-1);
-    Success = BodyStatus() && !readFailed_ &&
-              (!stream_ || ContentLength == 0 || BytesTransferred == ContentLength);
+    if ((r.statusCode == 200 || (r.statusCode == 206 && (r.startRange || r.endRange))) &&
+        r.maxSize > 0 && r.contentLength > r.maxSize) {
+        r.tooLarge = true;
+        r.success = false;
+        return;
+    }
+    if (OpenTarget(r))
+        Receive(r, -1);
+    r.success = (r.statusCode == 200 || (r.statusCode == 206 && (r.startRange || r.endRange))) &&
+                !r.readFailed && (!r.stream || r.contentLength == 0 || r.bytes == r.contentLength);
 }
 
-bool TacCustomHTTP::SendRequest(bool post) {
+bool TacCustomHTTP::SendRequest(Run& r, bool post) {
     if (!post)
-        return win::HttpSendRequestA(request_, nullptr, 0, nullptr, 0);
-    if (!PostFromStream) {
+        return win::HttpSendRequestA(r.request, nullptr, 0, nullptr, 0);
+    if (!r.postFromStream) {
         static const char kForm[] = "Content-Type: application/x-www-form-urlencoded";
-        return win::HttpSendRequestA(request_, kForm, sizeof kForm - 1, PostData.data(),
-                                     static_cast<win::DWORD>(PostData.size()));
+        return win::HttpSendRequestA(r.request, kForm, sizeof kForm - 1, r.postData.data(),
+                                     static_cast<win::DWORD>(r.postData.size()));
     }
-    if (!stream_)
+    if (!r.stream)
         return false;
     win::INTERNET_BUFFERSA buffers;
-    buffers.lpcszHeader = UploadHeaders.empty() ? nullptr : UploadHeaders.c_str();
-    buffers.dwHeadersLength = static_cast<win::DWORD>(UploadHeaders.size());
+    buffers.lpcszHeader = r.uploadHeaders.empty() ? nullptr : r.uploadHeaders.c_str();
+    buffers.dwHeadersLength = static_cast<win::DWORD>(r.uploadHeaders.size());
     buffers.dwHeadersTotal = buffers.dwHeadersLength;
-    buffers.dwBufferTotal = static_cast<win::DWORD>(stream_->Size());
-    if (!win::HttpSendRequestExA(request_, &buffers, nullptr, 0, 0))
+    buffers.dwBufferTotal = static_cast<win::DWORD>(r.stream->Size());
+    if (!win::HttpSendRequestExA(r.request, &buffers, nullptr, 0, 0))
         return false;
-    ContentLength = stream_->Size();
-    BytesTransferred = 0;
-    stream_->SetPosition(0);
+    r.contentLength = r.stream->Size();
+    r.bytes = 0;
+    r.stream->SetPosition(0);
     for (;;) {
-        const size_t n = stream_->Read(buffer_.data(), buffer_.size());
+        const size_t n = r.stream->Read(r.buffer.data(), r.buffer.size());
         if (n == 0)
             break;
         win::DWORD written = 0;
-        if (!win::InternetWriteFile(request_, buffer_.data(), static_cast<win::DWORD>(n), &written))
+        if (!win::InternetWriteFile(r.request, r.buffer.data(), static_cast<win::DWORD>(n),
+                                    &written))
             return false;
-        BytesTransferred += written;
-        if (Wants(THTTPHandOver::UploadProgress)) {
-            UpdateProgress();
-            thread_->Synchronize([this] { DoUploadProgress(); });
+        r.bytes += written;
+        if (r.Wants(THTTPHandOver::UploadProgress)) {
+            UpdateProgress(r);
+            HandOver(r, [](TacCustomHTTP& self) { self.DoUploadProgress(); });
         }
     }
-    return win::HttpEndRequestA(request_, nullptr, 0, 0);
+    return win::HttpEndRequestA(r.request, nullptr, 0, 0);
 }
 
-void TacCustomHTTP::ReadResponseHeaders() {
-    stream_.reset();  // the upload's data
-    ContentType = QueryText(request_, win::HTTP_QUERY_CONTENT_TYPE);
+void TacCustomHTTP::ReadResponseHeaders(Run& r) {
+    r.stream.reset();  // the upload's data
+    r.contentType = QueryText(r.request, win::HTTP_QUERY_CONTENT_TYPE);
     bool found = false;
-    const std::string length = QueryText(request_, win::HTTP_QUERY_CONTENT_LENGTH, &found);
-    ContentLength = found ? std::max(0LL, std::atoll(length.c_str())) : 0;
-    BytesTransferred = 0;
-    if (!Wants(THTTPHandOver::HeaderInfo))
+    const std::string length = QueryText(r.request, win::HTTP_QUERY_CONTENT_LENGTH, &found);
+    r.contentLength = found ? std::max(0LL, std::atoll(length.c_str())) : 0;
+    r.bytes = 0;
+    if (!r.Wants(THTTPHandOver::HeaderInfo))
         return;
-    RawHeaders = QueryText(request_, win::HTTP_QUERY_RAW_HEADERS_CRLF);
-    ContentLanguage = QueryText(request_, win::HTTP_QUERY_CONTENT_LANGUAGE);
-    ContentEncoding = QueryText(request_, win::HTTP_QUERY_CONTENT_ENCODING);
-    Location = QueryText(request_, win::HTTP_QUERY_LOCATION);
-    Date = HTTPDateToDateTime(QueryText(request_, win::HTTP_QUERY_DATE));
-    LastModified = HTTPDateToDateTime(QueryText(request_, win::HTTP_QUERY_LAST_MODIFIED));
-    Expires = HTTPDateToDateTime(QueryText(request_, win::HTTP_QUERY_EXPIRES));
-    thread_->Synchronize([this] { DoHeaderInfo(Continue); });
+    r.rawHeaders = QueryText(r.request, win::HTTP_QUERY_RAW_HEADERS_CRLF);
+    r.contentLanguage = QueryText(r.request, win::HTTP_QUERY_CONTENT_LANGUAGE);
+    r.contentEncoding = QueryText(r.request, win::HTTP_QUERY_CONTENT_ENCODING);
+    r.location = QueryText(r.request, win::HTTP_QUERY_LOCATION);
+    r.date = HTTPDateToDateTime(QueryText(r.request, win::HTTP_QUERY_DATE));
+    r.lastModified = HTTPDateToDateTime(QueryText(r.request, win::HTTP_QUERY_LAST_MODIFIED));
+    r.expires = HTTPDateToDateTime(QueryText(r.request, win::HTTP_QUERY_EXPIRES));
+    HandOver(r, [&r](TacCustomHTTP& self) {
+        self.DoHeaderInfo(self.Continue);
+        if (r.owner)
+            r.cont = self.Continue;
+    });
 }
 
-bool TacCustomHTTP::OpenTarget() {
-    if (!FileName.empty()) {
+bool TacCustomHTTP::OpenTarget(Run& r) {
+    if (!r.fileName.empty()) {
         // Whatever had the name goes (a link is removed, not followed); the new
         // file is private until it is complete. HideFileName has no
         // counterpart here: a file is hidden only by its name.
-        ::unlink(FileName.c_str());
-        const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        ::unlink(r.fileName.c_str());
+        const int fd =
+            ::open(r.fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            stream_ = std::make_unique<fw::TFileStream>(fd);
-            streamIsFile_ = true;
-            createdFile_ = FileName;
+            r.stream = std::make_unique<fw::TFileStream>(fd);
+            r.streamIsFile = true;
+            r.createdFile = r.fileName;
             return true;
         }
-        if (ContentLength > 0)
+        if (r.contentLength > 0)
             return false;
     }
     auto memory = std::make_unique<fw::TMemoryStream>();
-    if (ContentLength > 0)
-        memory->SetCapacity(static_cast<size_t>(std::min(ContentLength, kMaxPresize)));
-    stream_ = std::move(memory);
-    streamIsFile_ = false;
+    if (r.contentLength > 0)
+        memory->SetCapacity(static_cast<size_t>(std::min(r.contentLength, kMaxPresize)));
+    r.stream = std::move(memory);
+    r.streamIsFile = false;
     return true;
 }
 
-void TacCustomHTTP::Receive(int fd) {
-    if (fd < 0 && !request_.load())
+void TacCustomHTTP::Receive(Run& r, int fd) {
+    if (fd < 0 && !r.request.load())
         return;
     for (;;) {
         size_t n = 0;
         if (fd >= 0) {
-            if (thread_->Terminated()) {
-                readFailed_ = true;
+            if (Terminated()) {
+                r.readFailed = true;
                 break;
             }
-            const ssize_t r = ::read(fd, buffer_.data(), buffer_.size());
-            if (r < 0 && errno == EINTR)
+            const ssize_t got = ::read(fd, r.buffer.data(), r.buffer.size());
+            if (got < 0 && errno == EINTR)
                 continue;
-            if (r < 0)
-                readFailed_ = true;
-            if (r <= 0)
+            if (got < 0)
+                r.readFailed = true;
+            if (got <= 0)
                 break;
-            n = static_cast<size_t>(r);
+            n = static_cast<size_t>(got);
         } else {
             win::DWORD got = 0;
-            if (!win::InternetReadFile(request_, buffer_.data(),
-                                       static_cast<win::DWORD>(buffer_.size()), &got)) {
+            if (!win::InternetReadFile(r.request, r.buffer.data(),
+                                       static_cast<win::DWORD>(r.buffer.size()), &got)) {
                 // A broken-off body is not a complete one, announced length
                 // or not.
-                readFailed_ = true;
+                r.readFailed = true;
                 break;
             }
             if (got == 0)
                 break;
             n = got;
         }
-        if (stream_->Write(buffer_.data(), n) != n) {
-            readFailed_ = true;
+        if (r.maxSize > 0 && r.bytes + static_cast<std::int64_t>(n) > r.maxSize) {
+            r.tooLarge = true;
+            r.readFailed = true;
             break;
         }
-        BytesTransferred += static_cast<std::int64_t>(n);
-        if (Wants(THTTPHandOver::DownloadProgress)) {
-            UpdateProgress();
-            thread_->Synchronize([this] { DoDownloadProgress(stream_.get()); });
+        if (r.stream->Write(r.buffer.data(), n) != n) {
+            r.readFailed = true;
+            break;
+        }
+        r.bytes += static_cast<std::int64_t>(n);
+        if (r.Wants(THTTPHandOver::DownloadProgress)) {
+            UpdateProgress(r);
+            HandOver(r, [&r](TacCustomHTTP& self) { self.DoDownloadProgress(r.stream.get()); });
         }
     }
     // A file refusing the last gathered bytes makes the body incomplete too.
-    if (streamIsFile_ && !static_cast<fw::TFileStream*>(stream_.get())->Flush())
-        readFailed_ = true;
+    if (r.streamIsFile && !static_cast<fw::TFileStream*>(r.stream.get())->Flush())
+        r.readFailed = true;
 }
 
-void TacCustomHTTP::UpdateProgress() {
-    const double length = static_cast<double>(ContentLength);
-    const double bytes = static_cast<double>(BytesTransferred);
-    PercentDone =
+void TacCustomHTTP::UpdateProgress(Run& r) {
+    const double length = static_cast<double>(r.contentLength);
+    const double bytes = static_cast<double>(r.bytes);
+    r.percentDone =
         length > 0 ? static_cast<win::BYTE>(std::clamp(std::lround(bytes * 100 / length), 0L, 255L))
                    : 0;
-    ElapsedTime = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - startTick_).count());
-    TimeLeft =
-        bytes > 0 ? static_cast<int>(std::lround(length / bytes * ElapsedTime)) - ElapsedTime : 0;
-    TransferRate = static_cast<float>(bytes / 1024);
-    if (ElapsedTime != 0)
-        TransferRate /= static_cast<float>(ElapsedTime);
+    r.elapsedTime = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - r.startTick).count());
+    r.timeLeft = bytes > 0
+                     ? static_cast<int>(std::lround(length / bytes * r.elapsedTime)) - r.elapsedTime
+                     : 0;
+    r.transferRate = static_cast<float>(bytes / 1024);
+    if (r.elapsedTime != 0)
+        r.transferRate /= static_cast<float>(r.elapsedTime);
 }
 
 // --- Completion, on the main thread ----------------------------------------------
 
 void TacCustomHTTP::Completion() {
     CloseHandles();
+    const std::shared_ptr<Run> run = run_;
+    if (!run)
+        return;
+    TakeResults(*run);
     // The run's stream and file are this step's own from here on, so a run
     // started from one of the events below starts clean.
-    std::unique_ptr<fw::TStream> stream = std::move(stream_);
-    const bool isFile = std::exchange(streamIsFile_, false);
-    std::string file = std::exchange(createdFile_, {});
-    buffer_ = {};
+    std::unique_ptr<fw::TStream> stream = std::move(run->stream);
+    const bool isFile = std::exchange(run->streamIsFile, false);
+    std::string file = std::exchange(run->createdFile, {});
+    run->buffer = {};
     if (stream)
         stream->SetPosition(0);
-    // Read once: a handler may start the next run, whose worker resets them.
+    // Read once: a handler may start the next run.
     const bool cont = Continue, success = Success, partOk = BodyStatus();
     const int status = StatusCode;
 

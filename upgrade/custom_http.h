@@ -27,6 +27,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -126,6 +127,9 @@ public:
     bool Busy() const;
 
     static std::string HostFromURL(const std::string& URL);
+    // "host:port" of a URL, the host in lower case ("http://" is assumed
+    // without a scheme); empty when it cannot be read.
+    static std::string OriginFromURL(const std::string& URL);
     static std::string FileNameFromURL(const std::string& URL);
 
     TacCustomThread* Thread() const { return thread_; }
@@ -149,12 +153,24 @@ public:
     bool UseCache = true;
     bool UseCookies = true;
     bool WorkOffline = false;
+    // The largest body a run takes, 0 for no limit: a larger announced length
+    // ends the run before any body byte, a body growing past it is cut off;
+    // either way the run is incomplete (OnIncomplete) with TooLarge set and
+    // its partial file removed.
+    std::int64_t MaxSize = 0;
+    // The server ("host:port", as OriginFromURL gives it) that HTTPUsername
+    // and HTTPPassword belong to; empty: whatever server URL names. They go
+    // to no other server, and to this one only once it asks with a 401
+    // (never up front); a 401 answered with TryAgain makes its server this
+    // one.
+    std::string CredentialHost;
 
     // Results of the run.
     int StatusCode = -1;
     bool Success = false;
     bool TryAgain = false;
     bool Continue = true;
+    bool TooLarge = false;
     std::string RawHeaders, ContentType, ContentLanguage, ContentEncoding, Location;
     TDateTime Date = 0, LastModified = 0, Expires = 0;
     std::int64_t ContentLength = 0;
@@ -206,41 +222,38 @@ protected:
     virtual void DoWaitTimeout(bool& Terminate);
 
 private:
+    // One run's settings, results, handles and data, shared by the component
+    // and the run's worker: a worker cut off and left to end by itself keeps
+    // its run alive and never touches the component, whose results are taken
+    // from the run on the main thread (in each hand-over and at completion).
+    struct Run;
     static void StatusCallback(win::HINTERNET hInternet, win::DWORD_PTR dwContext,
                                win::DWORD dwInternetStatus, win::LPVOID lpvStatusInformation,
                                win::DWORD dwStatusInformationLength);
-    bool StartRun();
-    // The answer of WantsHandOver for this run, for the worker.
-    bool Wants(THTTPHandOver step) const {
-        return (wanted_.load(std::memory_order_relaxed) & (1u << static_cast<unsigned>(step))) != 0;
-    }
-    void Transfer();              // the run handler, on the worker
-    bool SendRequest(bool post);  // one send of step 10
-    void ReadResponseHeaders();   // step 11
-    bool OpenTarget();            // step 12
-    void Receive(int fd);         // step 13; fd >= 0 reads a local file
-    void UpdateProgress();
+    bool StartRun(std::unique_ptr<fw::TStream> upload);
+    // The run, on the worker: it reads and writes nothing but `r`.
+    static void Transfer(Run& r);
+    static bool SendRequest(Run& r, bool post);  // one send of step 10
+    static void ReadResponseHeaders(Run& r);     // step 11
+    static bool OpenTarget(Run& r);              // step 12
+    static void Receive(Run& r, int fd);         // step 13; fd >= 0 reads a local file
+    static void UpdateProgress(Run& r);
+    // Runs `step` on the main thread with the run's results made the
+    // component's; skipped for a run the component has let go.
+    static void HandOver(Run& r, const std::function<void(TacCustomHTTP&)>& step);
+    // Stores a handle the worker opened (see the .cpp for the race it closes).
+    static void Keep(std::atomic<win::HINTERNET>& slot, win::HINTERNET handle);
+    void TakeResults(const Run& r);
     void Completion();  // the finish handler, on the main thread
     void CloseHandles();
-    // Stores a handle the worker opened (see the .cpp for the race it closes).
-    void Keep(std::atomic<win::HINTERNET>& slot, win::HINTERNET handle);
     // 200, or 206 for a run that asked for a range.
     bool BodyStatus() const;
-    // Frees the stream and buffer; a local file not completed is removed.
+    // Lets the run go: its worker may still hold it, and its partial file
+    // goes with its last holder.
     void FreeRun();
 
     TacCustomThread* thread_;
-    // The handles are closed from the main thread while the worker may be
-    // blocked in a call on them, so they are swapped atomically.
-    std::atomic<win::HINTERNET> session_{nullptr}, connection_{nullptr}, request_{nullptr};
-    std::unique_ptr<fw::TStream> stream_;
-    bool streamIsFile_ = false;
-    std::string createdFile_;  // the local file this run made, until complete
-    std::vector<char> buffer_;
-    bool readFailed_ = false;
-    std::chrono::steady_clock::time_point startTick_;
-    bool closing_ = false;  // set by the destructor: no more status notices
-    // WantsHandOver's answers for the run, one bit a step; atomic because a
-    // cut-off worker of the run before may still read it.
-    std::atomic<unsigned> wanted_{0};
+    std::shared_ptr<Run> run_;
+    // Set by the destructor: no more status notices.
+    std::atomic<bool> closing_{false};
 };

@@ -367,10 +367,14 @@ void TacEventThread::Suspend() {
 void TacEventThread::Resume() {
     std::lock_guard l(lock_);
     if (suspendCount_ > 0 && --suspendCount_ == 0) {
-        // Running from the resume on, so that a component reports itself busy
-        // as soon as its run is started.
-        if (!started_)
+        // Started and running from the resume on, so that a component reports
+        // itself busy as soon as its run is started, and a stop that follows
+        // at once cuts the worker off (bounded) instead of waiting for a run
+        // it took for one that never began.
+        if (!started_ && !abandoned_) {
+            started_ = true;
             running_ = true;
+        }
         changed_.notify_all();
     }
 }

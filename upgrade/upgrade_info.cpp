@@ -13,22 +13,9 @@ char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Offset just past "<key>=" (any letter case), or npos.
-size_t FindAfterKey(std::string_view text, std::string_view key) {
-    const size_t n = key.size() + 1;
-    if (text.size() < n)
-        return std::string_view::npos;
-    for (size_t at = 0; at + n <= text.size(); ++at) {
-        if (text[at + key.size()] != '=')
-            continue;
-        bool same = true;
-        for (size_t i = 0; same && i < key.size(); ++i)
-            same = Lower(text[at + i]) == Lower(key[i]);
-        if (same)
-            return at + n;
-    }
-    return std::string_view::npos;
-}
+// Keys are short ("#sha256" and a number at most); a longer run before a
+// "=" holds none, which bounds the work per "=".
+constexpr size_t kMaxKey = 24;
 
 // A decimal integer with an optional sign that fits 32 bits; empty is none.
 std::optional<long long> Number(std::string_view s) {
@@ -72,32 +59,51 @@ std::vector<std::string_view> Parts(std::string_view version, std::string& withD
 
 }  // namespace
 
-std::string Value(std::string_view text, std::string_view key) {
-    const size_t from = FindAfterKey(text, key);
-    if (from == std::string_view::npos)
-        return {};
-    size_t to = from;
-    while (to < text.size() && static_cast<unsigned char>(text[to]) >= 32)
-        ++to;
-    return std::string(text.substr(from, to - from));
-}
-
-std::string Message(std::string_view text) {
-    size_t from = FindAfterKey(text, "#message");
-    // The value only counts in its braced form.
-    while (from != std::string_view::npos && (from >= text.size() || text[from] != '{')) {
-        const size_t next = FindAfterKey(text.substr(from), "#message");
-        from = next == std::string_view::npos ? next : from + next;
+Info::Info(std::string_view text) : text_(text) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        const char c = text[at];
+        if (static_cast<unsigned char>(c) < 32)
+            stops_.push_back(at);
+        if (c != '=')
+            continue;
+        // Every "#..." ending here is a key; the first "=" of each counts.
+        const size_t from = at > kMaxKey ? at - kMaxKey : 0;
+        for (size_t k = from; k < at; ++k) {
+            if (text[k] != '#')
+                continue;
+            std::string key(text.substr(k, at - k));
+            for (char& ch : key)
+                ch = Lower(ch);
+            if (message_ == std::string_view::npos && key == "#message" && at + 1 < text.size() &&
+                text[at + 1] == '{')
+                message_ = at + 2;
+            keys_.emplace(std::move(key), at + 1);
+        }
     }
-    if (from == std::string_view::npos)
-        return {};
-    ++from;
-    const size_t to = text.find('}', from);
-    return std::string(text.substr(from, to == std::string_view::npos ? to : to - from));
 }
 
-TacUpgradeMethod Method(std::string_view text) {
-    const std::string value = Value(text, "#method");
+std::string_view Info::Value(std::string_view key) const {
+    std::string lower(key);
+    for (char& ch : lower)
+        ch = Lower(ch);
+    const auto found = keys_.find(lower);
+    if (found == keys_.end())
+        return {};
+    const size_t from = found->second;
+    const auto stop = std::lower_bound(stops_.begin(), stops_.end(), from);
+    const size_t to = stop == stops_.end() ? text_.size() : *stop;
+    return text_.substr(from, to - from);
+}
+
+std::string Info::Message() const {
+    if (message_ == std::string_view::npos)
+        return {};
+    const size_t to = text_.find('}', message_);
+    return std::string(text_.substr(message_, to == std::string_view::npos ? to : to - message_));
+}
+
+TacUpgradeMethod Info::Method() const {
+    const std::string_view value = Value("#method");
     if (value.empty())
         return TacUpgradeMethod::umSelfUpgrade;
     switch (value[0]) {
@@ -110,13 +116,23 @@ TacUpgradeMethod Method(std::string_view text) {
     }
 }
 
-std::vector<FileEntry> Files(std::string_view text) {
+std::vector<FileEntry> Info::Files() const {
     std::vector<FileEntry> files;
     auto add = [&](const std::string& suffix) {
-        std::string url = Value(text, "#url" + suffix);
-        if (url.empty())
+        const std::string_view url = Value("#url" + suffix);
+        if (url.empty() || files.size() >= kMaxFiles)
             return false;
-        files.push_back({std::move(url), Value(text, "#sha256" + suffix)});
+        FileEntry entry;
+        if (url.size() <= kMaxUrl)
+            entry.url.assign(url);
+        else
+            entry.url.clear();
+        entry.sha256.assign(Value("#sha256" + suffix).substr(0, 65));
+        const std::string_view size = Value("#size" + suffix);
+        if (!size.empty() && size.size() <= 18 &&
+            std::all_of(size.begin(), size.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            entry.size = std::stoll(std::string(size));
+        files.push_back(std::move(entry));
         return true;
     };
     add("");
@@ -124,6 +140,22 @@ std::vector<FileEntry> Files(std::string_view text) {
     for (size_t n = files.size() + 1; add(std::to_string(n)); ++n) {
     }
     return files;
+}
+
+std::string Value(std::string_view text, std::string_view key) {
+    return std::string(Info(text).Value(key));
+}
+
+std::string Message(std::string_view text) {
+    return Info(text).Message();
+}
+
+TacUpgradeMethod Method(std::string_view text) {
+    return Info(text).Method();
+}
+
+std::vector<FileEntry> Files(std::string_view text) {
+    return Info(text).Files();
 }
 
 std::vector<std::string> FileUrls(const std::vector<FileEntry>& files) {

@@ -5,19 +5,54 @@
 // The file is 8-bit text of "key=value" entries found anywhere in the text
 // (the key's letter case does not matter); a value runs to the first
 // character below 32. "#message={...}" may span lines. URLs of the files come
-// as "#url", "#url0" and "#url1", "#url2", ...; beside each URL key, an
-// optional "#sha256" key of the same suffix holds the file's SHA-256 in hex.
+// as "#url", "#url0" and "#url1", "#url2", ...; beside each URL key, a
+// "#sha256" key of the same suffix holds the file's SHA-256 in hex and an
+// optional "#size" key its length in bytes.
+//
+// Reading is linear in the text's size: the text is indexed once, and a list
+// names at most kMaxFiles files with URLs of at most kMaxUrl bytes (a longer
+// URL is kept empty, so that it is refused).
 //
 // Pure functions of their arguments: any thread.
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 enum class TacUpgradeMethod { umSelfUpgrade, umUseExternalSetup, umRedirectToURL };
 
 namespace upgrade_info {
+
+constexpr size_t kMaxFiles = 256;
+constexpr size_t kMaxUrl = 8192;
+
+struct FileEntry {
+    std::string url;
+    std::string sha256;      // as written (at most 64 characters kept), or empty
+    std::int64_t size = -1;  // "#size", or -1 when not given or not a number
+};
+
+// One information file, indexed once. Views into the text: the text must
+// outlive it.
+class Info {
+public:
+    explicit Info(std::string_view text);
+    std::string_view Value(std::string_view key) const;
+    std::string Message() const;
+    TacUpgradeMethod Method() const;
+    std::vector<FileEntry> Files() const;
+
+private:
+    std::string_view text_;
+    // Lower-case key (with its "#") -> offset just past its first "=".
+    std::unordered_map<std::string, size_t> keys_;
+    // Offsets of the characters below 32, which end values.
+    std::vector<size_t> stops_;
+    size_t message_ = std::string_view::npos;  // just past the first "#message={"
+};
 
 // The value of `key` ("#version", "#url0", ...); empty when missing.
 std::string Value(std::string_view text, std::string_view key);
@@ -27,10 +62,6 @@ std::string Message(std::string_view text);
 // else the program's own replacement.
 TacUpgradeMethod Method(std::string_view text);
 
-struct FileEntry {
-    std::string url;
-    std::string sha256;  // lower-case hex as written, or empty
-};
 // "#url" and "#url0" when present, then "#url<n>" from n = count + 1 on
 // while the value is not empty.
 std::vector<FileEntry> Files(std::string_view text);

@@ -1,6 +1,6 @@
 #pragma once
 // The auto-upgrader's texts in 27 languages: string resources
-// 51000 + 50 x (language - 1) + index, index 0 to 30, and 50997 to 50999
+// 51000 + 50 x (language - 1) + index, index 0 to 35, and 50997 to 50999
 // (the title placeholder, the development environment's name, the
 // component's name). The language is chosen for the whole process: the last
 // one set applies to every upgrader.
@@ -48,7 +48,7 @@ enum class TacAutoUpgraderLanguage {
 namespace upgrader_texts {
 
 constexpr int kLanguageCount = 27;
-constexpr int kTextCount = 31;
+constexpr int kTextCount = 36;
 constexpr unsigned kFirstText = 51000;
 constexpr unsigned kAppTitlePlaceholder = 50997;  // "<AppTitle>"
 constexpr unsigned kDevelopmentEnvironment = 50998;
@@ -64,7 +64,7 @@ TacAutoUpgraderLanguage Language();
 
 // String resource `id`; empty when missing.
 std::string ResourceString(unsigned id);
-// Text `index` (0 to 30) of `language` (not wlAuto).
+// Text `index` (0 to 35) of `language` (not wlAuto).
 std::string Text(TacAutoUpgraderLanguage language, int index);
 // Text `index` of the language in use.
 std::string Text(int index);

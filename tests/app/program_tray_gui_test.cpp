@@ -21,6 +21,7 @@
 #include <memory>
 
 #include "tests/support/http_servers.h"
+#include "tests/support/minisign_keys.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/settings_records.h"
 #include "tests/support/skip_or_fail.h"
@@ -280,8 +281,14 @@ TEST_F(ProgramInTray, NewerVersionIsAskedAboutAtStartAndAgainByTheUpgradeButton)
     quilvane_test::WebServer web;
     if (!web.Ok())
         QUILVANE_SKIP_OR_FAIL("no local web server: " + web.Error());
-    std::ofstream(web.Root() + "/Quilvane.inf")
-        << "#version=2.0.7\r\n#url=" << web.Url("/Quilvane") << "\r\n";
+    quilvane_test::SigningKey key;
+    if (!key.Ok())
+        QUILVANE_SKIP_OR_FAIL(key.Error());
+    // Signed by a key the program's machine trusts (its $XDG_CONFIG_DIRS).
+    key.TrustIn((root_ + "/xdg").toStdString());
+    std::ofstream(web.Root() + "/Quilvane.inf") << "#version=2.0.7\r\n#url=" << web.Url("/Quilvane")
+                                                << "\r\n#sha256=" << std::string(64, '0') << "\r\n";
+    ASSERT_TRUE(key.Sign(web.Root() + "/Quilvane.inf", "Quilvane 2.0.7"));
     quilvane_test::AppendSettingsRecords((root_ + "/bin").toStdString(), {},
                                          web.Url("/Quilvane.inf"));
     const QByteArray settings = FileBytes(Settings());

@@ -28,7 +28,7 @@ namespace {
 
 using namespace std::string_literals;
 
-const std::string kUrl = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+const std::string kUrl = BuiltInInfoFileURL;
 
 using Rec = quilvane_test::ConnectionRecord;
 

@@ -4,12 +4,14 @@
 // passes going on while the About box, the tray menu or the upgrade question
 // is open. Needs ICMP sockets (root, or unprivileged ICMP allowed).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QTimer>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -19,6 +21,7 @@
 #include "monitor/monitor_cycle.h"
 #include "tests/app/settings_file_guard.h"
 #include "tests/support/http_servers.h"
+#include "tests/support/minisign_keys.h"
 #include "tests/support/monitor_idle.h"
 #include "tests/support/test_host.h"
 
@@ -155,6 +158,16 @@ bool CloseModalBox() {
 
 TEST_F(MainFormMonitor, PassesGoOnWhileTheAboutBoxTheTrayMenuOrTheUpgradeQuestionIsOpen) {
     quilvane_test::WebServer web;
+    // The information file is signed by a key of the test's own, trusted as
+    // an administrator trusts one; the helper's folder is the test's.
+    quilvane_test::SigningKey key;
+    quilvane_test::TempFolder folders;
+    struct Restore {
+        ~Restore() {
+            ::unsetenv("XDG_CONFIG_DIRS");
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+    } restore;
     const OpenWhileMonitoring cases[] = {
         {"About box", [](TForm1& f) { f.About1Click(nullptr); }, CloseModalBox},
         {"tray menu", [](TForm1& f) { f.acTrayIcon1->PopupTrayMenu(); },
@@ -182,8 +195,17 @@ TEST_F(MainFormMonitor, PassesGoOnWhileTheAboutBoxTheTrayMenuOrTheUpgradeQuestio
         if (std::string(c.name) == "upgrade question") {
             if (!web.Ok())
                 QUILVANE_SKIP_OR_FAIL("no local web server: " + web.Error());
+            if (!key.Ok())
+                QUILVANE_SKIP_OR_FAIL(key.Error());
+            key.TrustIn(folders.Path() + "/xdg");
+            ::setenv("XDG_CONFIG_DIRS", (folders.Path() + "/xdg").c_str(), 1);
+            std::filesystem::create_directories(folders.Path() + "/run");
+            ::chmod((folders.Path() + "/run").c_str(), 0700);
+            ::setenv("XDG_RUNTIME_DIR", (folders.Path() + "/run").c_str(), 1);
             std::ofstream(web.Root() + "/Quilvane.inf")
-                << "#version=2.0.7\r\n#url=" << web.Url("/Quilvane") << "\r\n";
+                << "#version=2.0.7\r\n#url=" << web.Url("/Quilvane")
+                << "\r\n#sha256=" << std::string(64, '0') << "\r\n";
+            ASSERT_TRUE(key.Sign(web.Root() + "/Quilvane.inf", "Quilvane 2.0.7"));
         }
         int whileOpen = -1;
         const int before = passes;

@@ -141,15 +141,16 @@ protected:
 TEST_F(UnpackedPackage, FilesAreInTheirStandardPlaces) {
     for (const char* path :
          {"/usr/bin/quilvane", "/usr/lib/quilvane/libquilvane_icmp.so",
-          "/usr/lib/quilvane/libquilvane_uxtheme.so", "/usr/lib/sysctl.d/50-quilvane.conf",
-          "/usr/share/applications/quilvane.desktop", "/usr/lib/systemd/user/quilvane.service",
-          "/usr/share/man/man1/quilvane.1.gz",
+          "/usr/lib/quilvane/libquilvane_uxtheme.so", "/usr/lib/quilvane/libquilvane_inet.so",
+          "/usr/lib/sysctl.d/50-quilvane.conf", "/usr/share/applications/quilvane.desktop",
+          "/usr/lib/systemd/user/quilvane.service", "/usr/share/man/man1/quilvane.1.gz",
           "/usr/share/icons/hicolor/scalable/apps/quilvane.svg"})
         EXPECT_TRUE(QFileInfo(Path(path)).isFile()) << path;
     EXPECT_TRUE(QFileInfo(Path("/usr/bin/quilvane")).isExecutable());
     // The run-time libraries are the program's own, not ones for other programs to link.
     EXPECT_FALSE(QFileInfo::exists(Path("/usr/lib/libquilvane_icmp.so")));
     EXPECT_FALSE(QFileInfo::exists(Path("/usr/lib/libquilvane_uxtheme.so")));
+    EXPECT_FALSE(QFileInfo::exists(Path("/usr/lib/libquilvane_inet.so")));
     const QString sysctl = ReadText(Path("/usr/lib/sysctl.d/50-quilvane.conf"));
     EXPECT_TRUE(sysctl.contains("\nnet.ipv4.ping_group_range = 0 2147483647\n"))
         << sysctl.toStdString();
@@ -467,7 +468,8 @@ TEST(RelocatableInstall, MovedFolderFindsItsIcmpLibraryAndPings) {
     const Result install =
         RunTool(QUILVANE_CMAKE, {"--install", QUILVANE_BUILD_DIR, "--prefix", installed});
     ASSERT_EQ(install.exitCode, 0) << install.out.toStdString() << install.err.toStdString();
-    for (const char* lib : {"libquilvane_icmp.so", "libquilvane_uxtheme.so"}) {
+    for (const char* lib :
+         {"libquilvane_icmp.so", "libquilvane_uxtheme.so", "libquilvane_inet.so"}) {
         EXPECT_TRUE(QFileInfo(installed + "/lib/quilvane/" + lib).isFile()) << lib;
         EXPECT_FALSE(QFileInfo::exists(installed + "/lib/" + lib)) << lib;
     }

@@ -12,6 +12,8 @@
 // The web server serves a private folder (Root()) with hello.txt, big.bin
 // (4 MiB), private/secret.txt behind basic authentication (user "quilvane",
 // password "s3cret", realm "Quilvane test"), /old redirecting to /hello.txt,
+// /plain/<path> redirecting to <path> on the plain http port (from https too),
+// /local/<path> redirecting to file:///<path>,
 // nolength.sh, a script answered without Content-Length, and echo.sh, which
 // answers "<method> <X-Quilvane header> <content type> <body>". HTTPS uses a certificate for the
 // name "localhost" only (so https://127.0.0.1 fails the name check), issued by
@@ -259,7 +261,10 @@ public:
                       "\"mod_cgi\", \"mod_openssl\")\n"
                       "mimetype.assign = (\".txt\" => \"text/plain\", \"\" => "
                       "\"application/octet-stream\")\n"
-                      "url.redirect = (\"^/old$\" => \"/hello.txt\")\n"
+                      "url.redirect = (\"^/old$\" => \"/hello.txt\", \"^/plain/(.*)$\" => "
+                      "\"http://127.0.0.1:" +
+                      std::to_string(port_) +
+                      "/$1\", \"^/local/(.*)$\" => \"file:///$1\")\n"
                       "url.redirect-code = 302\n"
                       "cgi.assign = (\".sh\" => \"/bin/sh\")\n"
                       "server.stream-response-body = 2\n"

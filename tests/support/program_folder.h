@@ -1,6 +1,6 @@
 #pragma once
 // A private folder for a copy of the real program: the executable in bin/
-// with its ICMP library where it looks for it (so its settings file, beside
+// with its ICMP and internet libraries where it looks for them (so its settings file, beside
 // it, is the caller's own) and a runtime folder of its own; and the
 // environment to run it in, with home, configuration folders (the machine's
 // autostart folder among them) and drives inside the folder, no session bus
@@ -28,6 +28,13 @@ inline bool MakeProgramFolder(const QString& root, const QString& binary,
     const QString exe = root + "/bin/quilvane";
     const QString icmp = QString::fromStdString(win::OwnLibraryPath(exe.toStdString(), "icmp.dll"));
     QDir().mkpath(QFileInfo(icmp).path());
+    // The internet library, loaded at the upgrade check, from the binary's tree.
+    const QString inet =
+        QString::fromStdString(win::OwnLibraryPath(exe.toStdString(), "wininet.dll"));
+    const QString builtInet =
+        QString::fromStdString(win::OwnLibraryPath(binary.toStdString(), "wininet.dll"));
+    if (QFileInfo::exists(builtInet) && !QFile::copy(builtInet, inet))
+        return false;
     return QFile::copy(binary, exe) && QFile::copy(icmpLibrary, icmp) &&
            QFile::setPermissions(root + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                     QFileDevice::ExeOwner);

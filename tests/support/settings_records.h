@@ -23,7 +23,7 @@ inline void AppendSettingsRecords(const std::string& folder,
     TzIni ini(nullptr);
     ini.SetEncryptValues(true);
     fw::TRxMemoryData table(nullptr, quilvane::ConnectionFields());
-    std::string url = "http://quilvane.example.net/download/Quilvane/Quilvane.inf";
+    std::string url = quilvane::BuiltInInfoFileURL;
     quilvane::LoadSettings(ini, table, url, folder);
     if (!infoFileURL.empty())
         url = infoFileURL;

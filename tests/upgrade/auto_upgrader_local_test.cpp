@@ -1,12 +1,11 @@
-// The upgrader without a server: information files read through "file" URLs
-// (the question before an upgrade) and the answer of its hidden window to the end of the session.
+// The upgrader without a server: an information file given as a "file" URL,
+// and the answer of its hidden window to the end of the session.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <fstream>
 
 #include "framework/application.h"
-#include "framework/resource_images.h"
 #include "tests/support/qt_wait.h"
 #include "upgrade/auto_upgrader.h"
 
@@ -42,40 +41,31 @@ protected:
     int files_ = 0;
 };
 
-TEST_F(AutoUpgraderLocal, QuestionIsAnInfoBoxWithTheUpgradersIconAndTexts) {
-    fw::TApplication app;
-    const struct {
-        std::string title;
-        std::string shown;  // the title as the question names it
-    } cases[] = {
-        {"Quilvane", "Quilvane"},
-        // A title naming the development environment stands for the placeholder.
-        {"Delphi project", "<AppTitle>"},
+// Only http and https: a local information file is not even read, however
+// good it looks, and the user who asked is told.
+TEST_F(AutoUpgraderLocal, LocalInformationFileIsRefusedUnread) {
+    std::vector<std::string> boxes, refused;
+    upgrader_->ErrorBox = [&](const std::string& caption, const std::string& text) {
+        boxes.push_back(caption + "|" + text);
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.title);
-        app.SetTitle(c.title);
-        events_.clear();
-        std::string seen;
-        upgrader_->QuestionBox = [&](TacInfoBox& box) {
-            seen = box.Title() + "|" + box.Text() + "|" +
-                   std::to_string(static_cast<int>(box.InfoBoxButtons())) + "|" +
-                   box.ButtonCaptions().Yes + "|" + box.ButtonCaptions().No + "|" +
-                   std::to_string(box.ShowCheckBox()) + "|" + box.IconResID();
-            return fw::mrNo;
-        };
-        upgrader_->InfoFileURL =
-            InfoFile("#version=2.0.7\n#url=http://h/Quilvane\n#message={Fixes\nmore}\n");
-        ASSERT_TRUE(upgrader_->CheckForUpgrade());
-        ASSERT_TRUE(RunUntil([&] { return !upgrader_->Running(); }));
-        EXPECT_EQ(seen, "Application update wizard|A newer version of [b]" + c.shown +
-                            "[] was released.\n\nFixes\nmore[DEF]\n\nDo you want to update your "
-                            "version with the latest one?|2|&Yes|&Later|0|ACAUICO");
-        EXPECT_EQ(events_, std::vector<std::string>{"LaterUpgrade"});
-    }
-    // The icon is ours, found by name among the program's icons.
-    const QImage icon = fw::LoadIconResource("ACAUICO");
-    EXPECT_EQ(icon.size(), QSize(32, 32));
+    upgrader_->OnUnverified = [&](fw::TObject*, const std::string& reason) {
+        refused.push_back(reason);
+    };
+    upgrader_->QuestionBox = [&](TacInfoBox&) {
+        boxes.push_back("question");
+        return fw::mrYes;
+    };
+    upgrader_->InfoFileURL = InfoFile("#version=2.0.7\n#url=http://h/Quilvane\n");
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(upgrader_->CheckForUpgrade(true));
+    ASSERT_TRUE(RunUntil([&] { return !upgrader_->Running(); }));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(upgrader_->Busy());
+    EXPECT_EQ(refused, std::vector<std::string>{"its address is not http or https"});
+    EXPECT_EQ(boxes,
+              std::vector<std::string>{"Application update wizard|" + TacAutoUpgrader::Text(31)});
+    EXPECT_EQ(errors, "Quilvane: upgrade information from " + upgrader_->InfoFileURL +
+                          " refused (its address is not http or https); nothing was changed\n");
 }
 
 TEST_F(AutoUpgraderLocal, HiddenWindowAgreesToEndTheSession) {

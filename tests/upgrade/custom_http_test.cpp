@@ -537,4 +537,77 @@ TEST_F(CustomHttp, StartOverAStalledTransferStartsAFreshOne) {
     EXPECT_EQ(readsEnded, 2);
 }
 
+// Stored credentials go to the server they belong to, and only once it asks
+// with a 401: the scripted server says whether its request carried any.
+TEST_F(CustomHttp, CredentialsGoOnlyToTheirServerAfterItsAsking) {
+    const struct {
+        std::string credentialHost;
+        std::string body;
+    } cases[] = {
+        {TacCustomHTTP::OriginFromURL(web_->Url("/")), "no credentials"},
+        {TacCustomHTTP::OriginFromURL(faults_->Url("/")), "had credentials"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.credentialHost);
+        TacCustomHTTP http(nullptr);
+        Recorder r(http);
+        http.URL = faults_->Url("/auth");
+        http.HTTPUsername = "quilvane";
+        http.HTTPPassword = "s3cret";
+        http.CredentialHost = c.credentialHost;
+        ASSERT_TRUE(r.Run());
+        EXPECT_EQ(r.Events(), "Failure HTTPError");
+        EXPECT_EQ(http.StatusCode, 401);
+        EXPECT_EQ(r.body, c.body);
+    }
+    EXPECT_EQ(TacCustomHTTP::OriginFromURL("HTTPS://Example.ORG/x"), "example.org:443");
+    EXPECT_EQ(TacCustomHTTP::OriginFromURL("example.org:8080/x"), "example.org:8080");
+}
+
+// A body beyond MaxSize: an announced length ends the run before any body
+// byte, an endless one is cut off; neither leaves a file.
+TEST_F(CustomHttp, MaxSizeEndsTheRunAndLeavesNoFile) {
+    for (const std::string path : {"/huge", "/endless"}) {
+        SCOPED_TRACE(path);
+        TacCustomHTTP http(nullptr);
+        Recorder r(http);
+        http.URL = faults_->Url(path);
+        http.FileName = folder_.Path() + "/capped.bin";
+        http.MaxSize = 1 << 20;
+        ASSERT_TRUE(r.Run());
+        EXPECT_EQ(r.Events(), "Failure Incomplete");
+        EXPECT_TRUE(http.TooLarge);
+        EXPECT_LE(http.BytesTransferred, 1 << 20);
+        EXPECT_FALSE(std::filesystem::exists(http.FileName));
+    }
+}
+
+// The component freed from inside its own event while its worker waits in
+// the hand-over: the worker is left to end by itself, with the run it holds;
+// it touches nothing of the freed component (the sanitizer build sees any
+// such access) and its partial file goes with the run.
+TEST_F(CustomHttp, ComponentFreedInsideItsEventLeavesTheWorkerItsRun) {
+    auto* http = new TacCustomHTTP(nullptr);
+    http->URL = web_->Url("/big.bin");
+    http->FileName = folder_.Path() + "/partial.bin";
+    const std::string file = http->FileName;
+    int progress = 0;
+    bool later = false;
+    http->OnDownloadProgress = [&](fw::TObject*, const std::string&, std::int64_t, std::int64_t,
+                                   int, int, win::BYTE, float, fw::TStream*) {
+        if (++progress == 2)
+            delete http;
+    };
+    http->OnDone = [&](fw::TObject*, const std::string&, std::int64_t, fw::TStream*) {
+        later = true;
+    };
+    http->OnFailure = [&](fw::TObject*) { later = true; };
+    ASSERT_TRUE(http->Start());
+    ASSERT_TRUE(RunUntil([&] { return progress >= 2; }));
+    ASSERT_TRUE(RunUntil([&] { return !std::filesystem::exists(file); }, 10000));
+    RunUntil([] { return false; }, 300);
+    EXPECT_EQ(progress, 2);
+    EXPECT_FALSE(later);
+}
+
 }  // namespace

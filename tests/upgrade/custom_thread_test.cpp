@@ -270,6 +270,27 @@ TEST(CustomThread, StartOverABlockedRunCutsItOffAndRunsAFreshOne) {
     EXPECT_EQ(finishes, 1);  // the cut-off run raised nothing
 }
 
+// Stopped before the worker could even begin: the run counts as started, so
+// the stop cuts it off (its stop handler breaks what it blocks in) instead of
+// waiting without bound for a run taken for one that never began.
+TEST(CustomThread, KillRightAfterStartCutsTheRunOff) {
+    for (int i = 0; i < 20; ++i) {
+        Gate gate;
+        TacCustomThread thread(nullptr);
+        int stops = 0;
+        thread.OnStop = [&] {
+            ++stops;
+            gate.Open();
+        };
+        thread.SetOnRun([&](fw::TObject*, int) { gate.Block(); });
+        thread.Start();
+        EXPECT_TRUE(thread.Running());
+        thread.Kill();
+        EXPECT_EQ(stops, 1);
+        EXPECT_FALSE(thread.Running());
+    }
+}
+
 TEST(CustomThread, StartFromInsideAHandOverOfTheRunDoesNotDeadlock) {
     TacCustomThread thread(nullptr);
     std::atomic<int> runs{0};

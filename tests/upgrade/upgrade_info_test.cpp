@@ -113,4 +113,34 @@ TEST(UpgradeInfo, DatesReadAsMonthDayYearElseToday) {
     EXPECT_EQ(FormatDate({year(2006), month(9), day(26)}), "09/26/2006");
 }
 
+TEST(UpgradeInfo, SizesAndTheBoundsOfAList) {
+    const auto files =
+        Files("#url1=a\n#size1=42\n#url2=b\n#size2=4x\n#url3=c\n#size3=" + std::string(30, '9'));
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].size, 42);
+    EXPECT_EQ(files[1].size, -1);
+    EXPECT_EQ(files[2].size, -1);
+
+    // At most kMaxFiles files; a URL beyond kMaxUrl is kept empty (refused).
+    std::string many;
+    for (size_t n = 1; n <= kMaxFiles + 5; ++n)
+        many += "#url" + std::to_string(n) + "=u\n";
+    EXPECT_EQ(Files(many).size(), kMaxFiles);
+    const auto longUrl = Files("#url=" + std::string(kMaxUrl + 1, 'x'));
+    ASSERT_EQ(longUrl.size(), 1u);
+    EXPECT_EQ(longUrl[0].url, "");
+}
+
+// Keys back to back on one line: every value runs to the line's end, and
+// the file is still read once (this took minutes with a scan per key).
+TEST(UpgradeInfo, KeysOnOneLineAreReadInOnePass) {
+    std::string line;
+    for (int n = 1; n <= 100000; ++n)
+        line += "#url" + std::to_string(n) + "=";
+    const Info info(line);
+    EXPECT_EQ(info.Value("#url99999").size(), std::string("#url100000=").size());
+    EXPECT_EQ(info.Files().size(), kMaxFiles);
+    EXPECT_EQ(info.Files()[0].url, "");  // the first value is longer than kMaxUrl
+}
+
 }  // namespace

@@ -3,10 +3,14 @@
 // it checks for a newer version than 1.0 with no boxes, downloads, starts the
 // helper and ends; each outcome is written to "status.txt" beside it. Run as
 //     upgrade_probe /afterupgrade
-// (by the helper) it writes its arguments to "restarted.txt" beside it.
+// (by the helper) it writes its arguments to "restarted.txt" beside it. Run as
+//     upgrade_probe --maps
+// it writes to "maps.txt" whether libcurl is mapped before and after its
+// first internet call.
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/kernel.h"
@@ -32,6 +36,19 @@ int main(int argc, char** argv) {
     }
     if (argc < 2)
         return 2;
+    if (std::string(argv[1]) == "--maps") {
+        // Whether libcurl is mapped before and after the first internet call.
+        auto mapped = [] {
+            std::ifstream maps("/proc/self/maps");
+            const std::string text((std::istreambuf_iterator<char>(maps)), {});
+            return text.find("libcurl") != std::string::npos ? "mapped" : "not mapped";
+        };
+        std::string line = std::string("before ") + mapped();
+        const std::string host = TacCustomHTTP::HostFromURL("https://example.org/x");
+        line += std::string(", after ") + mapped() + " (" + host + ")";
+        Note("maps.txt", line);
+        return 0;
+    }
     TacAutoUpgrader upgrader(nullptr);
     upgrader.VersionControl = byNumber;
     upgrader.VersionNumber = "1.0";
@@ -58,6 +75,19 @@ int main(int argc, char** argv) {
         Note("status.txt", "done " + name.substr(name.rfind('/') + 1));
     };
     upgrader.OnDoOwnCloseAppMethod = end("restarting");
+    upgrader.OnUnverified = [&](fw::TObject*, const std::string& reason) {
+        Note("status.txt", "refused " + reason);
+        app.quit();
+    };
+    // The boxes that end a check without an event: a line each.
+    auto box = [&](const char* kind) {
+        return [&app, kind](const std::string&, const std::string& text) {
+            Note("status.txt", std::string(kind) + " " + text.substr(0, text.find('\r')));
+            app.quit();
+        };
+    };
+    upgrader.NoticeBox = box("notice");
+    upgrader.ErrorBox = box("error");
     upgrader.CheckForUpgrade();
     return app.exec();
 }

@@ -1,6 +1,7 @@
-// End to end: a relocatable install in a folder whose path holds a blank, a
-// newer version published on lighttpd with a replacement program file and a
-// second file. The program downloads both as ".uTMP", ends, the helper puts
+// End to end: a relocatable install in a folder whose path holds a blank and
+// a "+", a newer version published on lighttpd with a replacement program
+// file and a second file, in an information file signed with minisign by a
+// key the administrator trusts. The program downloads both as ".uTMP", ends, the helper puts
 // them in place and starts the new program with "/afterupgrade"; nothing of
 // the upgrade is left behind. A file whose published checksum does not match
 // is a lost file and the old program stays.
@@ -11,7 +12,9 @@
 #include <QCryptographicHash>
 #include <filesystem>
 
+#include "platform/module.h"
 #include "tests/support/http_servers.h"
+#include "tests/support/minisign_keys.h"
 
 namespace {
 
@@ -39,13 +42,21 @@ protected:
     void SetUp() override {
         if (!web_.Ok())
             QUILVANE_SKIP_OR_FAIL(web_.Error());
-        install_ = folder_.Path() + "/Quilvane install/";
+        if (!key_.Ok())
+            QUILVANE_SKIP_OR_FAIL(key_.Error());
+        key_.TrustIn(folder_.Path() + "/xdg");
+        ::setenv("XDG_CONFIG_DIRS", (folder_.Path() + "/xdg").c_str(), 1);
+        install_ = folder_.Path() + "/Quilvane +1 install/";
         std::filesystem::create_directories(install_);
         std::filesystem::create_directories(folder_.Path() + "/runtime");
         ::chmod((folder_.Path() + "/runtime").c_str(), 0700);
         ::setenv("XDG_RUNTIME_DIR", (folder_.Path() + "/runtime").c_str(), 1);
         program_ = install_ + "upgrade_probe";
         std::filesystem::copy_file(UPGRADE_PROBE, program_);
+        // Its internet library where a relocatable install keeps it.
+        const std::string inet = win::OwnLibraryPath(program_, "wininet.dll");
+        std::filesystem::create_directories(std::filesystem::path(inet).parent_path());
+        std::filesystem::copy_file(win::OwnLibraryPath(UPGRADE_PROBE, "wininet.dll"), inet);
         WriteFile(install_ + "data.txt", "old data");
         // The new version: the same program with a mark appended (an ELF file
         // runs with trailing bytes), and new data.
@@ -65,15 +76,26 @@ protected:
         return names;
     }
 
+    void TearDown() override {
+        ::unsetenv("XDG_CONFIG_DIRS");
+        ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    // Publishes an information file signed for its version.
+    void Publish(const std::string& name, const std::string& info) {
+        WriteFile(web_.Root() + name, info);
+        ASSERT_TRUE(key_.Sign(web_.Root() + name, "Quilvane 1.1"));
+    }
+
     TempFolder folder_;
     WebServer web_;
+    quilvane_test::SigningKey key_;
     std::string install_, program_, newProgram_;
 };
 
 TEST_F(UpgradeRestart, HelperReplacesBothFilesAndStartsTheNewProgram) {
-    WriteFile(web_.Root() + "/new.inf", "#version=1.1\n#url1=" + web_.Url("/upgrade_probe") +
-                                            "\n#sha2561=" + Sha256(newProgram_) +
-                                            "\n#url2=" + web_.Url("/data.txt") + "\n");
+    Publish("/new.inf", "#version=1.1\n#url1=" + web_.Url("/upgrade_probe") + "\n#sha2561=" +
+                            Sha256(newProgram_) + "\n#url2=" + web_.Url("/data.txt") +
+                            "\n#sha2562=" + Sha256("new data") + "\n");
     ChildProcess probe({program_, web_.Url("/new.inf")});
     ASSERT_TRUE(probe.Started());
     EXPECT_EQ(probe.Wait(nullptr), 0);
@@ -93,8 +115,8 @@ TEST_F(UpgradeRestart, HelperReplacesBothFilesAndStartsTheNewProgram) {
 
 TEST_F(UpgradeRestart, ChecksumMismatchKeepsTheOldProgram) {
     const std::string old = ReadFile(program_);
-    WriteFile(web_.Root() + "/bad.inf", "#version=1.1\n#url=" + web_.Url("/upgrade_probe") +
-                                            "\n#sha256=" + Sha256("something else") + "\n");
+    Publish("/bad.inf", "#version=1.1\n#url=" + web_.Url("/upgrade_probe") +
+                            "\n#sha256=" + Sha256("something else") + "\n");
     ChildProcess probe({program_, web_.Url("/bad.inf")});
     ASSERT_TRUE(probe.Started());
     EXPECT_EQ(probe.Wait(nullptr), 0);
@@ -103,6 +125,28 @@ TEST_F(UpgradeRestart, ChecksumMismatchKeepsTheOldProgram) {
     EXPECT_TRUE(ReadFile(program_) == old);
     EXPECT_FALSE(std::filesystem::exists(install_ + "restarted.txt"));
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+TEST_F(UpgradeRestart, UnsignedInformationChangesNothing) {
+    const std::string old = ReadFile(program_);
+    Publish("/unsigned.inf", "#version=1.1\n#url=" + web_.Url("/upgrade_probe") +
+                                 "\n#sha256=" + Sha256(newProgram_) + "\n");
+    std::filesystem::remove(web_.Root() + "/unsigned.inf.minisig");
+    ChildProcess probe({program_, web_.Url("/unsigned.inf")});
+    ASSERT_TRUE(probe.Started());
+    EXPECT_EQ(probe.Wait(nullptr), 0);
+    EXPECT_EQ(ReadFile(install_ + "status.txt"), "refused no signature (HTTP 404)\n");
+    EXPECT_TRUE(ReadFile(program_) == old);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// The HTTP stack is a private library loaded at the first internet call: a
+// program that never makes one (the headless mode) never maps libcurl.
+TEST_F(UpgradeRestart, LibcurlIsMappedOnlyFromTheFirstInternetCall) {
+    ChildProcess probe({program_, "--maps"});
+    ASSERT_TRUE(probe.Started());
+    EXPECT_EQ(probe.Wait(nullptr), 0);
+    EXPECT_EQ(ReadFile(install_ + "maps.txt"), "before not mapped, after mapped (example.org)\n");
 }
 
 }  // namespace

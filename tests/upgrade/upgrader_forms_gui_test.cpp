@@ -6,12 +6,14 @@
 // aborted, nothing left). Screenshots are kept beside this test's binary.
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <filesystem>
 
 #include "tests/support/http_servers.h"
+#include "tests/support/minisign_keys.h"
 #include "tests/support/skip_or_fail.h"
 #include "tests/support/xvfb_display.h"
 
@@ -33,6 +35,9 @@ protected:
             QUILVANE_SKIP_OR_FAIL(display_.Error().toStdString());
         if (!web_.Ok())
             QUILVANE_SKIP_OR_FAIL(web_.Error());
+        if (!key_.Ok())
+            QUILVANE_SKIP_OR_FAIL(key_.Error());
+        key_.TrustIn(home_.Path() + "/xdg");
         folder_ = home_.Path() + "/program dir";
         std::filesystem::create_directories(folder_);
         WriteFile(folder_ + "/Quilvane", "old program");
@@ -49,11 +54,22 @@ protected:
         env.insert("HOME", QString::fromStdString(home_.Path()));
         env.insert("XDG_CONFIG_HOME", QString::fromStdString(home_.Path() + "/config"));
         env.insert("XDG_RUNTIME_DIR", QString::fromStdString(home_.Path()));
+        env.insert("XDG_CONFIG_DIRS", QString::fromStdString(home_.Path() + "/xdg"));
         probe_.setProcessEnvironment(env);
         probe_.setProcessChannelMode(QProcess::MergedChannels);
         probe_.start(QUILVANE_UPGRADER_FORMS_SHOW,
                      QStringList{QString::fromStdString(folder_), infoUrl} + flags);
         ASSERT_TRUE(probe_.waitForStarted(10000)) << probe_.errorString().toStdString();
+    }
+    // An information file of version 1.1, signed by the trusted key.
+    void Publish(const std::string& name, const std::string& info) {
+        WriteFile(web_.Root() + name, info);
+        ASSERT_TRUE(key_.Sign(web_.Root() + name, "Quilvane 1.1"));
+    }
+    static std::string Sha256(const std::string& data) {
+        return QCryptographicHash::hash(QByteArray::fromStdString(data), QCryptographicHash::Sha256)
+            .toHex()
+            .toStdString();
     }
     // Waits (bounded) for an output line that starts with `prefix`.
     QString WaitForLine(const QString& prefix, int ms = 20000) {
@@ -106,6 +122,7 @@ protected:
 
     XvfbDisplay display_;
     WebServer web_;
+    quilvane_test::SigningKey key_;
     TempFolder home_;
     std::string folder_;
     QProcess probe_;
@@ -113,9 +130,10 @@ protected:
 };
 
 TEST_F(UpgraderFormsOnXvfb, QuestionPasswordByKeyboardAndTheCompletedPage) {
-    WriteFile(web_.Root() + "/new.inf",
-              "#version=1.1\n#message={Fixes}\n#url1=" + web_.Url("/private/secret.txt") +
-                  "\n#url2=" + web_.Url("/big.bin") + "\n");
+    Publish("/new.inf", "#version=1.1\n#message={Fixes}\n#url1=" + web_.Url("/private/secret.txt") +
+                            "\n#sha2561=" + Sha256("the secret\n") +
+                            "\n#url2=" + web_.Url("/big.bin") +
+                            "\n#sha2562=" + Sha256(ReadFile(web_.Root() + "/big.bin")) + "\n");
     Start(QString::fromStdString(web_.Url("/new.inf")), {"--ask", "--password"});
 
     // The question (an info box titled with text 0): Enter is Yes.
@@ -157,7 +175,8 @@ TEST_F(UpgraderFormsOnXvfb, CancellingAskedTwiceNoGoesOnYesAborts) {
     FaultServer faults;
     if (!faults.Ok())
         QUILVANE_SKIP_OR_FAIL(faults.Error());
-    WriteFile(web_.Root() + "/stall.inf", "#version=1.1\n#url=" + faults.Url("/stall") + "\n");
+    Publish("/stall.inf",
+            "#version=1.1\n#url=" + faults.Url("/stall") + "\n#sha256=" + Sha256("") + "\n");
     Start(QString::fromStdString(web_.Url("/stall.inf")), {});
 
     // 10 of 100 bytes, then the server is silent: the window shows it.

@@ -66,9 +66,9 @@ TEST(UpgraderTexts, EveryLanguageIsCompleteWithTheEnglishPlaceholdersMarkupAndBr
             << "language " << n;
     }
     // Every number of the 27 blocks, and nothing beyond the last.
-    EXPECT_TRUE(ResourceString(kFirstText + 50 * 26 + 30).size() > 0);
-    EXPECT_EQ(ResourceString(kFirstText + 50 * 26 + 31), "");
-    EXPECT_EQ(ResourceString(kFirstText + 31), "");
+    EXPECT_TRUE(ResourceString(kFirstText + 50 * 26 + kTextCount - 1).size() > 0);
+    EXPECT_EQ(ResourceString(kFirstText + 50 * 26 + kTextCount), "");
+    EXPECT_EQ(ResourceString(kFirstText + kTextCount), "");
 }
 
 TEST(UpgraderTexts, SystemLanguageMapsToTheListedLanguage) {

@@ -1,22 +1,26 @@
 // The upgrade helper: started by the upgrader as
-//     <helper> <program path> +<restart parameters><method digit>
-// it waits until the program has ended, puts every "<name>.uTMP" of the
-// program's folder in place of <name>, and starts the program again (or, in
-// the external-setup mode, runs the downloaded setup program first). A path
-// with blanks arrives as several arguments and is joined again.
+//     <helper> <program path> +<restart parameters><method digit> [<name> <sha256>]...
+// with the program's path as one argument of its own, whatever it holds
+// (blanks, "+", quotes, any bytes), it waits until the program has ended,
+// checks every named "<name>.uTMP" of the program's folder against its
+// SHA-256 and, only when all match, puts each in place of <name>; then it
+// starts the program again (or, in the external-setup mode, runs the
+// downloaded setup program first). Files not named are never touched.
 //
-// It writes only inside the program's folder, keeps a replaced file's
-// permissions (so the program stays executable), waits with short pauses
-// rather than spinning, and removes its own file when it was written out by
-// the upgrader. It has no window; without arguments it names itself on the
-// standard error.
+// It writes only inside the program's folder, never follows a link there,
+// gives a replaced file the old one's owner, permissions (without setuid and
+// setgid) and file capabilities, waits with short pauses rather than
+// spinning, and removes its own file when it was written out by the upgrader.
+// It has no window; without arguments it names itself on the standard error.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sodium.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -32,6 +36,9 @@ extern char** environ;
 
 namespace {
 
+constexpr char kTemporarySuffix[] = ".uTMP";
+constexpr char kCapabilities[] = "security.capability";
+
 // Until the file can be opened for writing: a running executable refuses
 // that with ETXTBSY. Any other answer ends the wait (the file is free, or
 // waiting will not change it); bounded at ten minutes.
@@ -39,7 +46,7 @@ void WaitUntilFree(const std::string& path) {
     ::setpriority(PRIO_PROCESS, 0, 19);
     const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(10);
     while (std::chrono::steady_clock::now() < end) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             ::close(fd);
             break;
@@ -79,6 +86,73 @@ void RunToEnd(const std::string& setup, const std::string& params) {
     }
 }
 
+std::string Sha256(int fd) {
+    crypto_hash_sha256_state state;
+    ::crypto_hash_sha256_init(&state);
+    unsigned char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return {};
+        if (n == 0)
+            break;
+        ::crypto_hash_sha256_update(&state, buffer, static_cast<unsigned long long>(n));
+    }
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    ::crypto_hash_sha256_final(&state, digest);
+    char hex[2 * sizeof digest + 1];
+    ::sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+    return hex;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// A plain name inside the folder.
+bool IsFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+struct Download {
+    std::string target;  // name in the program's folder
+    std::string sha256;
+    int fd = -1;  // the checked ".uTMP", never a link
+    struct stat st {};
+};
+
+// Gives the new file what the replaced one had: owner, permissions (never
+// setuid or setgid) and file capabilities, in that order (a change of owner
+// drops capabilities).
+void KeepAttributes(int dir, const Download& d, mode_t mode, bool isProgram) {
+    struct stat old {};
+    const int oldFd =
+        ::openat(dir, d.target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const bool hadFile = oldFd >= 0 && ::fstat(oldFd, &old) == 0 && S_ISREG(old.st_mode);
+    if (hadFile) {
+        // Only root may give a file away; anyone else keeps the new one.
+        if (::geteuid() == 0 && ::fchown(d.fd, old.st_uid, old.st_gid) != 0) {
+        }
+        mode = old.st_mode & 01777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    } else if (isProgram) {
+        mode = 0755;
+    }
+    ::fchmod(d.fd, mode);
+    if (hadFile) {
+        std::vector<char> caps(256);
+        const ssize_t n = ::fgetxattr(oldFd, kCapabilities, caps.data(), caps.size());
+        if (n > 0)
+            ::fsetxattr(d.fd, kCapabilities, caps.data(), static_cast<size_t>(n), 0);
+    }
+    if (oldFd >= 0)
+        ::close(oldFd);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,48 +160,72 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Upgrader v3.4.1: the Quilvane upgrade helper\n");
         return 0;
     }
-    std::string line;
-    for (int i = 1; i < argc; ++i)
-        line += std::string(argv[i]) + " ";
-    const bool externalSetup = line.size() >= 2 && line[line.size() - 2] == '1';
-    const size_t plus = line.find('+');
-    if (plus == std::string::npos || plus == 0 || line.size() - plus < 3)
+    if (argc < 3 || argv[2][0] != '+' || argv[2][1] == '\0' || (argc - 3) % 2 != 0 ||
+        ::sodium_init() < 0) {
+        std::fprintf(stderr,
+                     "Upgrader: usage: <program path> +<parameters><method digit> "
+                     "[<file name> <sha256>]...\n");
         return 1;
-    const std::string params = line.substr(plus + 1, line.size() - plus - 3);
-    std::string program = line.substr(0, plus - 1);
-    const std::string folder = program.substr(0, program.rfind('/') + 1);
-    if (folder.empty())
+    }
+    const std::string program = argv[1];
+    const std::string plus = argv[2];
+    const bool externalSetup = plus.back() == '1';
+    const std::string params = plus.substr(1, plus.size() - 2);
+    const size_t slash = program.rfind('/');
+    if (slash == std::string::npos || !IsFileName(program.substr(slash + 1)))
         return 1;
+    const std::string folder = program.substr(0, slash + 1);
+    const std::string programName = program.substr(slash + 1);
 
     struct stat st {};
-    if (::stat(program.c_str(), &st) == 0)
+    if (::lstat(program.c_str(), &st) == 0)
         WaitUntilFree(program);
 
-    std::string setup;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.size() <= 5 || !EndsWith(name, ".uTMP"))
-                continue;
-            const std::string target = name.substr(0, name.size() - 5);
-            if (target == "." || target == "..")
-                continue;
-            const std::string from = folder + name, to = folder + target;
-            mode_t mode = 0644;
-            if (::stat(to.c_str(), &st) == 0)
-                mode = st.st_mode & 07777;
-            else if (to == program)
-                mode = 0755;
-            const bool isSetup = externalSetup && setup.empty() && EndsWith(target, "exe");
-            if (isSetup) {
-                setup = to;
-                mode = 0700;
-            }
-            if (::rename(from.c_str(), to.c_str()) == 0)
-                ::chmod(to.c_str(), mode);
-        }
-        ::closedir(dir);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::vector<Download> downloads;
+    bool verified = dir >= 0;
+    for (int i = 3; verified && i + 1 < argc; i += 2) {
+        Download d{argv[i], Lower(argv[i + 1])};
+        const std::string temporary = d.target + kTemporarySuffix;
+        verified = IsFileName(d.target);
+        if (verified)
+            d.fd = ::openat(dir, temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        verified = d.fd >= 0 && ::fstat(d.fd, &d.st) == 0 && S_ISREG(d.st.st_mode) &&
+                   Sha256(d.fd) == d.sha256;
+        downloads.push_back(d);
     }
+    if (!verified) {
+        // All or nothing: a file changed since the upgrader checked it puts
+        // none in place, and the old program comes back as it was.
+        for (const Download& d : downloads) {
+            if (dir >= 0 && IsFileName(d.target))
+                ::unlinkat(dir, (d.target + kTemporarySuffix).c_str(), 0);
+            if (d.fd >= 0)
+                ::close(d.fd);
+        }
+        std::fprintf(stderr,
+                     "Upgrader: a downloaded file does not match its SHA-256; "
+                     "nothing was replaced\n");
+        Start(program, "");
+        return 1;
+    }
+
+    std::string setup;
+    for (const Download& d : downloads) {
+        const bool isSetup = externalSetup && setup.empty() && EndsWith(d.target, "exe");
+        KeepAttributes(dir, d, isSetup ? 0700 : 0644, d.target == programName);
+        if (isSetup)
+            ::fchmod(d.fd, 0700);
+        // Still the file that was checked, then in place.
+        const std::string temporary = d.target + kTemporarySuffix;
+        struct stat now {};
+        if (::fstatat(dir, temporary.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == d.st.st_dev && now.st_ino == d.st.st_ino &&
+            ::renameat(dir, temporary.c_str(), dir, d.target.c_str()) == 0 && isSetup)
+            setup = folder + d.target;
+        ::close(d.fd);
+    }
+    ::close(dir);
 
     if (externalSetup && !setup.empty()) {
         // A setup that cannot be started has ended as far as we can tell.
