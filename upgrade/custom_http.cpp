@@ -355,17 +355,35 @@ std::string TacCustomHTTP::HostFromURL(const std::string& URL) {
 }
 
 std::string TacCustomHTTP::OriginFromURL(const std::string& URL) {
-    const std::string url = URL.find("://") == std::string::npos ? "http://" + URL : URL;
-    char host[256];
-    win::URL_COMPONENTSA uc;
-    uc.lpszHostName = host;
-    uc.dwHostNameLength = sizeof host;
-    if (!win::InternetCrackUrlA(url.c_str(), 0, 0, &uc) || uc.dwHostNameLength == 0)
-        return {};
-    std::string origin(host, uc.dwHostNameLength);
-    for (char& c : origin)
+    // Read here rather than by the internet library: a check asks this on the
+    // main thread, which must not wait for the library to load.
+    std::string url = URL;
+    std::string scheme = "http";
+    if (const size_t sep = url.find("://"); sep != std::string::npos) {
+        scheme = url.substr(0, sep);
+        url.erase(0, sep + 3);
+    }
+    for (char& c : scheme)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return origin + ":" + std::to_string(uc.nPort);
+    std::string authority = url.substr(0, url.find_first_of("/?#"));
+    if (const size_t at = authority.rfind('@'); at != std::string::npos)
+        authority.erase(0, at + 1);
+    std::string host = authority, port;
+    const size_t close = authority.find(']');
+    const size_t colon = authority.find(':', close == std::string::npos ? 0 : close);
+    if (colon != std::string::npos) {
+        host = authority.substr(0, colon);
+        port = authority.substr(colon + 1);
+    }
+    if (host.size() > 1 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    if (host.empty())
+        return {};
+    for (char& c : host)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (port.empty())
+        port = scheme == "https" ? "443" : "80";
+    return host + ":" + std::to_string(std::atoi(port.c_str()));
 }
 
 std::string TacCustomHTTP::FileNameFromURL(const std::string& URL) {

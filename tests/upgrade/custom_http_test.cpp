@@ -562,6 +562,8 @@ TEST_F(CustomHttp, CredentialsGoOnlyToTheirServerAfterItsAsking) {
     }
     EXPECT_EQ(TacCustomHTTP::OriginFromURL("HTTPS://Example.ORG/x"), "example.org:443");
     EXPECT_EQ(TacCustomHTTP::OriginFromURL("example.org:8080/x"), "example.org:8080");
+    EXPECT_EQ(TacCustomHTTP::OriginFromURL("http://u:p@Host.Example:81/a?b@c"), "host.example:81");
+    EXPECT_EQ(TacCustomHTTP::OriginFromURL("http:///x"), "");
 }
 
 // A body beyond MaxSize: an announced length ends the run before any body
