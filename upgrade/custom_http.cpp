@@ -151,7 +151,7 @@ struct TacCustomHTTP::Run {
     std::atomic<win::HINTERNET> session{nullptr}, connection{nullptr}, request{nullptr};
     std::unique_ptr<fw::TStream> stream;
     bool streamIsFile = false;
-    std::string createdFile;  // the local file this run made, until complete
+    std::string createdFile;  // the local file this run made, until complete (ownerLock)
     std::vector<char> buffer;
     bool readFailed = false;
     Clock::time_point startTick;
@@ -297,11 +297,17 @@ void TacCustomHTTP::CloseHandles() {
 void TacCustomHTTP::FreeRun() {
     if (!run_)
         return;
+    std::string file;
     {
         std::lock_guard l(run_->ownerLock);
         run_->owner = nullptr;
+        file = std::exchange(run_->createdFile, {});
     }
     run_.reset();
+    // A partial file goes now, also while a worker left to end by itself
+    // still writes into it.
+    if (!file.empty())
+        ::unlink(file.c_str());
     // The thread object waiting for the next start holds the run handler
     // (a clone of the last); only a worker still running keeps its run.
     if (thread_ && !thread_->Active())
@@ -708,6 +714,7 @@ bool TacCustomHTTP::OpenTarget(Run& r) {
         if (fd >= 0) {
             r.stream = std::make_unique<fw::TFileStream>(fd);
             r.streamIsFile = true;
+            std::lock_guard l(r.ownerLock);
             r.createdFile = r.fileName;
             return true;
         }
