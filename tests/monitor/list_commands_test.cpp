@@ -28,6 +28,7 @@
 
 #include "platform/kernel.h"
 #include "tests/monitor/headless_program.h"
+#include "tests/support/as_nobody.h"
 
 namespace quilvane_test {
 namespace {
@@ -529,22 +530,6 @@ TEST_F(ListCommands, HeadlessMonitorTakesChangesUpAtOnce) {
 }
 
 // --- the runtime folder against another user ------------------------------
-
-constexpr uid_t kNobody = 65534;
-
-// Runs `plant` in a child process as nobody; false when it failed.
-bool AsNobody(const std::function<bool()>& plant) {
-    const pid_t child = ::fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(10);
-        ::_exit(plant() ? 0 : 1);
-    }
-    int status = 0;
-    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // The names, owners and modes of a folder's entries.
 std::string Listing(const std::string& folder) {

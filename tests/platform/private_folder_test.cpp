@@ -22,28 +22,18 @@
 
 #include "platform/file.h"
 #include "platform/product.h"
+#include "tests/support/as_nobody.h"
 
 namespace {
 
 using namespace win;
 namespace fs = std::filesystem;
 
-constexpr uid_t kNobody = 65534;
+using quilvane_test::kNobody;
 
-// Runs `plant` in a child process as nobody; false when it failed or the
-// child could not become nobody.
+// What nobody makes has exactly the modes he asks for.
 bool AsNobody(const std::function<bool()>& plant) {
-    const pid_t child = ::fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(10);
-        ::umask(0);
-        ::_exit(plant() ? 0 : 1);
-    }
-    int status = 0;
-    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return quilvane_test::AsNobody(plant, true);
 }
 
 std::string Take(const std::string& path) {
