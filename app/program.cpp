@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -144,16 +145,38 @@ int RunProgram(int argc, char** argv) {
     fw::TApplication application;
     Application->Initialize();
     Application->SetTitle("Quilvane");
+    // An error while the window is made (the settings file cannot be read) is
+    // shown in its box and then ends the program: a window that never shows,
+    // holding the single-instance guard, would hide the fault and refuse
+    // every later start without a word.
+    bool starting = true;
+    bool startFailed = false;
+    Application->SetErrorBox([&](const std::string& title, const std::string& message) {
+        if (starting) {
+            startFailed = true;
+            std::fprintf(stderr, "Quilvane cannot start: %s\n", message.c_str());
+            std::fflush(stderr);
+        }
+        QMessageBox box(QMessageBox::Critical, QString::fromStdString(title),
+                        QString::fromStdString(message), QMessageBox::Ok);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.exec();
+    });
     try {
         Application->CreateForm(&Form1);
     } catch (const std::exception& e) {
         // Without its main window the program cannot run; say why where the
         // user looks (a box) and where a log looks (standard error).
+        starting = false;
         const std::string text = StartFailureText(e);
         std::fputs(text.c_str(), stderr);
         Application->ShowException(std::runtime_error(text.substr(0, text.size() - 1)));
         return 1;
     }
+    starting = false;
+    // Returning ends the forms, and with them the guard, before the process.
+    if (startFailed)
+        return 1;
     Application->Run();
     return 0;
 }

@@ -5,10 +5,12 @@
 // the first runs. A screenshot of the display is kept beside this test's
 // binary. (The start in a real tray: program_tray_gui_test.cpp.)
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <functional>
 
 #include "framework/form.h"
 #include "tests/support/program_folder.h"
@@ -236,6 +238,76 @@ TEST(ProgramOnXvfb, ListCommandsRefuseChangesWhileTheWindowRuns) {
     ASSERT_TRUE(program.waitForFinished(15000)) << "Alt+X did not end the program";
     const auto after = command(another);
     EXPECT_EQ(after.first, 0) << after.second.toStdString();
+}
+
+// A settings file that cannot be read at start: the box names the file and
+// why, and once it is answered the program ends with status 1 and leaves no
+// guard behind, so the next start (with the file repaired) runs. (Mode 000
+// is no case for root, who reads it anyway: a FIFO and a file over the size
+// limit are.)
+TEST(ProgramOnXvfb, UnreadableSettingsFileIsShownEndsWithStatusOneAndFreesTheGuard) {
+    if (!XvfbDisplay::HaveProgram("xdotool"))
+        QUILVANE_SKIP_OR_FAIL("xdotool is not installed");
+    XvfbDisplay display;
+    if (!display.Ok())
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
+    const QString root = QDir(QUILVANE_TEST_OUTPUT_DIR).filePath("gui_unreadable_settings");
+    ASSERT_TRUE(quilvane_test::MakeProgramFolder(root, QUILVANE_BINARY, QUILVANE_ICMP_LIBRARY));
+    const QProcessEnvironment env = quilvane_test::ProgramEnvironment(display.Environment(), root);
+    const QString path = root + "/bin/Quilvane.ini";
+
+    struct Case {
+        const char* name;
+        std::function<bool()> make;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"FIFO", [&] { return ::mkfifo(path.toLocal8Bit().constData(), 0600) == 0; },
+         "not a regular file"},
+        {"over 64 MiB",
+         [&] {
+             QFile f(path);
+             return f.open(QIODevice::WriteOnly) && f.resize((qint64(64) << 20) + 1);
+         },
+         "larger than 64 MiB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(path);
+        ASSERT_TRUE(c.make());
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(root + "/bin/quilvane", {});
+        ASSERT_TRUE(program.waitForStarted(10000)) << program.errorString().toStdString();
+        XvfbDisplay::KillOnExit stop{program};
+
+        const QString box = display.FindWindow("^Quilvane$");
+        ASSERT_FALSE(box.isEmpty()) << "no error box appeared";
+        EXPECT_EQ(program.state(), QProcess::Running);
+        ASSERT_EQ(display.Run("xdotool", {"windowfocus", "--sync", box}).exitCode, 0);
+        ASSERT_EQ(display.Run("xdotool", {"key", "Return"}).exitCode, 0);
+        ASSERT_TRUE(program.waitForFinished(15000)) << "answering the box did not end the program";
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 1);
+        const std::string err = program.readAllStandardError().toStdString();
+        EXPECT_NE(err.find("Quilvane cannot start: Cannot read file \"" + path.toStdString()),
+                  std::string::npos)
+            << err;
+        EXPECT_NE(err.find(c.why), std::string::npos) << err;
+    }
+
+    // Repaired, the file lets the next start run with its window: no guard
+    // of the ended one is left to end it as a second instance.
+    QFile::remove(path);
+    QProcess next;
+    next.setProcessEnvironment(env);
+    next.setProcessChannelMode(QProcess::ForwardedChannels);
+    next.start(root + "/bin/quilvane", {});
+    ASSERT_TRUE(next.waitForStarted(10000));
+    XvfbDisplay::KillOnExit stopNext{next};
+    const QString window = display.FindWindow("^Quilvane$");
+    ASSERT_FALSE(window.isEmpty()) << "the next start shows no window";
+    EXPECT_EQ(next.state(), QProcess::Running);
 }
 
 }  // namespace
