@@ -6,6 +6,7 @@
 #include "app/install_location.h"
 #include "app/record_editor.h"
 #include "app/settings_file.h"
+#include "app/version.h"
 #include "framework/application.h"
 #include "monitor/connection_table.h"
 #include "monitor/monitor_cycle.h"
@@ -155,7 +156,7 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
 
     acAutoUpgrader1 = new TacAutoUpgrader(this);
     acAutoUpgrader1->SetName("acAutoUpgrader1");
-    acAutoUpgrader1->VersionNumber = "2.0.6";
+    acAutoUpgrader1->VersionNumber = ProgramVersion;
     acAutoUpgrader1->VersionDate = "09/26/2006";
     acAutoUpgrader1->VersionDateAutoSet = true;
     acAutoUpgrader1->VersionControl = byNumber;

@@ -19,6 +19,7 @@
 #include "app/list_commands.h"
 #include "app/main_form.h"
 #include "app/settings_file.h"
+#include "app/version.h"
 #include "framework/application.h"
 #include "platform/kernel.h"
 #include "platform/product.h"
@@ -28,7 +29,7 @@ namespace quilvane {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quilvane [--headless | --help]\n"
+    "Usage: quilvane [--headless | --help | --version]\n"
     "       quilvane --list [--json]\n"
     "       quilvane --add --host HOST --user USER --unc SHARE --drive X: [--max-ping N]\n"
     "                [--password-stdin]\n"
@@ -43,6 +44,7 @@ constexpr const char* kUsage =
     "              settings file; when the settings file changes (by the commands\n"
     "              below or by hand) it reloads the list\n"
     "  --help      show this text and end\n"
+    "  --version   show the program's name and version and end\n"
     "\n"
     "The list of shares, without the window (N is the record's number in --list):\n"
     "  --list            the records as a table: number, host, user, share, drive\n"
@@ -84,6 +86,9 @@ int RunProgram(int argc, char** argv) {
             headless = true;
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            std::printf("Quilvane %s\n", ProgramVersion);
             return 0;
         } else if (strcasecmp(arg, "/minimized") == 0 || strcasecmp(arg, "/autorun") == 0 ||
                    strcasecmp(arg, "/afterupgrade") == 0) {

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <filesystem>
 
+#include "app/version.h"
 #include "framework/application.h"
 #include "tests/app/settings_file_guard.h"
 
@@ -185,9 +186,13 @@ std::filesystem::path MachineAutostart() {
 }
 
 TEST_F(MainForm, StartGivesTheTrayTipTheAboutTextTheMenuAndAutoRun) {
-    EXPECT_EQ(Form->acTrayIcon1->Hint(), "Quilvane\r\nVersion 2.0.6");
+    // The build's one version (the package's and --version's) in all three.
+    const std::string version = quilvane::ProgramVersion;
+    EXPECT_EQ(version, "2.0.6");
+    EXPECT_EQ(Form->acAutoUpgrader1->VersionNumber, version);
+    EXPECT_EQ(Form->acTrayIcon1->Hint(), "Quilvane\r\nVersion " + version);
     const std::string about = Form->acInfoBox1->Text();
-    const std::string head = "Quilvane\r\nVersion 2.0.6\r\n";
+    const std::string head = "Quilvane\r\nVersion " + version + "\r\n";
     ASSERT_EQ(about.substr(0, head.size()), head);
     EXPECT_GT(about.size(), head.size()) << "no closing line";
     std::vector<std::string> menu;

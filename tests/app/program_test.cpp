@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <cstdint>
 
+#include "app/version.h"
+
 namespace {
 
 struct NoDisplayCase {
@@ -78,6 +80,29 @@ QString UnservedTcpDisplay() {
             return QString("localhost:%1").arg(n);
     }
     return "localhost:189";
+}
+
+// --version needs no display and touches nothing: it names the build's one
+// version (the package's, the About box's) and ends with status 0; --help
+// lists it.
+TEST(Program, VersionOptionPrintsTheBuildsVersion) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(name);
+    const auto run = [&](const QStringList& args) {
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QUILVANE_BINARY, args);
+        program.waitForFinished(20000);
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        EXPECT_TRUE(program.readAllStandardError().isEmpty());
+        return QString::fromLocal8Bit(program.readAllStandardOutput());
+    };
+    EXPECT_EQ(run({"--version"}).toStdString(),
+              std::string("Quilvane ") + quilvane::ProgramVersion + "\n");
+    EXPECT_EQ(std::string(quilvane::ProgramVersion), "2.0.6");
+    EXPECT_TRUE(run({"--help"}).contains("\n  --version "));
 }
 
 INSTANTIATE_TEST_SUITE_P(

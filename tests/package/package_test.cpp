@@ -25,6 +25,7 @@
 #include <QThread>
 #include <optional>
 
+#include "app/version.h"
 #include "tests/support/settings_records.h"
 #include "tests/support/skip_or_fail.h"
 
@@ -172,6 +173,13 @@ TEST_F(UnpackedPackage, ControlNamesLibrariesAndRuntimeServices) {
     const Result arch = RunTool("dpkg", {"--print-architecture"});
     ASSERT_EQ(arch.exitCode, 0) << arch.err.toStdString();
     EXPECT_TRUE(fields.out.contains("Package: quilvane\n")) << fields.out.toStdString();
+    // The version the program says of itself, in the control file and the
+    // file's name.
+    const QString version = quilvane::ProgramVersion;
+    const Result versionField = RunTool("dpkg-deb", {"--field", deb_, "Version"});
+    EXPECT_EQ(versionField.out.trimmed(), version);
+    EXPECT_EQ(QFileInfo(deb_).fileName(),
+              "quilvane_" + version + "_" + arch.out.trimmed() + ".deb");
     EXPECT_TRUE(fields.out.contains("Architecture: " + arch.out.trimmed() + "\n"))
         << fields.out.toStdString();
     const QString depends =
@@ -242,10 +250,12 @@ TEST_F(UnpackedPackage, ProgramShowsHelpAndManualPageNamesEachOption) {
         RunTool("man", {"--warnings", "-l", Path("/usr/share/man/man1/quilvane.1.gz")}, env);
     EXPECT_EQ(man.exitCode, 0);
     EXPECT_EQ(man.err.toStdString(), "");  // troff's warnings
-    for (const char* text : {"QUILVANE(1)", "SYNOPSIS", "OPTIONS", "HEADLESS OUTPUT", "FILES",
-                             "ENVIRONMENT", "QUILVANE_DRIVES", "XDG_CONFIG_HOME", "SIGNALS",
-                             "SIGTERM", "EXIT STATUS", "$XDG_CONFIG_HOME/Quilvane/Quilvane.ini"})
+    for (const char* text :
+         {"QUILVANE(1)", "SYNOPSIS", "OPTIONS", "HEADLESS OUTPUT", "FILES", "ENVIRONMENT",
+          "QUILVANE_DRIVES", "XDG_CONFIG_HOME", "SIGNALS", "SIGTERM", "EXIT STATUS",
+          "$XDG_CONFIG_HOME/Quilvane/Quilvane.ini", "--version"})
         EXPECT_TRUE(man.out.contains(text)) << text;
+    EXPECT_TRUE(man.out.contains(QString("Quilvane ") + quilvane::ProgramVersion));
     // Every option that --help lists has its entry in packaging/quilvane.1.
     auto options = QRegularExpression("(?<![\\w-])(--?[a-z][a-z-]*)").globalMatch(help.out);
     int seen = 0;
