@@ -229,20 +229,29 @@ void TacInfoBox::Layout(TacInfoBoxForm& form) {
 fw::TModalResult TacInfoBox::Execute(bool CheckState) {
     if (CheckState && (showing || DontShowAgain()))
         return fw::mrNone;
-    showing = true;
-    TacInfoBoxForm* form = nullptr;
+    // A box opened unchecked inside another (the upgrader's question during
+    // About) gives the outer one its state back when it closes: the outer box
+    // is still open.
     struct Cleanup {
         TacInfoBox* box;
-        TacInfoBoxForm*& form;
+        TacInfoBoxForm* form = nullptr;
+        bool wasShowing = showing;
+        TacInfoBoxForm* outer = openForm;
         ~Cleanup() {
             box->FHandle = 0;
-            showing = false;
+            showing = wasShowing;
             if (openForm == form)
-                openForm = nullptr;
+                openForm = outer;
             delete form;
         }
-    } cleanup{this, form};
-    form = fw::TForm::Create<TacInfoBoxForm>(Application);
+    } cleanup{this};
+    showing = true;
+    TacInfoBoxForm*& form = cleanup.form;
+    // A box inside another belongs to the open one: two forms of one name
+    // cannot share an owner.
+    form = fw::TForm::Create<TacInfoBoxForm>(cleanup.outer
+                                                 ? static_cast<fw::TComponent*>(cleanup.outer)
+                                                 : static_cast<fw::TComponent*>(Application));
     openForm = form;
     form->InfoBox = this;
     FHandle = form->Handle();

@@ -207,6 +207,41 @@ TEST_F(InfoBoxTest, ACheckedExecuteShowsNothingWhileAnotherBoxIsOpen) {
               fw::mrOk);
 }
 
+// A box shown unchecked inside another (the upgrader's question during
+// About): when it closes, the outer box is still the open one, so a checked
+// Execute meanwhile still shows nothing.
+TEST_F(InfoBoxTest, AnInnerBoxClosingLeavesTheOuterBoxShowing) {
+    TacInfoBox outer(nullptr), inner(nullptr), third(nullptr);
+    outer.SetRegValue("Outer");
+    inner.SetRegValue("Inner");
+    third.SetRegValue("Third");
+    int innerResult = -1;
+    int thirdResult = -1;
+    EXPECT_EQ(Run(outer, true,
+                  [&](TacInfoBoxForm& form) {
+                      innerResult = Run(inner, false, [&](TacInfoBoxForm& innerForm) {
+                          EXPECT_NE(&innerForm, &form);
+                          EXPECT_TRUE(InfoBoxShowing());
+                          innerForm.SetModalResult(fw::mrOk);
+                      });
+                      EXPECT_TRUE(InfoBoxShowing());
+                      EXPECT_EQ(InfoBoxForm(), &form);
+                      // A third box that shows anyway is closed, so the fault
+                      // fails the test instead of hanging it.
+                      QTimer::singleShot(0, form.Widget(), [outer = &form] {
+                          if (TacInfoBoxForm* open = InfoBoxForm(); open && open != outer)
+                              open->SetModalResult(fw::mrOk);
+                      });
+                      thirdResult = third.Execute(true);
+                      form.SetModalResult(fw::mrOk);
+                  }),
+              fw::mrOk);
+    EXPECT_EQ(innerResult, fw::mrOk);
+    EXPECT_EQ(thirdResult, fw::mrNone) << "a checked box showed over an open one";
+    EXPECT_FALSE(InfoBoxShowing());
+    EXPECT_EQ(InfoBoxForm(), nullptr);
+}
+
 TEST_F(InfoBoxTest, RememberedStateRoundTripsThroughTheRegistry) {
     TacInfoBox box(nullptr);
     box.SetRegKey("Software\\QuilvaneTest\\InfoBox\\");
