@@ -427,8 +427,13 @@ void TacTrayIcon::Notification(fw::TComponent* AComponent, fw::TOperation Operat
         return;
     if (AComponent == popupMenu_)
         popupMenu_ = nullptr;
-    if (AComponent == imageList_)
+    if (AComponent == imageList_) {
+        // As SetImageList(nullptr) would: no pictures, no animation (its
+        // timer would step through a list that is gone).
         imageList_ = nullptr;
+        animate_ = false;
+        RestartAnimation();
+    }
     for (BoundItem& b : items_) {
         if (AComponent == b.item) {
             b.item = nullptr;

@@ -424,6 +424,16 @@ TEST_F(TrayIconTest, AnimationCyclesThroughTheImageListAtItsInterval) {
     t->SetAnimate(true);
     t->SetImageList(nullptr);
     EXPECT_FALSE(t->Animate());
+
+    // So does a list that goes away under it: its timer (1 on the hidden
+    // window) is gone with it, not left firing on nothing.
+    t->SetImageList(images);
+    t->SetAnimate(true);
+    ASSERT_TRUE(t->Animate());
+    delete images;
+    EXPECT_EQ(t->ImageList(), nullptr);
+    EXPECT_FALSE(t->Animate());
+    EXPECT_FALSE(KillTimer(t->HiddenWindow(), 1)) << "the animation timer still runs";
 }
 
 TEST_F(TrayIconTest, ApplicationMinimiseAndDeactivationGoToTheTrayWithTheirOptions) {
