@@ -75,9 +75,12 @@ TacOnlyOne::TacOnlyOne(fw::TComponent* AOwner)
     : TacComponent(AOwner), hook_(new TacSimpleMessageHook(this)) {}
 
 TacOnlyOne::~TacOnlyOne() {
+    // The value goes while the guard still holds: a start that takes the
+    // free guard at once publishes its own value, which a later withdrawal of
+    // ours could race.
+    Withdraw();
     if (guard_)
         CloseHandle(guard_);
-    Withdraw();
     delete hook_;
 }
 

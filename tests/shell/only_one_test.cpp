@@ -7,10 +7,14 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "framework/application.h"
+#include "platform/kernel.h"
 #include "tests/support/line_process.h"
 
 namespace {
@@ -114,6 +118,42 @@ TEST_F(OnlyOneTest, AutoRunParameterInCapitalsIsSeen) {
         EXPECT_EQ(instance->WaitFor("autorun "), seen) << arg;
         EXPECT_EQ(instance->Said("onautorun"), std::string(seen) == "1") << arg;
     }
+}
+
+// The value goes before the guard: whoever finds the guard free (a new first
+// instance about to publish its own window) never finds the old window still
+// published. A watcher takes the guard the moment it is free and looks.
+TEST(OnlyOneEnd, TheValueIsWithdrawnBeforeTheGuardIsReleased) {
+    fw::TApplication app;
+    app.SetTitle("Quilvane only-one end order");
+    auto* one = new TacOnlyOne(nullptr);
+    one->Loaded();
+    ASSERT_NE(TacOnlyOne::PublishedWindow(), 0u);
+    const std::string name = TacOnlyOne::MutexName();
+
+    std::atomic<bool> watching{false};
+    std::atomic<int> found{-1};  // the published window seen once the guard was free
+    std::thread watcher([&] {
+        watching = true;
+        for (int i = 0; i < 2000000; ++i) {
+            const win::HANDLE m = win::CreateMutexA(nullptr, win::FALSE, name.c_str());
+            const bool free = m && win::GetLastError() != win::ERROR_ALREADY_EXISTS;
+            if (free) {
+                // Held by us now, as a new first instance would hold it.
+                found = static_cast<int>(TacOnlyOne::PublishedWindow());
+                win::CloseHandle(m);
+                return;
+            }
+            if (m)
+                win::CloseHandle(m);
+        }
+    });
+    while (!watching)
+        std::this_thread::yield();
+    delete one;
+    watcher.join();
+    ASSERT_NE(found, -1) << "the guard was never free";
+    EXPECT_EQ(found, 0) << "the guard was free while the old window was still published";
 }
 
 }  // namespace
