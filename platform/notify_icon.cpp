@@ -40,6 +40,12 @@ QString FieldText(const char* field, std::size_t size, int chars) {
     return s.left(end);
 }
 
+// A text with line feeds only: a tip or balloon written with CR LF line ends
+// (as the taskbar takes them) would show the CRs on a StatusNotifierItem host.
+QString LineFeedsOnly(QString text) {
+    return text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(u'\r', u'\n');
+}
+
 // The host kinds a shown icon can live on.
 enum class HostKind { XEmbed, StatusNotifier };
 
@@ -68,8 +74,8 @@ public:
             tray_.setIcon(image.isNull() ? BlankImage() : image);
         }
         if (d.uFlags & NIF_TIP)
-            tray_.setToolTip(FieldText(d.szTip, sizeof d.szTip,
-                                       extended ? kNotifyTipChars : kNotifyBasicTipChars));
+            tray_.setToolTip(LineFeedsOnly(FieldText(
+                d.szTip, sizeof d.szTip, extended ? kNotifyTipChars : kNotifyBasicTipChars)));
         if (added)
             tray_.show();
         if (extended && (d.uFlags & NIF_INFO))
@@ -99,7 +105,7 @@ private:
         // The time-out is kept within what the taskbar allows, 10 to 30 s.
         const int ms = std::clamp(static_cast<int>(d.uTimeout), 10000, 30000);
         tray_.showMessage(FieldText(d.szInfoTitle, sizeof d.szInfoTitle, kNotifyInfoTitleChars),
-                          text, kIcons[d.dwInfoFlags & 3], ms);
+                          LineFeedsOnly(text), kIcons[d.dwInfoFlags & 3], ms);
         balloonOpen_ = true;
         balloonTimer_.start(ms);
         Post(NIN_BALLOONSHOW);

@@ -16,7 +16,7 @@ packages=(
     sound-theme-freedesktop
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
-    haskell-gtk-sni-tray-utils
+    haskell-gtk-sni-tray-utils libglib2.0-bin
     samba smbclient iproute2 iputils-ping procps nftables
     librsvg2-bin x11-utils libcap2-bin
     dpkg-dev file desktop-file-utils systemd man-db dpkg-repack

@@ -263,4 +263,43 @@ TEST(NotifyIconOnStatusNotifierHost, LeftClicksArriveAndARestartedHostTakesTheIc
     EXPECT_EQ(FirstLeftClickOnSniHost(display, probe), "513 514") << "the icon came back";
 }
 
+// A tip written with CR LF line ends, as the taskbar takes them: the
+// StatusNotifierItem's ToolTip that the host reads over the bus holds line
+// feeds only (a raw CR shows as a glyph or a blank there).
+TEST(NotifyIconOnStatusNotifierHost, TheToolTipHasLineFeedsOnly) {
+    std::string missing;
+    if (!HaveTools(&missing))
+        QUILVANE_SKIP_OR_FAIL(missing);
+    if (!XvfbDisplay::HaveProgram("gdbus"))
+        QUILVANE_SKIP_OR_FAIL("gdbus is not installed");
+    XvfbDisplay display(800, 600);
+    if (!display.Ok())
+        QUILVANE_SKIP_OR_FAIL(display.Error().toStdString());
+    SniHost sni(display);
+    if (!sni.Ok() || !sni.StartHost(display))
+        QUILVANE_SKIP_OR_FAIL(sni.Error().toStdString());
+    const QProcessEnvironment env = sni.Environment(display);
+    Probe probe(env, "Quilvane\r\nVersion 2.0.6");
+    ASSERT_TRUE(probe.Expect("add 1")) << probe.Seen();
+
+    const auto gdbus = [&](const QString& dest, const QString& path, const QString& iface,
+                           const QString& property) {
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start("gdbus", {"call", "--session", "--dest", dest, "--object-path", path, "--method",
+                            "org.freedesktop.DBus.Properties.Get", iface, property});
+        run.waitForFinished(10000);
+        return QString::fromUtf8(run.readAllStandardOutput());
+    };
+    // The item as the watcher lists it: "service/path" or the service alone.
+    const QString items = gdbus("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                                "org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems");
+    const auto match = QRegularExpression("'([^'/]+)(/[^']*)?'").match(items);
+    ASSERT_TRUE(match.hasMatch()) << items.toStdString();
+    const QString path = match.captured(2).isEmpty() ? "/StatusNotifierItem" : match.captured(2);
+    const QString tip = gdbus(match.captured(1), path, "org.kde.StatusNotifierItem", "ToolTip");
+    EXPECT_TRUE(tip.contains("Quilvane\\nVersion 2.0.6")) << tip.toStdString();
+    EXPECT_FALSE(tip.contains("\\r")) << tip.toStdString();
+}
+
 }  // namespace
