@@ -10,6 +10,7 @@
 #include "framework/application.h"
 #include "monitor/connection_table.h"
 #include "monitor/monitor_cycle.h"
+#include "platform/window_pos.h"
 
 namespace quilvane {
 
@@ -153,6 +154,8 @@ TForm1::TForm1(fw::TComponent* AOwner) : TForm(AOwner) {
 
     acOnlyOne1 = new TacOnlyOne(this);
     acOnlyOne1->SetName("acOnlyOne1");
+    acOnlyOne1->ShowFirst = ShowRequested;
+    acOnlyOne1->OnShowRequest = [this](fw::TObject*) { BringWindowUp(); };
 
     acAutoUpgrader1 = new TacAutoUpgrader(this);
     acAutoUpgrader1->SetName("acAutoUpgrader1");
@@ -231,6 +234,8 @@ void TForm1::FormCreate(fw::TObject* /*Sender*/) {
     if (headless_ || (Application && Application->Terminated()))
         return;
     acTrayIcon1->MinimizeToTray();
+    if (ShowRequested)
+        BringWindowUp();
     const std::string version = "Quilvane\r\nVersion " + acAutoUpgrader1->VersionNumber;
     acInfoBox1->SetText(version + "\r\n" + AboutClosingLine);
     acTrayIcon1->SetHint(version);
@@ -254,6 +259,16 @@ void TForm1::BExit1Click(fw::TObject* Sender) {
 void TForm1::Setting1Click(fw::TObject* /*Sender*/) {
     if (acTrayIcon1)
         acTrayIcon1->RestoreFromTray();
+}
+
+void TForm1::BringWindowUp() {
+    if (headless_ || !acTrayIcon1)
+        return;
+    acTrayIcon1->RestoreFromTray();
+    if (win::IsIconic(Handle()))
+        win::ShowWindow(Handle(), win::SW_RESTORE);
+    win::BringWindowToTop(Handle());
+    win::SetForegroundWindow(Handle());
 }
 
 void TForm1::About1Click(fw::TObject* /*Sender*/) {

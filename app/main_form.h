@@ -52,6 +52,11 @@ public:
     // has no tray icon and no auto-run, checks for no upgrade and leaves the
     // desktop alone.
     static inline bool Headless = false;
+    // Started with --show (the launcher): the window comes up at start, and a
+    // copy that runs already is asked to bring its window up instead.
+    static inline bool ShowRequested = false;
+    // Brings the window up out of the tray: restored, raised and active.
+    void BringWindowUp();
 
     explicit TForm1(fw::TComponent* AOwner);
     ~TForm1() override;

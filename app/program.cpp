@@ -29,7 +29,7 @@ namespace quilvane {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: quilvane [--headless | --help | --version]\n"
+    "Usage: quilvane [--show | --headless | --help | --version]\n"
     "       quilvane --list [--json]\n"
     "       quilvane --add --host HOST --user USER --unc SHARE --drive X: [--max-ping N]\n"
     "                [--password-stdin]\n"
@@ -38,6 +38,8 @@ constexpr const char* kUsage =
     "       quilvane --remove N\n"
     "Keeps network shares mapped to drive letters while their servers answer pings.\n"
     "\n"
+    "  --show      start with the window shown; when Quilvane runs already, bring\n"
+    "              its window up (also out of the tray) and end\n"
     "  --headless  run without any window: the monitor works as usual and prints\n"
     "              one line on standard output for each record it updates;\n"
     "              SIGTERM or SIGINT end it within 2 seconds without writing the\n"
@@ -84,6 +86,8 @@ int RunProgram(int argc, char** argv) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--headless") == 0) {
             headless = true;
+        } else if (std::strcmp(arg, "--show") == 0) {
+            TForm1::ShowRequested = true;
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             std::fputs(kUsage, stdout);
             return 0;

@@ -135,6 +135,10 @@ void TacOnlyOne::SendSwitchToFirst() {
     SendMessageA(PublishedWindow(), WM_ACONLYONE_SWITCHTOFIRST, 0, 0);
 }
 
+void TacOnlyOne::SendShowFirst() {
+    SendMessageA(PublishedWindow(), WM_ACONLYONE_SHOWFIRST, 0, 0);
+}
+
 void TacOnlyOne::SendCloseFirst() {
     SendMessageA(PublishedWindow(), WM_ACONLYONE_CLOSEFIRST, 0, 0);
 }
@@ -172,7 +176,9 @@ void TacOnlyOne::Loaded() {
     if (AlreadyExists()) {
         if (OnAlreadyExist)
             OnAlreadyExist(this);
-        if (SwitchToFirst)
+        if (ShowFirst)
+            SendShowFirst();
+        else if (SwitchToFirst)
             SendSwitchToFirst();
         if (CloseFirst)
             SendCloseFirst();
@@ -184,6 +190,13 @@ void TacOnlyOne::Loaded() {
 
 void TacOnlyOne::MessageHandler(fw::TMessage& Message) {
     switch (Message.Msg) {
+        case WM_ACONLYONE_SHOWFIRST:
+            if (OnShowRequest) {
+                OnShowRequest(this);
+                Message.Result = 1;
+                break;
+            }
+            [[fallthrough]];
         case WM_ACONLYONE_SWITCHTOFIRST: {
             if (!fw::Application)
                 break;

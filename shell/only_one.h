@@ -30,6 +30,9 @@
 // Sent to the first instance's message window.
 constexpr win::UINT WM_ACONLYONE_SWITCHTOFIRST = 14951;
 constexpr win::UINT WM_ACONLYONE_CLOSEFIRST = 14952;
+// Asks the first instance to bring its window up, also out of the tray
+// (OnShowRequest); sent in place of "switch to first" when ShowFirst is set.
+constexpr win::UINT WM_ACONLYONE_SHOWFIRST = 14953;
 
 class TacOnlyOne;
 
@@ -65,8 +68,14 @@ public:
     bool CloseSecond = true;
     bool CloseFirst = false;
     bool SwitchToFirst = true;
+    // A later instance asks the first to show its window (the launcher's
+    // start) instead of only switching to it.
+    bool ShowFirst = false;
     fw::TNotifyEvent OnAlreadyExist;
     TacForcedTerminationEvent OnForcedTermination;
+    // The first instance was asked to show its window; unset, the request is
+    // handled as "switch to first".
+    fw::TNotifyEvent OnShowRequest;
 
     // Whether another instance holds the guard; asked once, then kept while
     // this instance holds it.
@@ -74,6 +83,7 @@ public:
     // Send the message to the window published in the registry.
     void SendSwitchToFirst();
     void SendCloseFirst();
+    void SendShowFirst();
 
     // The guard's name, and the registry key and value of the published window.
     static std::string MutexName();

@@ -77,10 +77,10 @@ protected:
     QString Settings() const { return root_ + "/bin/Quilvane.ini"; }
     QString AutostartEntry() const { return root_ + "/xdg/autostart/Quilvane.desktop"; }
 
-    bool Start(QProcess& p) {
+    bool Start(QProcess& p, const QStringList& args = {}) {
         p.setProcessEnvironment(env_);
         p.setProcessChannelMode(QProcess::ForwardedChannels);
-        p.start(Exe(), {});
+        p.start(Exe(), args);
         return p.waitForStarted(10000);
     }
     // Starts the program and waits for its icon.
@@ -271,6 +271,27 @@ TEST_F(ProgramInTray, SecondStartWhileTheFirstIsInTheTrayEndsWithZeroAndShowsNot
     ASSERT_TRUE(Start(second_));
     ExpectEndsWithZero(second_);
     EXPECT_TRUE(Window(1500).isEmpty()) << "a window showed";
+    EXPECT_EQ(program_.state(), QProcess::Running);
+}
+
+// The launcher's start (--show): while a copy runs in the tray it brings that
+// copy's window up and ends with 0; with none running, the program starts
+// with its window shown.
+TEST_F(ProgramInTray, ShowStartBringsTheRunningWindowUpOrStartsShown) {
+    ASSERT_GE(StartInTray().x(), 0) << "the icon did not dock";
+    ASSERT_TRUE(Window(1000).isEmpty()) << "the window showed at a plain start";
+    ASSERT_TRUE(Start(second_, {"--show"}));
+    ExpectEndsWithZero(second_);
+    const QString window = Window();
+    EXPECT_FALSE(window.isEmpty()) << "the running copy's window did not come up";
+    EXPECT_EQ(program_.state(), QProcess::Running);
+    ShotOf(window, "show_running.png");
+
+    program_.kill();
+    program_.waitForFinished(5000);
+    ASSERT_TRUE(WaitGone(kTitle));
+    ASSERT_TRUE(Start(program_, {"--show"}));
+    EXPECT_FALSE(Window().isEmpty()) << "--show started without its window";
     EXPECT_EQ(program_.state(), QProcess::Running);
 }
 
